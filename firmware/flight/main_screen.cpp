@@ -1,0 +1,3 @@
+#include "firmware/flight/flight.h"
+
+void main_screen() {}
