@@ -1,0 +1,102 @@
+// The instrument's whole state: process-wide plain variables shared by every
+// firmware routine. All of them are zero at program start; ON loads the
+// settings (load_defaults) and resets the loop state. Everything here is read
+// and written on the main thread only, so nothing is locked.
+//
+// Widths follow the instrument: flags are bytes holding 0 or 1, counters are
+// unsigned bytes, signed quantities are 32-bit.
+#pragma once
+
+#include <cstdint>
+
+// A screen is a routine without arguments that the loop calls once per pass.
+using screen_routine = void (*)();
+
+// Flight readings: from the sliders while the port is closed, from the sensor
+// link while it is open.
+extern int32_t heading;     // 0..359, variation already applied
+extern int32_t pitch;       // degrees, nose up positive
+extern int32_t bank;        // degrees, banked left positive
+extern int32_t slip;        // raw units, ball right positive
+extern int32_t turn_rate;   // tenths of a degree per second, right positive
+extern int32_t gforce_raw;  // 1/256 G; the sign is bit 0x10 of sensor_status
+
+// Slider positions, written by the window's slider handlers.
+extern int32_t slider_heading;
+extern int32_t slider_pitch;
+extern int32_t slider_bank;
+extern int32_t slider_slip;
+extern int32_t slider_turn;
+extern int32_t slider_gforce;
+
+// Data presence and sensor reports.
+extern uint8_t heading_valid;
+extern uint8_t heading_hold;  // two-second periods before heading_valid drops
+extern uint8_t attitude_valid;
+extern uint8_t compass_heading_seen;
+extern uint8_t sensor_status;  // 0x02 range exceeded, 0x10 G negative
+extern uint8_t turn_source;    // 0 short frames, 1 no turn rate, 2 turn rate present
+extern uint8_t tilt_comp;      // 1 "2D", 2 "3D A", 3 "3D G"
+extern uint8_t ack_received;
+extern uint8_t compass_frame_received;
+extern uint8_t compass_data_received;
+extern int32_t compass_ns, compass_ew, compass_z;
+extern int32_t compass_ns_min, compass_ns_max;
+extern int32_t compass_ew_min, compass_ew_max;
+extern int32_t compass_z_min, compass_z_max;
+
+// Keys, screens and loop control.
+extern uint8_t key_code;  // 0 none, 1 knob press, 2 clockwise, 3 anticlockwise, 4 left key, 5 right key
+extern screen_routine current_screen;
+extern screen_routine return_screen;
+extern uint8_t menu_cursor;
+extern uint8_t menu_edit;
+extern uint8_t main_page;  // 0 attitude, 1 compass, 2 turn and bank
+extern uint8_t key_step;   // 10 while "Key Fast" is checked, else 1
+extern uint8_t stop_requested;
+
+// Timers and display marks, driven by the 100 ms tick.
+extern uint8_t ticks;  // wraps at 256; timed waits set it to 0 and watch it grow
+extern uint8_t two_second_count;
+extern uint8_t led_timer;       // ticks left with the alert lamp lit
+extern uint8_t last_send_tick;  // 100 means nothing sent yet
+extern uint8_t reciprocal_shown;
+extern uint8_t reciprocal_timer;
+extern uint8_t heading_bug_on;
+extern int32_t heading_bug;
+extern uint8_t calibrating;
+extern int32_t calib_count;
+extern uint32_t calib_fit;  // tenths of a percent
+
+// Scratch results of the heading bug comparison, rewritten on every use.
+extern uint8_t bug_turn_left;
+extern uint8_t bug_turn_right;
+extern uint32_t bug_offset;
+
+// Settings: loaded by load_defaults at every ON, changed by the setup menus.
+extern uint8_t contrast;
+extern uint8_t backlight;
+extern uint8_t slip_display;
+extern int32_t slip_zero;
+extern uint8_t slip_sense_high;
+extern uint8_t bump_index;
+extern uint8_t slew_index;
+extern int32_t pitch_trim;
+extern uint8_t tb_two_min;
+extern uint8_t tb_display;
+extern uint8_t numeric_display;
+extern uint8_t icon_large;
+extern uint8_t gforce_display;
+extern uint8_t compass_on;
+extern uint8_t compass_cal_type;  // 0 "GROUND", 1 "IN-FLIGHT"
+extern uint8_t compass_display;   // 0 NUMERIC, 1 MIXED, 2 CARD1, 3 CARD2, 4 ROSE
+extern uint8_t heading_true;
+extern int32_t variation;  // -99..99 degrees, negative is west
+
+// Every setting to its default, in the instrument's order, with the display
+// hooks it calls on the way.
+void load_defaults();
+
+// Brings every variable above back to its program-start value (all zero).
+// Only tests need this: the program itself starts once.
+void reset_instrument_state();
