@@ -21,6 +21,9 @@ void compass_type_label();
 
 // ---- turn_bank.cpp ----------------------------------------------------------
 void turn_bank_page();
+// Needle angle of the turn and bank page, 0..359: 1..60 leans that many
+// degrees left, 300..359 leans 360 - a right, 0 is upright.
+int32_t turn_needle_angle();
 void slip_ball_strip();
 void range_warning();
 void rate_box();

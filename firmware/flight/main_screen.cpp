@@ -1,3 +1,149 @@
-#include "firmware/flight/flight.h"
+// The main screen: one of the three flight pages, the calibration box while an
+// in-flight compass calibration runs, and the panel keys outside the menus.
+#include <cstdio>
 
-void main_screen() {}
+#include "firmware/flight/flight.h"
+#include "firmware/instrument_state.h"
+#include "firmware/lcd/lcd.h"
+#include "firmware/link/link.h"
+#include "firmware/setup/setup.h"
+
+// Shown in place of a page whose sensor has not reported since ON.
+static void no_data_page(const char* source)
+{
+    lcd_text_centred_const(64, 5, "NO DATA", 1, PIXEL_SET, 0);
+    lcd_text_centred_const(64, 25, source, 1, PIXEL_SET, 0);
+    lcd_text_centred_const(64, 45, "SENSOR", 1, PIXEL_SET, 0);
+}
+
+static void draw_page()
+{
+    switch (main_page) {
+    case 0:
+        if (attitude_valid == 1)
+            attitude_page();
+        else
+            no_data_page("FROM ATTITUDE");
+        break;
+    case 1:
+        if (heading_valid == 1)
+            compass_page();
+        else
+            no_data_page("FROM COMPASS");
+        break;
+    case 2:
+        if (attitude_valid == 1)
+            turn_bank_page();
+        else
+            no_data_page("FROM ATTITUDE");
+        break;
+    default:
+        break;
+    }
+}
+
+// The box sits at the top of the compass page, where it hides only the tape,
+// and across the middle of the other pages.
+static void calibration_box()
+{
+    const uint8_t top = main_page == 1 ? 0 : 18;
+    lcd_fill_rect(18, top, 110, static_cast<uint8_t>(top + 20), PIXEL_CLEAR);
+    lcd_rect(18, top, 110, static_cast<uint8_t>(top + 20), PIXEL_SET);
+
+    char line[24];
+    std::snprintf(line, sizeof line, "COUNT: %d", static_cast<int>(calib_count));
+    lcd_text(20, static_cast<uint8_t>(top + 2), line, 0, PIXEL_INVERT, 0);
+    std::snprintf(line, sizeof line, "FIT: %.1f%%", calib_fit / 10.0);
+    lcd_text(20, static_cast<uint8_t>(top + 12), line, 0, PIXEL_INVERT, 0);
+}
+
+static void enter_menus()
+{
+    menu_edit = 0;
+    if (calibrating == 1) {
+        // Straight to the row that stops the calibration.
+        menu_cursor = 6;
+        current_screen = compass_setup_screen;
+    } else {
+        menu_cursor = 0;
+        current_screen = main_menu_screen;
+    }
+}
+
+// Trimming needs a pitch to capture; slider pitch is never trimmed, so the
+// toggle only shows with a sensor unit.
+static void toggle_pitch_trim()
+{
+    if (attitude_valid != 1)
+        return;
+    pitch_trim = pitch_trim == 0 ? pitch : 0;
+}
+
+static void toggle_heading_bug()
+{
+    if (compass_display == 4)
+        return;
+    if (heading_bug_on == 0) {
+        heading_bug = heading;
+        heading_bug_on = 1;
+    } else {
+        heading_bug_on = 0;
+    }
+}
+
+static void start_reciprocal_display()
+{
+    if (compass_display == 4)
+        return;
+    reciprocal_shown = 1;
+    reciprocal_timer = 5;
+}
+
+// Command 16 asks the attitude unit to drop its range report; once it has
+// answered, the lamp and the warning strip go out at once instead of after
+// their 1.5 s hold.
+static void acknowledge_range_warning()
+{
+    if (send_until_answered(16, 0, 0, ack_received, 10, 10))
+        led_timer = 0;
+}
+
+static void handle_key()
+{
+    const uint8_t page = main_page;
+    switch (key_code) {
+    case 1:
+        enter_menus();
+        break;
+    case 2:
+        main_page = static_cast<uint8_t>(page >= 2 ? 0 : page + 1);
+        break;
+    case 3:
+        main_page = static_cast<uint8_t>(page == 0 || page > 2 ? 2 : page - 1);
+        break;
+    case 4:
+        if (page == 1)
+            toggle_heading_bug();
+        else
+            toggle_pitch_trim();
+        break;
+    case 5:
+        if (page == 1)
+            start_reciprocal_display();
+        else
+            acknowledge_range_warning();
+        break;
+    default:
+        break;
+    }
+}
+
+void main_screen()
+{
+    draw_page();
+    if (calibrating == 1)
+        calibration_box();
+    if (key_code != 0)
+        handle_key();
+    key_code = 0;
+}
