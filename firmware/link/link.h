@@ -21,6 +21,9 @@ extern uint8_t rx_command;
 extern uint8_t rx_payload[50];
 extern uint8_t rx_index;
 extern uint8_t rx_checksum;
+// ticks when the last byte arrived: a frame interrupted for two ticks or
+// more is abandoned, so a cut-short frame cannot swallow the next one.
+extern uint8_t rx_byte_tick;
 
 // One received byte through the parser.
 void rx_parse_byte(uint8_t b);

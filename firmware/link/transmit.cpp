@@ -1,15 +1,178 @@
+// The sending side of the sensor link: the byte writer that also keeps the
+// communication log, the frame sender, the command builder and the
+// acknowledged exchange every screen uses.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <thread>
+
+#include "firmware/host.h"
+#include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
 
 uint8_t tx_address;
 uint8_t tx_length;
 uint8_t tx_body[4];
 
-void send_byte(uint8_t) {}
-void link_pause() {}
-void send_frame() {}
-void send_command(uint8_t, uint8_t, uint8_t) {}
-bool send_until_answered(uint8_t, uint8_t, uint8_t, uint8_t&, uint8_t, uint8_t)
+namespace {
+
+constexpr uint8_t COMPASS_UNIT = 0xE4;
+constexpr uint8_t ATTITUDE_UNIT = 0xE6;
+constexpr uint8_t TO_COMPASS = 0x34;
+constexpr uint8_t TO_ATTITUDE = 0x35;
+
+// Body bytes taken from the caller's arguments.
+constexpr int16_t ARG_A = -1;
+constexpr int16_t ARG_B = -2;
+
+struct Command {
+    uint8_t address;
+    uint8_t length;
+    int16_t body[4];
+};
+
+// Indexed by command code.
+constexpr Command COMMANDS[] = {
+    {COMPASS_UNIT, 2, {TO_COMPASS, 0x01}},               // 0 clear deviation calibration
+    {COMPASS_UNIT, 2, {TO_COMPASS, 0x02}},               // 1 start deviation calibration
+    {COMPASS_UNIT, 2, {TO_COMPASS, 0x03}},               // 2 compass command 3 (finish, DONE)
+    {COMPASS_UNIT, 2, {TO_COMPASS, 0x04}},               // 3 compass command 4 (finish, knob)
+    {COMPASS_UNIT, 2, {TO_COMPASS, 0x05}},               // 4 compass command 5
+    {COMPASS_UNIT, 3, {TO_COMPASS, ARG_A, ARG_B}},       // 5 compass command a with b
+    {COMPASS_UNIT, 3, {TO_COMPASS, 0x0A, ARG_A}},        // 6 tilt compensation a
+    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x00}},         // 7 alignment: north
+    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x01}},         // 8 alignment: south
+    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x02}},         // 9 alignment: east
+    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x03}},         // 10 alignment: west
+    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x04}},         // 11 clear alignment
+    {ATTITUDE_UNIT, 4, {TO_ATTITUDE, 0x09, ARG_A, ARG_B}},  // 12 bump factor, low then high byte
+    {ATTITUDE_UNIT, 4, {TO_ATTITUDE, 0x10, ARG_A, ARG_B}},  // 13 slew factor, low then high byte
+    {ATTITUDE_UNIT, 2, {TO_ATTITUDE, 0x0C}},             // 14 attitude command 12
+    {ATTITUDE_UNIT, 3, {TO_ATTITUDE, 0x11, ARG_A}},      // 15 attitude command 17 with a
+    {ATTITUDE_UNIT, 2, {TO_ATTITUDE, 0x0C}},             // 16 as 14; its answer puts the lamp out
+    {ATTITUDE_UNIT, 4, {TO_ATTITUDE, 0x06, ARG_A, ARG_A}},  // 17 turn and bank source, a twice
+    {COMPASS_UNIT, 2, {TO_COMPASS, 0x32}},               // 18 start in-flight calibration
+    {COMPASS_UNIT, 2, {TO_COMPASS, 0x33}},               // 19 stop in-flight calibration
+};
+
+// How many timer ticks the sender waits for a half-received frame to finish.
+constexpr int IDLE_WAIT_TICKS = 3;
+
+// OFF during a wait: the window's pump stops waiting for messages once
+// stop_requested is set, so going on would only spin. A wait that began with
+// it already set (a test driving a screen directly) is not cut short.
+struct OffWatch {
+    bool was_running = stop_requested == 0;
+    bool off_pressed() const { return was_running && stop_requested != 0; }
+};
+
+// A sent frame must not land in the middle of one the sensor unit is still
+// sending. Received bytes are handled only while messages are pumped, so pump
+// until the parser is idle; if the rest of the frame never comes (the unit
+// went quiet, the port was closed), give the half frame up.
+void wait_for_idle_parser()
 {
-    return false;
+    const OffWatch off;
+    uint8_t seen_tick = ticks;
+    int ticks_waited = 0;
+    while (rx_state != 0) {
+        if (!host().port_connected() || off.off_pressed() || ticks_waited >= IDLE_WAIT_TICKS)
+            return;
+        host().pump_messages();
+        if (ticks != seen_tick) {
+            seen_tick = ticks;
+            ++ticks_waited;
+        }
+    }
 }
-void reset_link_state() {}
+
+} // namespace
+
+void send_byte(uint8_t b)
+{
+    char line[8];
+    std::snprintf(line, sizeof line, "0x%02X", static_cast<unsigned>(b));
+    host().memo_add_line(line);
+    if (host().port_connected())
+        host().port_write(b);
+}
+
+// A short gap after the attention byte, so that the unit is listening before
+// the frame starts: one character time at 19200 baud.
+void link_pause()
+{
+    std::this_thread::sleep_for(std::chrono::microseconds(520));
+}
+
+void send_frame()
+{
+    if (tx_length == 0 || tx_length > sizeof tx_body)
+        return;
+    // Pumping while waiting may run other firmware; send what was asked for.
+    const uint8_t address = tx_address;
+    const uint8_t length = tx_length;
+    uint8_t body[sizeof tx_body];
+    std::memcpy(body, tx_body, sizeof body);
+
+    wait_for_idle_parser();
+    send_byte(0xE5);
+    link_pause();
+    rx_state = 0;
+
+    send_byte(0x82);
+    uint8_t checksum = 0xA5;
+    send_byte(address);
+    checksum ^= address;
+    send_byte(length);
+    checksum ^= length;
+    for (uint8_t i = 0; i < length; ++i) {
+        send_byte(body[i]);
+        checksum ^= body[i];
+    }
+    send_byte(checksum);
+    send_byte(0x83);
+    link_pause();
+}
+
+void send_command(uint8_t code, uint8_t a, uint8_t b)
+{
+    if (code >= std::size(COMMANDS))
+        return;
+    const Command& command = COMMANDS[code];
+    tx_address = command.address;
+    tx_length = command.length;
+    for (uint8_t i = 0; i < command.length; ++i) {
+        const int16_t v = command.body[i];
+        tx_body[i] = v == ARG_A ? a : v == ARG_B ? b : static_cast<uint8_t>(v);
+    }
+    send_frame();
+}
+
+bool send_until_answered(uint8_t code, uint8_t a, uint8_t b, uint8_t& answer_flag, uint8_t send_window,
+                         uint8_t timeout)
+{
+    const OffWatch off;
+    answer_flag = 0;
+    ticks = 0;
+    last_send_tick = 100;
+    while (answer_flag == 0 && ticks < timeout && !off.off_pressed()) {
+        if (ticks != last_send_tick && ticks < send_window) {
+            send_command(code, a, b);
+            last_send_tick = ticks;
+        }
+        // The timer and the receive handler run in here; the answer arrives
+        // as a received frame setting answer_flag.
+        host().pump_messages();
+    }
+    return answer_flag != 0;
+}
+
+void reset_link_state()
+{
+    rx_state = rx_address = rx_length = rx_remaining = rx_command = 0;
+    std::memset(rx_payload, 0, sizeof rx_payload);
+    rx_index = rx_checksum = rx_byte_tick = 0;
+    tx_address = tx_length = 0;
+    std::memset(tx_body, 0, sizeof tx_body);
+}
