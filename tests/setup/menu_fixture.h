@@ -1,0 +1,68 @@
+// Shared fixture of the setup menu tests: a fake host, one-pass screen calls,
+// picture comparisons against text drawn on its own, and a scripted sensor
+// unit that reads the frames written to the port and may answer them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fake_host.h"
+#include "firmware/instrument_state.h"
+#include "firmware/lcd/lcd.h"
+#include "firmware/link/link.h"
+#include "firmware/setup/setup.h"
+#include "lcd_picture.h"
+
+// One frame as the sensor unit sees it on the line.
+struct SentFrame {
+    uint8_t address = 0;
+    std::vector<uint8_t> body;  // command byte and data
+};
+
+// Frames addressed to the instrument, checksum worked out here.
+std::vector<uint8_t> frame_to_instrument(uint8_t command, const std::vector<uint8_t>& data);
+std::vector<uint8_t> ack_frame();
+// A compass data frame of the short form (six words).
+std::vector<uint8_t> compass_data_frame(const std::array<uint16_t, 6>& words);
+std::vector<uint8_t> compass_heading_frame(uint16_t heading, uint8_t tilt);
+
+// Splits the communication log (one "0xHH" line per byte) into frames; lines
+// that do not form whole frames fail the test.
+std::vector<SentFrame> frames_in_memo(const std::vector<std::string>& memo);
+
+class MenuTest : public ::testing::Test {
+protected:
+    MenuTest();
+
+    // One pass of the current screen on a cleared panel, with `key` pending.
+    void pass(uint8_t key = 0);
+    // The screen under test made current, then one pass.
+    void show(screen_routine screen, uint8_t key = 0);
+
+    // Whether the panel shows `text` in the menu font at (x, y), single
+    // height, inverse or not: the 8-row band is compared with the same text
+    // drawn alone on a clear panel.
+    bool shows_text(uint8_t x, uint8_t y, const char* text, bool inverse);
+    // A single-height text cell drawn inverse has its bottom row fully lit.
+    bool cell_inverse(uint8_t x, uint8_t y);
+
+    // The port is connected and the sensor unit answers every complete frame
+    // with `reply` (if not empty) after `delay_ms` of virtual time; the default
+    // puts the answer into the first message pumping after the frame.
+    void sensor_unit_answers(std::vector<uint8_t> reply, int delay_ms = 1);
+    // The port is connected but nothing ever answers.
+    void sensor_unit_silent();
+
+    FakeHost host_;
+    std::vector<SentFrame> received_;  // what the sensor unit read from the line
+    std::vector<uint8_t> reply_;
+    int reply_delay_ms_ = 1;
+
+private:
+    void on_byte(uint8_t byte);
+    std::vector<uint8_t> pending_;
+};

@@ -1,0 +1,505 @@
+// The three setup lists and the four adjustment screens.
+#include "firmware/flight/flight.h"
+#include "menu_fixture.h"
+
+namespace {
+
+// ---- display setup and contrast ------------------------------------------------------
+
+using DisplaySetup = MenuTest;
+
+TEST_F(DisplaySetup, BrowsesThreeRowsWithoutWrapping)
+{
+    menu_cursor = 0;
+    show(display_setup_screen, 4);
+    EXPECT_EQ(menu_cursor, 0);
+    pass(2);
+    pass(5);
+    EXPECT_EQ(menu_cursor, 2);
+    pass(2);
+    EXPECT_EQ(menu_cursor, 2);
+    pass(3);
+    EXPECT_EQ(menu_cursor, 1);
+}
+
+TEST_F(DisplaySetup, BacklightTogglesOnAnyTurnWhileEditing)
+{
+    menu_cursor = 2;
+    show(display_setup_screen, 1);
+    EXPECT_EQ(menu_edit, 1);
+    for (uint8_t key = 2; key <= 5; ++key) {
+        const uint8_t before = backlight;
+        pass(key);
+        EXPECT_NE(backlight, before);
+        EXPECT_EQ(menu_cursor, 2);
+    }
+    pass();
+    EXPECT_TRUE(shows_text(0, 24, "BACKLIGHT: ", false));
+    EXPECT_TRUE(shows_text(88, 24, "ON", true));
+    pass(1);
+    EXPECT_EQ(menu_edit, 0);
+    pass();
+    EXPECT_TRUE(shows_text(0, 24, "BACKLIGHT: ", true));
+}
+
+TEST_F(DisplaySetup, ContrastRowOpensTheBarAndComesBack)
+{
+    menu_cursor = 1;
+    show(display_setup_screen);
+    EXPECT_TRUE(shows_text(0, 16, "ADJUST CONTRAST", true));
+    EXPECT_TRUE(shows_text(16, 8, "*** DONE ***", false));
+    pass(1);
+    EXPECT_EQ(current_screen, contrast_screen);
+    EXPECT_EQ(menu_cursor, 0);
+    pass(1);
+    EXPECT_EQ(current_screen, display_setup_screen);
+    EXPECT_EQ(menu_cursor, 1);
+}
+
+TEST_F(DisplaySetup, ContrastStopsAtBothEnds)
+{
+    current_screen = contrast_screen;
+    ASSERT_EQ(contrast, 32);
+    for (int i = 0; i < 16; ++i)
+        pass(3);
+    EXPECT_EQ(contrast, 0);
+    pass(5);
+    EXPECT_EQ(contrast, 0);
+    pass();
+    EXPECT_EQ(lcd_count_lit(1, 16, 1, 24), 9);  // the bar is the frame's own column
+    EXPECT_EQ(lcd_count_lit(2, 16, 125, 24), 0);
+    for (int i = 0; i < 31; ++i)
+        pass(i % 2 == 0 ? 2 : 4);
+    EXPECT_EQ(contrast, 62);
+    pass(2);
+    EXPECT_EQ(contrast, 62);
+    pass();
+    EXPECT_EQ(lcd_count_lit(1, 15, 126, 25), 126 * 11);
+}
+
+TEST_F(DisplaySetup, ContrastBarIsTwoColumnsPerStep)
+{
+    contrast = 32;
+    show(contrast_screen);
+    EXPECT_EQ(lcd_count_lit(1, 16, 65, 24), 65 * 9);
+    EXPECT_EQ(lcd_count_lit(66, 16, 125, 24), 0);
+    EXPECT_EQ(lcd_count_lit(126, 15, 126, 25), 11);  // the frame's right edge
+}
+
+// ---- horizon setup ---------------------------------------------------------------------
+
+using HorizonSetup = MenuTest;
+
+TEST_F(HorizonSetup, RowElevenShowsRowsFiveToEleven)
+{
+    menu_cursor = 11;
+    show(horizon_setup_screen);
+    EXPECT_TRUE(shows_text(0, 8, "SLEW FACTOR", false));
+    EXPECT_TRUE(shows_text(0, 16, "TURN&BANK SOURCE", false));
+    EXPECT_TRUE(shows_text(0, 48, "ICON: ", false));
+    EXPECT_TRUE(shows_text(0, 56, "G-FORCE: ", true));
+    EXPECT_TRUE(shows_text(72, 56, "ON", true));
+    // Nothing of rows 0..4 reaches the title line.
+    menu_title(" HORIZON SETUP ");
+    const std::string title = lcd_dump(0, 7);
+    lcd_clear();
+    menu_title(" HORIZON SETUP ");
+    EXPECT_EQ(title, lcd_dump(0, 7));
+}
+
+TEST_F(HorizonSetup, UnscrolledListShowsDoneAndTheFirstRows)
+{
+    menu_cursor = 0;
+    show(horizon_setup_screen);
+    EXPECT_TRUE(shows_text(16, 8, "*** DONE ***", true));
+    EXPECT_TRUE(shows_text(0, 16, "SLIP: ", false));
+    EXPECT_TRUE(shows_text(48, 16, "ON", false));
+    EXPECT_TRUE(shows_text(0, 24, "SLIP ZERO", false));
+    EXPECT_TRUE(shows_text(0, 32, "SLIP SENSE: ", false));
+    EXPECT_TRUE(shows_text(96, 32, "LOW", false));
+    EXPECT_TRUE(shows_text(0, 56, "TURN&BANK SOURCE", false));
+}
+
+TEST_F(HorizonSetup, BrowsesTwelveRowsWithoutWrapping)
+{
+    menu_cursor = 0;
+    show(horizon_setup_screen, 3);
+    EXPECT_EQ(menu_cursor, 0);
+    for (int i = 0; i < 15; ++i)
+        pass(i % 2 ? 2 : 5);
+    EXPECT_EQ(menu_cursor, 11);
+    pass(4);
+    EXPECT_EQ(menu_cursor, 10);
+}
+
+TEST_F(HorizonSetup, EditingTogglesTheSelectedSetting)
+{
+    struct Row {
+        uint8_t row;
+        uint8_t* setting;
+    };
+    const Row rows[] = {{1, &slip_display}, {3, &slip_sense_high}, {7, &tb_two_min},  {8, &tb_display},
+                        {9, &numeric_display}, {10, &icon_large},  {11, &gforce_display}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.row);
+        menu_cursor = r.row;
+        menu_edit = 0;
+        show(horizon_setup_screen, 1);
+        ASSERT_EQ(menu_edit, 1);
+        const uint8_t before = *r.setting;
+        pass(2);
+        EXPECT_EQ(*r.setting, before ^ 1);
+        pass(3);
+        EXPECT_EQ(*r.setting, before);
+        EXPECT_EQ(menu_cursor, r.row);  // editing does not move the cursor
+        pass(1);
+        EXPECT_EQ(menu_edit, 0);
+    }
+}
+
+TEST_F(HorizonSetup, ValueTextsFollowTheSettings)
+{
+    tb_two_min = 0;
+    icon_large = 0;
+    menu_cursor = 11;
+    show(horizon_setup_screen);
+    EXPECT_TRUE(shows_text(104, 24, "1", false));   // T&B MIN/REV on line 2
+    EXPECT_TRUE(shows_text(48, 48, "SMALL", false));  // ICON on line 5
+}
+
+TEST_F(HorizonSetup, SlipZeroNeedsAttitudeData)
+{
+    menu_cursor = 2;
+    attitude_valid = 0;
+    slip = 17;
+    show(horizon_setup_screen, 1);
+    EXPECT_EQ(current_screen, horizon_setup_screen);
+    EXPECT_EQ(slip_zero, 0);
+
+    attitude_valid = 1;
+    pass(1);
+    EXPECT_EQ(slip_zero, 17);
+    EXPECT_EQ(current_screen, done_screen);
+    EXPECT_EQ(return_screen, horizon_setup_screen);
+    pass(4);
+    EXPECT_EQ(current_screen, horizon_setup_screen);
+    EXPECT_EQ(menu_cursor, 2);
+}
+
+TEST_F(HorizonSetup, ActionRowsHandOverWithTheirCursor)
+{
+    menu_cursor = 4;
+    show(horizon_setup_screen, 1);
+    EXPECT_EQ(current_screen, bump_factor_screen);
+    EXPECT_EQ(menu_cursor, 0);
+
+    menu_cursor = 5;
+    show(horizon_setup_screen, 1);
+    EXPECT_EQ(current_screen, slew_factor_screen);
+    EXPECT_EQ(menu_cursor, 0);
+
+    const std::pair<uint8_t, uint8_t> sources[] = {{0, 0}, {1, 0}, {2, 1}};
+    for (const auto& [source, cursor] : sources) {
+        turn_source = source;
+        menu_cursor = 6;
+        show(horizon_setup_screen, 1);
+        EXPECT_EQ(current_screen, tb_source_screen);
+        EXPECT_EQ(menu_cursor, cursor) << "turn_source " << int(source);
+        EXPECT_EQ(menu_edit, 0);
+    }
+}
+
+// ---- compass setup -------------------------------------------------------------------------
+
+using CompassSetup = MenuTest;
+
+TEST_F(CompassSetup, LengthFollowsTheCalibrationType)
+{
+    compass_cal_type = 1;
+    menu_cursor = 0;
+    show(compass_setup_screen);
+    for (int i = 0; i < 12; ++i)
+        pass(2);
+    EXPECT_EQ(menu_cursor, 6);
+    EXPECT_TRUE(shows_text(0, 56, "START CALIBRATE", true));
+
+    compass_cal_type = 0;
+    for (int i = 0; i < 12; ++i)
+        pass(5);
+    EXPECT_EQ(menu_cursor, 9);
+    pass();
+    EXPECT_TRUE(shows_text(0, 56, "SET ALIGNMENT", true));
+    EXPECT_TRUE(shows_text(0, 8, "DISPLAY: ", false));
+}
+
+TEST_F(CompassSetup, SwitchingToInFlightShortensTheList)
+{
+    compass_cal_type = 0;
+    menu_cursor = 2;
+    show(compass_setup_screen, 1);
+    pass(2);
+    EXPECT_EQ(compass_cal_type, 1);
+    pass(1);
+    for (int i = 0; i < 10; ++i)
+        pass(2);
+    EXPECT_EQ(menu_cursor, 6);
+    EXPECT_TRUE(shows_text(0, 56, "START CALIBRATE", true));
+}
+
+TEST_F(CompassSetup, VariationTextShowsMagnitudeAndSide)
+{
+    menu_cursor = 0;
+    variation = 0;
+    show(compass_setup_screen);
+    EXPECT_TRUE(shows_text(0, 48, "VARIATION: ", false));
+    EXPECT_TRUE(shows_text(88, 48, "0|E", false));
+    variation = -5;
+    pass();
+    EXPECT_TRUE(shows_text(88, 48, "5|W", false));
+    variation = -99;
+    pass();
+    EXPECT_TRUE(shows_text(88, 48, "99|W", false));
+}
+
+TEST_F(CompassSetup, VariationStepsByKeyStepAndWrapsToTheOtherEnd)
+{
+    struct Step {
+        int32_t from;
+        uint8_t step;
+        uint8_t key;
+        int32_t to;
+    };
+    const Step steps[] = {
+        {95, 10, 2, -99}, {-95, 10, 3, 99}, {99, 1, 2, -99}, {-99, 1, 3, 99}, {89, 10, 4, 99},
+        {-89, 10, 5, -99}, {0, 1, 4, 1},     {0, 1, 5, -1},   {-5, 10, 2, 5},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << s.from << " key " << int(s.key) << " step " << int(s.step));
+        variation = s.from;
+        key_step = s.step;
+        menu_cursor = 5;
+        menu_edit = 1;
+        show(compass_setup_screen, s.key);
+        EXPECT_EQ(variation, s.to);
+    }
+}
+
+TEST_F(CompassSetup, DisplayStepsAndWrapsBothWays)
+{
+    menu_cursor = 3;
+    menu_edit = 1;
+    compass_display = 4;
+    show(compass_setup_screen, 2);
+    EXPECT_EQ(compass_display, 0);
+    pass();
+    EXPECT_TRUE(shows_text(72, 32, "NUMERIC", true));
+    pass(5);
+    EXPECT_EQ(compass_display, 4);
+    pass(3);
+    EXPECT_EQ(compass_display, 3);
+    pass(4);
+    pass(4);
+    EXPECT_EQ(compass_display, 0);
+}
+
+TEST_F(CompassSetup, TwoValuedSettingsToggleOnEveryKey)
+{
+    const std::pair<uint8_t, uint8_t*> rows[] = {{1, &compass_on}, {4, &heading_true}};
+    for (const auto& [row, setting] : rows) {
+        menu_cursor = row;
+        menu_edit = 1;
+        current_screen = compass_setup_screen;
+        for (uint8_t key = 2; key <= 5; ++key) {
+            const uint8_t before = *setting;
+            pass(key);
+            EXPECT_EQ(*setting, before ^ 1);
+        }
+    }
+}
+
+TEST_F(CompassSetup, TiltCompWrapsAndIsSentOnceOnEveryChange)
+{
+    compass_cal_type = 0;
+    tilt_comp = 1;
+    menu_cursor = 6;
+    menu_edit = 1;
+    current_screen = compass_setup_screen;
+    const uint8_t keys[] = {2, 2, 2, 3, 5, 4};
+    const uint8_t expected[] = {2, 3, 1, 3, 2, 3};
+    for (size_t i = 0; i < 6; ++i)
+        pass(keys[i]);
+    const auto frames = frames_in_memo(host_.memo);
+    ASSERT_EQ(frames.size(), 6u);
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(frames[i].address, 0xE4);
+        EXPECT_EQ(frames[i].body, (std::vector<uint8_t>{0x34, 0x0A, expected[i]})) << "change " << i;
+    }
+    EXPECT_EQ(tilt_comp, 3);
+    pass();
+    EXPECT_TRUE(shows_text(88, 56, "3D G", true));
+
+    tilt_comp = 0;  // nothing reported yet
+    pass();
+    EXPECT_TRUE(shows_text(88, 56, " ", true));
+    pass(2);
+    EXPECT_EQ(tilt_comp, 1);
+    tilt_comp = 0;
+    pass(3);
+    EXPECT_EQ(tilt_comp, 3);
+    EXPECT_EQ(frames_in_memo(host_.memo).size(), 8u);
+}
+
+TEST_F(CompassSetup, GroundActionRowsHandOver)
+{
+    compass_cal_type = 0;
+    menu_cursor = 7;
+    show(compass_setup_screen, 1);
+    EXPECT_EQ(current_screen, dev_cal_confirm_screen);
+    EXPECT_EQ(menu_cursor, 7);
+
+    menu_cursor = 8;
+    show(compass_setup_screen, 1);
+    EXPECT_EQ(current_screen, dev_cal_clear_screen);
+
+    menu_cursor = 9;
+    show(compass_setup_screen, 1);
+    EXPECT_EQ(current_screen, set_alignment_screen);
+    EXPECT_EQ(menu_cursor, 0);
+    EXPECT_EQ(menu_edit, 0);
+    EXPECT_TRUE(host_.memo.empty());
+}
+
+TEST_F(CompassSetup, StartCalibrateGoesToTheFlightDisplay)
+{
+    sensor_unit_answers(ack_frame());
+    compass_cal_type = 1;
+    calibrating = 0;
+    menu_cursor = 6;
+    show(compass_setup_screen, 1);
+    ASSERT_EQ(received_.size(), 1u);
+    EXPECT_EQ(received_[0].body, (std::vector<uint8_t>{0x34, 0x32}));
+    EXPECT_EQ(calibrating, 1);
+    EXPECT_EQ(current_screen, main_screen);
+
+    // The knob on the main screen comes back here on STOP CALIBRATE.
+    menu_cursor = 6;
+    show(compass_setup_screen);
+    EXPECT_TRUE(shows_text(0, 56, "STOP CALIBRATE", true));
+    pass(1);
+    ASSERT_EQ(received_.size(), 2u);
+    EXPECT_EQ(received_[1].body, (std::vector<uint8_t>{0x34, 0x33}));
+    EXPECT_EQ(calibrating, 0);
+    EXPECT_EQ(current_screen, done_screen);
+    EXPECT_EQ(return_screen, compass_setup_screen);
+}
+
+TEST_F(CompassSetup, CalibrateWithoutAnswerKeepsItsState)
+{
+    sensor_unit_silent();
+    compass_cal_type = 1;
+    calibrating = 1;
+    menu_cursor = 6;
+    show(compass_setup_screen, 1);
+    EXPECT_EQ(received_.size(), 10u);
+    EXPECT_EQ(calibrating, 1);
+    EXPECT_EQ(current_screen, comms_error_screen);
+    EXPECT_EQ(return_screen, compass_setup_screen);
+    EXPECT_EQ(menu_edit, 0);
+}
+
+// ---- adjustment screens -------------------------------------------------------------------
+
+using AdjustmentScreens = MenuTest;
+
+TEST_F(AdjustmentScreens, FactorIndexStopsAtBothEnds)
+{
+    const std::pair<screen_routine, uint8_t*> screens[] = {{bump_factor_screen, &bump_index},
+                                                           {slew_factor_screen, &slew_index}};
+    for (const auto& [screen, index] : screens) {
+        *index = 0;
+        show(screen, 3);
+        EXPECT_EQ(*index, 0);
+        pass(5);
+        EXPECT_EQ(*index, 0);
+        for (int i = 0; i < 6; ++i)
+            pass(i % 2 ? 2 : 4);
+        EXPECT_EQ(*index, 4);
+        pass();
+        EXPECT_EQ(current_screen, screen);
+        const std::string value = lcd_dump(17, 32);
+        lcd_clear();
+        lcd_text_centred(64, 17, "HIGHEST", 1, PIXEL_SET, 0);
+        EXPECT_EQ(value, lcd_dump(17, 32));
+    }
+}
+
+TEST_F(AdjustmentScreens, FactorScreensDrawValueAndHints)
+{
+    bump_index = 2;
+    show(bump_factor_screen);
+    const std::string picture = lcd_dump();
+    lcd_clear();
+    menu_title(" BUMP FACTOR ");
+    lcd_text_centred(64, 17, "MEDIUM", 1, PIXEL_SET, 0);
+    lcd_text_centred(64, 40, "USE { } OR ~", 0, PIXEL_SET, 0);
+    lcd_text_centred(64, 48, "TO SET THE", 0, PIXEL_SET, 0);
+    lcd_text_centred(64, 56, "BUMP FACTOR", 0, PIXEL_SET, 0);
+    EXPECT_EQ(picture, lcd_dump());
+}
+
+TEST_F(AdjustmentScreens, SlewSendsItsValueLowByteFirst)
+{
+    sensor_unit_answers(ack_frame());
+    const uint16_t values[] = {50, 100, 200, 300, 500};
+    for (uint8_t index = 0; index < 5; ++index) {
+        received_.clear();
+        slew_index = index;
+        show(slew_factor_screen, 1);
+        ASSERT_EQ(received_.size(), 1u);
+        EXPECT_EQ(received_[0].address, 0xE6);
+        EXPECT_EQ(received_[0].body, (std::vector<uint8_t>{0x35, 0x10, static_cast<uint8_t>(values[index] & 0xFF),
+                                                           static_cast<uint8_t>(values[index] >> 8)}));
+        EXPECT_EQ(menu_cursor, 5);
+        EXPECT_EQ(current_screen, done_screen);
+        EXPECT_EQ(return_screen, horizon_setup_screen);
+    }
+}
+
+TEST_F(AdjustmentScreens, TurnAndBankChoiceLivesInTheCursor)
+{
+    menu_cursor = 0;
+    show(tb_source_screen, 2);
+    EXPECT_EQ(menu_cursor, 1);
+    pass(5);
+    EXPECT_EQ(menu_cursor, 1);
+    pass();
+    const std::string gyro = lcd_dump(17, 32);
+    lcd_clear();
+    lcd_text_centred(64, 17, "GYRO", 1, PIXEL_SET, 0);
+    EXPECT_EQ(gyro, lcd_dump(17, 32));
+    pass(3);
+    EXPECT_EQ(menu_cursor, 0);
+    pass(2);
+    pass(4);
+    EXPECT_EQ(menu_cursor, 0);
+}
+
+TEST_F(AdjustmentScreens, TurnAndBankSendsTheSourceTwice)
+{
+    sensor_unit_answers(ack_frame());
+    menu_cursor = 1;
+    show(tb_source_screen, 1);
+    ASSERT_EQ(received_.size(), 1u);
+    EXPECT_EQ(received_[0].body, (std::vector<uint8_t>{0x35, 0x06, 0x04, 0x04}));
+    EXPECT_EQ(menu_cursor, 6);
+    EXPECT_EQ(current_screen, done_screen);
+    pass(3);
+    EXPECT_EQ(current_screen, horizon_setup_screen);
+
+    menu_cursor = 0;
+    show(tb_source_screen, 1);
+    ASSERT_EQ(received_.size(), 2u);
+    EXPECT_EQ(received_[1].body, (std::vector<uint8_t>{0x35, 0x06, 0x00, 0x00}));
+}
+
+}  // namespace
