@@ -11,19 +11,6 @@ const std::array<uint16_t, 6> some_compass_words = {300, 10, 280, 20, 150, 140};
 
 using DevCalConfirm = MenuTest;
 
-TEST_F(DevCalConfirm, DrawsQuestionAndSoftKeys)
-{
-    show(dev_cal_confirm_screen);
-    const std::string picture = lcd_dump();
-    lcd_clear();
-    lcd_text_centred(64, 4, "PROCEED WITH", 1, PIXEL_SET, 0);
-    lcd_text_centred(64, 20, "COMPASS DEV", 1, PIXEL_SET, 0);
-    lcd_text_centred(64, 36, "CALIBRATION?", 1, PIXEL_SET, 0);
-    lcd_text(0, 56, " OK ", 0, PIXEL_SET, 1);
-    lcd_text(64, 56, " CANCEL ", 0, PIXEL_SET, 1);
-    EXPECT_EQ(picture, lcd_dump());
-}
-
 TEST_F(DevCalConfirm, KnobDoesNothingAndCancelGoesBack)
 {
     menu_cursor = 7;
@@ -84,17 +71,6 @@ TEST_F(DevCalClear, OkSendsCodeZeroAndConfirms)
     EXPECT_EQ(current_screen, done_screen);
     pass(2);
     EXPECT_EQ(current_screen, compass_setup_screen);
-}
-
-TEST_F(DevCalClear, DrawsItsQuestion)
-{
-    show(dev_cal_clear_screen);
-    const std::string picture = lcd_dump(0, 51);
-    lcd_clear();
-    lcd_text_centred(64, 4, "CLEAR COMPASS", 1, PIXEL_SET, 0);
-    lcd_text_centred(64, 20, "DEVIATION", 1, PIXEL_SET, 0);
-    lcd_text_centred(64, 36, "CALIBRATION?", 1, PIXEL_SET, 0);
-    EXPECT_EQ(picture, lcd_dump(0, 51));
 }
 
 // ---- the turn screen ----------------------------------------------------------------------
@@ -213,18 +189,6 @@ TEST_F(SensorData, BrowsesTenRowsAndLeavesOnlyFromDone)
 // ---- alignment --------------------------------------------------------------------------------
 
 using SetAlignment = MenuTest;
-
-TEST_F(SetAlignment, DrawsSixRows)
-{
-    menu_cursor = 3;
-    show(set_alignment_screen);
-    EXPECT_TRUE(shows_text(16, 8, "*** DONE ***", false));
-    EXPECT_TRUE(shows_text(0, 16, "SET NORTH", false));
-    EXPECT_TRUE(shows_text(0, 24, "SET SOUTH", false));
-    EXPECT_TRUE(shows_text(0, 32, "SET EAST", true));
-    EXPECT_TRUE(shows_text(0, 40, "SET WEST", false));
-    EXPECT_TRUE(shows_text(0, 48, "CLEAR ALIGNMENT", false));
-}
 
 TEST_F(SetAlignment, EachRowSendsItsCodeAndComesBackSelected)
 {

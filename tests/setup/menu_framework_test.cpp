@@ -154,14 +154,6 @@ TEST_F(MainMenu, EachEntryShowsItsIconAndOpensItsScreen)
     }
 }
 
-TEST_F(MainMenu, ScrollBarFollowsTheCursor)
-{
-    menu_cursor = 2;
-    show(main_menu_screen);
-    EXPECT_EQ(lcd_count_lit(123, 36, 124, 50), 30);
-    EXPECT_EQ(lcd_count_lit(123, 8, 124, 35), 0);
-}
-
 TEST_F(MainMenu, SetupListsComeBackOnTheirOwnEntry)
 {
     const std::pair<screen_routine, uint8_t> lists[] = {
@@ -199,26 +191,6 @@ TEST_F(MessageScreens, WithoutAReturnScreenTheFlightDisplayTakesOver)
     return_screen = nullptr;
     show(done_screen, 1);
     EXPECT_EQ(current_screen, main_screen);
-}
-
-TEST_F(MessageScreens, DrawTitleIconAndWords)
-{
-    show(comms_error_screen);
-    const std::string picture = lcd_dump();
-    lcd_clear();
-    menu_title(" MESSAGE ");
-    lcd_draw_icon(5);
-    lcd_text_centred(84, 20, "COMMS", 1, PIXEL_SET, 0);
-    lcd_text_centred(84, 40, "ERROR", 1, PIXEL_SET, 0);
-    EXPECT_EQ(picture, lcd_dump());
-
-    show(done_screen);
-    const std::string done = lcd_dump();
-    lcd_clear();
-    menu_title(" MESSAGE ");
-    lcd_draw_icon(5);
-    lcd_text_centred(84, 26, "DONE", 1, PIXEL_SET, 0);
-    EXPECT_EQ(done, lcd_dump());
 }
 
 // ---- the acknowledged exchange -------------------------------------------------------
