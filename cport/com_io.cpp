@@ -1,0 +1,274 @@
+// Reading, writing, queue counts and line control.
+#include "cport/internal.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+using namespace cport_internal;
+
+// ---- TAsync --------------------------------------------------------------------
+
+void InitAsync(PAsync& async)
+{
+    async = new TAsync;
+    // Until an operation starts, a record counts as a finished write of
+    // nothing: waiting on it returns 0 and touches no device.
+    async->Kind = okWrite;
+}
+
+void DoneAsync(PAsync& async)
+{
+    if (async == nullptr)
+        return;
+    std::free(async->Data);
+    delete async;
+    async = nullptr;
+}
+
+namespace {
+// Releases a blocking call's record whatever happens.
+struct AsyncScope {
+    AsyncScope() { InitAsync(async); }
+    ~AsyncScope() { DoneAsync(async); }
+    PAsync async = nullptr;
+};
+
+int32_t StartedBytes(int result, TAsync& async)
+{
+    if (result == comm::kIoPending)
+        return 0;
+    int32_t bytes = 0;
+    async.Overlapped.Result(false, bytes);
+    return bytes;
+}
+}
+
+// ---- writing -----------------------------------------------------------------------
+
+int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& async)
+{
+    if (async == nullptr)
+        throw EComPort(4);
+    if (count < 0 || (buffer == nullptr && count > 0))
+        throw EComPort(2, EINVAL);
+    async->Kind = okWrite;
+    std::free(async->Data);
+    async->Data = nullptr;
+    async->Size = 0;
+    if (count > 0) {
+        async->Data = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(count)));
+        if (async->Data == nullptr)
+            throw EComPort(2, ENOMEM);
+        std::memcpy(async->Data, buffer, static_cast<size_t>(count));
+        async->Size = count;
+    }
+    int result = Device().WriteFile(buffer, count, async->Overlapped);
+    if (result != 0 && result != comm::kIoPending)
+        Check(result, 2);
+    SendSignalToLink(leTx, true);
+    return StartedBytes(result, *async);
+}
+
+int32_t TCustomComPort::Write(const void* buffer, int32_t count)
+{
+    AsyncScope scope;
+    WriteAsync(buffer, count, scope.async);
+    return WaitForAsync(scope.async);
+}
+
+int32_t TCustomComPort::WriteStrAsync(const std::string& str, PAsync& async)
+{
+    if (str.empty())
+        return 0;
+    return WriteAsync(str.data(), static_cast<int32_t>(str.size()), async);
+}
+
+int32_t TCustomComPort::WriteStr(const std::string& str)
+{
+    AsyncScope scope;
+    WriteStrAsync(str, scope.async);
+    return WaitForAsync(scope.async);
+}
+
+// ---- reading -----------------------------------------------------------------------
+
+int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, PAsync& async)
+{
+    if (async == nullptr)
+        throw EComPort(4);
+    if (count < 0 || (buffer == nullptr && count > 0))
+        throw EComPort(3, EINVAL);
+    async->Kind = okRead;
+    int result = Device().ReadFile(buffer, count, async->Overlapped);
+    if (result != 0 && result != comm::kIoPending)
+        Check(result, 3);
+    return StartedBytes(result, *async);
+}
+
+int32_t TCustomComPort::Read(void* buffer, int32_t count)
+{
+    AsyncScope scope;
+    ReadAsync(buffer, count, scope.async);
+    return WaitForAsync(scope.async);
+}
+
+int32_t TCustomComPort::ReadStrAsync(std::string& str, int32_t count, PAsync& async)
+{
+    str.assign(static_cast<size_t>(std::max(count, 0)), '\0');
+    if (count <= 0)
+        return 0;
+    return ReadAsync(str.data(), count, async);
+}
+
+int32_t TCustomComPort::ReadStr(std::string& str, int32_t count)
+{
+    AsyncScope scope;
+    ReadStrAsync(str, count, scope.async);
+    int32_t n = WaitForAsync(scope.async);
+    str.resize(static_cast<size_t>(std::max(n, 0)));
+    return n;
+}
+
+// ---- completion --------------------------------------------------------------------
+
+int32_t TCustomComPort::WaitForAsync(PAsync& async)
+{
+    if (async == nullptr)
+        throw EComPort(4);
+    int32_t bytes = 0;
+    int result = async->Overlapped.Result(true, bytes);
+    if (result != 0)
+        throw EComPort(async->Kind == okWrite ? 2 : 3, result);
+    if (async->Kind == okRead && InputCount() == 0)
+        SendSignalToLink(leRx, false);
+    else if (async->Data != nullptr)
+        TxNotifyLink(async->Data, async->Size);
+    return bytes;
+}
+
+bool TCustomComPort::IsAsyncCompleted(PAsync async)
+{
+    if (async == nullptr)
+        throw EComPort(4);
+    int32_t bytes = 0;
+    int result = async->Overlapped.Result(false, bytes);
+    if (result == comm::kIoIncomplete)
+        return false;
+    if (result != 0)
+        throw EComPort(6, result);
+    return true;
+}
+
+void TCustomComPort::AbortAllAsync()
+{
+    Check(Device().PurgeComm(comm::PURGE_TXABORT | comm::PURGE_RXABORT), 5);
+}
+
+void TCustomComPort::ClearBuffer(bool input, bool output)
+{
+    uint32_t flags = 0;
+    if (input)
+        flags |= comm::PURGE_RXCLEAR;
+    if (output)
+        flags |= comm::PURGE_TXCLEAR;
+    Check(Device().PurgeComm(flags), 5);
+}
+
+// ---- queries ---------------------------------------------------------------------------
+
+int32_t TCustomComPort::InputCount()
+{
+    uint32_t errors = 0;
+    comm::COMSTAT stat;
+    Check(Device().ClearCommError(errors, stat), 10);
+    return static_cast<int32_t>(stat.cbInQue);
+}
+
+int32_t TCustomComPort::OutputCount()
+{
+    uint32_t errors = 0;
+    comm::COMSTAT stat;
+    Check(Device().ClearCommError(errors, stat), 10);
+    return static_cast<int32_t>(stat.cbOutQue);
+}
+
+TComStateFlags TCustomComPort::StateFlags()
+{
+    uint32_t errors = 0;
+    comm::COMSTAT stat;
+    Check(Device().ClearCommError(errors, stat), 10);
+    return TComStateFlags::FromBits(static_cast<uint8_t>(stat.Flags & 0x7F));
+}
+
+TComErrors TCustomComPort::LastErrors()
+{
+    uint32_t errors = 0;
+    comm::COMSTAT stat;
+    Check(Device().ClearCommError(errors, stat), 10);
+    TComErrors result;
+    if (errors & comm::CE_FRAME)
+        result.Include(ceFrame);
+    if ((errors & comm::CE_RXPARITY) && parity_->Check())
+        result.Include(ceRxParity);
+    if (errors & comm::CE_OVERRUN)
+        result.Include(ceOverrun);
+    if (errors & comm::CE_RXOVER)
+        result.Include(ceRxOver);
+    if (errors & comm::CE_TXFULL)
+        result.Include(ceTxFull);
+    if (errors & comm::CE_BREAK)
+        result.Include(ceBreak);
+    if (errors & comm::CE_IOE)
+        result.Include(ceIO);
+    if (errors & comm::CE_MODE)
+        result.Include(ceMode);
+    return result;
+}
+
+TComSignals TCustomComPort::Signals()
+{
+    uint32_t status = 0;
+    Check(Device().GetCommModemStatus(status), 11);
+    return TComSignals::FromBits(static_cast<uint8_t>((status >> 4) & 0xF));
+}
+
+// ---- line control ---------------------------------------------------------------------
+
+void TCustomComPort::SetBreak(bool on_off)
+{
+    Check(Device().EscapeCommFunction(on_off ? comm::SETBREAK : comm::CLRBREAK), 12);
+}
+
+void TCustomComPort::SetDTR(bool on_off)
+{
+    Check(Device().EscapeCommFunction(on_off ? comm::SETDTR : comm::CLRDTR), 12);
+}
+
+void TCustomComPort::SetRTS(bool on_off)
+{
+    Check(Device().EscapeCommFunction(on_off ? comm::SETRTS : comm::CLRRTS), 12);
+}
+
+void TCustomComPort::SetXonXoff(bool on_off)
+{
+    Check(Device().EscapeCommFunction(on_off ? comm::SETXON : comm::SETXOFF), 12);
+}
+
+void TCustomComPort::TransmitChar(char ch) { Check(Device().TransmitCommChar(ch), 13); }
+
+void TCustomComPort::WaitForEvent(TComEvents& events, const comm::ComStopEvent* stop, int32_t timeout)
+{
+    if (thread_created_)
+        throw EComPort(20);
+    comm::ComDevice& device = Device();
+    uint32_t mask = 0;
+    int result = device.SetCommMask(ComEventsToMask(events));
+    if (result == 0)
+        result = device.WaitCommEvent(mask, stop, timeout < 0 ? -1 : timeout);
+    // Clearing the mask ends a wait still pending; a failure here changes
+    // nothing about what was seen.
+    device.SetCommMask(0);
+    Check(result, 21);
+    events = MaskToComEvents(mask);
+}

@@ -1,0 +1,649 @@
+// Port settings, the settings objects, opening and closing.
+#include "cport/internal.h"
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace cport_internal;
+
+// ---- EComPort ----------------------------------------------------------------
+
+namespace {
+const char* const kErrorTexts[] = {
+    "Unable to open com port",
+    "WriteFile function failed",
+    "ReadFile function failed",
+    "Invalid Async parameter",
+    "PurgeComm function failed",
+    "Unable to get async status",
+    "SetCommState function failed",
+    "SetCommTimeouts failed",
+    "SetupComm function failed",
+    "ClearCommError function failed",
+    "GetCommModemStatus function failed",
+    "EscapeCommFunction function failed",
+    "TransmitCommChar function failed",
+    "Cannot set property while connected",
+    "EnumPorts function failed",
+    "Failed to store settings",
+    "Failed to load settings",
+    "Link (un)registration failed",
+    "Cannot change led state if ComPort is selected",
+    "Cannot wait for event if event thread is created",
+    "WaitForEvent method failed",
+    "A component is linked to OnRxBuf event",
+    "Registry error",
+};
+
+std::string WithPlatformError(int code, int win_code)
+{
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, " (win error code: %d)", win_code);
+    return ComErrorText(code) + suffix;
+}
+}
+
+std::string ComErrorText(int code)
+{
+    if (code < 1 || code > static_cast<int>(std::size(kErrorTexts)))
+        return {};
+    return kErrorTexts[code - 1];
+}
+
+EComPort::EComPort(int code, int win_code)
+    : Exception(WithPlatformError(code, win_code)), code_(code), win_code_(win_code)
+{
+}
+
+EComPort::EComPort(int code) : Exception(ComErrorText(code)), code_(code), win_code_(-1) {}
+
+// ---- TComParity --------------------------------------------------------------
+
+void TComParity::Changed()
+{
+    if (port_ != nullptr)
+        port_->ApplyDCB();
+}
+
+void TComParity::SetBits(TParityBits value)
+{
+    if (value != bits_) {
+        bits_ = value;
+        Changed();
+    }
+}
+
+void TComParity::SetCheck(bool value)
+{
+    if (value != check_) {
+        check_ = value;
+        Changed();
+    }
+}
+
+void TComParity::SetReplace(bool value)
+{
+    if (value != replace_) {
+        replace_ = value;
+        Changed();
+    }
+}
+
+void TComParity::SetReplaceChar(char value)
+{
+    if (value != replace_char_) {
+        replace_char_ = value;
+        Changed();
+    }
+}
+
+void TComParity::AssignTo(TPersistent& dest) const
+{
+    if (auto* other = dynamic_cast<TComParity*>(&dest)) {
+        other->bits_ = bits_;
+        other->check_ = check_;
+        other->replace_ = replace_;
+        other->replace_char_ = replace_char_;
+        return;
+    }
+    TPersistent::AssignTo(dest);
+}
+
+// ---- TComFlowControl ---------------------------------------------------------
+
+void TComFlowControl::Changed()
+{
+    if (port_ != nullptr)
+        port_->ApplyDCB();
+}
+
+namespace {
+template <typename T>
+bool StoreIfDifferent(T& field, T value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+}
+
+void TComFlowControl::SetOutCTSFlow(bool value)
+{
+    if (StoreIfDifferent(out_cts_flow_, value))
+        Changed();
+}
+
+void TComFlowControl::SetOutDSRFlow(bool value)
+{
+    if (StoreIfDifferent(out_dsr_flow_, value))
+        Changed();
+}
+
+void TComFlowControl::SetControlDTR(TDTRFlowControl value)
+{
+    if (StoreIfDifferent(control_dtr_, value))
+        Changed();
+}
+
+void TComFlowControl::SetControlRTS(TRTSFlowControl value)
+{
+    if (StoreIfDifferent(control_rts_, value))
+        Changed();
+}
+
+void TComFlowControl::SetXonXoffOut(bool value)
+{
+    if (StoreIfDifferent(xon_xoff_out_, value))
+        Changed();
+}
+
+void TComFlowControl::SetXonXoffIn(bool value)
+{
+    if (StoreIfDifferent(xon_xoff_in_, value))
+        Changed();
+}
+
+void TComFlowControl::SetDSRSensitivity(bool value)
+{
+    if (StoreIfDifferent(dsr_sensitivity_, value))
+        Changed();
+}
+
+void TComFlowControl::SetTxContinueOnXoff(bool value)
+{
+    if (StoreIfDifferent(tx_continue_on_xoff_, value))
+        Changed();
+}
+
+void TComFlowControl::SetXonChar(char value)
+{
+    if (StoreIfDifferent(xon_char_, value))
+        Changed();
+}
+
+void TComFlowControl::SetXoffChar(char value)
+{
+    if (StoreIfDifferent(xoff_char_, value))
+        Changed();
+}
+
+TFlowControl TComFlowControl::FlowControl() const
+{
+    if (control_rts_ == rtsHandshake && out_cts_flow_ && !xon_xoff_in_ && !xon_xoff_out_)
+        return fcHardware;
+    if (control_rts_ == rtsDisable && !out_cts_flow_ && xon_xoff_in_ && xon_xoff_out_)
+        return fcSoftware;
+    if (control_rts_ == rtsDisable && !out_cts_flow_ && !xon_xoff_in_ && !xon_xoff_out_)
+        return fcNone;
+    return fcCustom;
+}
+
+void TComFlowControl::SetFlowControl(TFlowControl value)
+{
+    // Only the four fields a preset is made of are rewritten.
+    if (value != fcCustom) {
+        control_rts_ = rtsDisable;
+        out_cts_flow_ = false;
+        xon_xoff_in_ = false;
+        xon_xoff_out_ = false;
+        if (value == fcHardware) {
+            control_rts_ = rtsHandshake;
+            out_cts_flow_ = true;
+        } else if (value == fcSoftware) {
+            xon_xoff_in_ = true;
+            xon_xoff_out_ = true;
+        }
+    }
+    Changed();
+}
+
+void TComFlowControl::AssignTo(TPersistent& dest) const
+{
+    if (auto* other = dynamic_cast<TComFlowControl*>(&dest)) {
+        other->out_cts_flow_ = out_cts_flow_;
+        other->out_dsr_flow_ = out_dsr_flow_;
+        other->control_dtr_ = control_dtr_;
+        other->control_rts_ = control_rts_;
+        other->xon_xoff_out_ = xon_xoff_out_;
+        other->xon_xoff_in_ = xon_xoff_in_;
+        other->dsr_sensitivity_ = dsr_sensitivity_;
+        other->tx_continue_on_xoff_ = tx_continue_on_xoff_;
+        other->xon_char_ = xon_char_;
+        other->xoff_char_ = xoff_char_;
+        return;
+    }
+    TPersistent::AssignTo(dest);
+}
+
+// ---- TComTimeouts --------------------------------------------------------------
+
+void TComTimeouts::Store(int32_t& field, int32_t value)
+{
+    if (StoreIfDifferent(field, value) && port_ != nullptr)
+        port_->ApplyTimeouts();
+}
+
+void TComTimeouts::SetReadInterval(int32_t value) { Store(read_interval_, value); }
+void TComTimeouts::SetReadTotalMultiplier(int32_t value) { Store(read_total_multiplier_, value); }
+void TComTimeouts::SetReadTotalConstant(int32_t value) { Store(read_total_constant_, value); }
+void TComTimeouts::SetWriteTotalMultiplier(int32_t value) { Store(write_total_multiplier_, value); }
+void TComTimeouts::SetWriteTotalConstant(int32_t value) { Store(write_total_constant_, value); }
+
+void TComTimeouts::AssignTo(TPersistent& dest) const
+{
+    if (auto* other = dynamic_cast<TComTimeouts*>(&dest)) {
+        other->read_interval_ = read_interval_;
+        other->read_total_multiplier_ = read_total_multiplier_;
+        other->read_total_constant_ = read_total_constant_;
+        other->write_total_multiplier_ = write_total_multiplier_;
+        other->write_total_constant_ = write_total_constant_;
+        return;
+    }
+    TPersistent::AssignTo(dest);
+}
+
+// ---- TComBuffer ------------------------------------------------------------------
+
+void TComBuffer::Store(int32_t& field, int32_t value)
+{
+    // Queue sizes are kept even.
+    if (value > 0 && value % 2 == 1)
+        --value;
+    if (StoreIfDifferent(field, value) && port_ != nullptr)
+        port_->ApplyBuffer();
+}
+
+void TComBuffer::SetInputSize(int32_t value) { Store(input_size_, value); }
+void TComBuffer::SetOutputSize(int32_t value) { Store(output_size_, value); }
+
+void TComBuffer::AssignTo(TPersistent& dest) const
+{
+    if (auto* other = dynamic_cast<TComBuffer*>(&dest)) {
+        other->input_size_ = input_size_;
+        other->output_size_ = output_size_;
+        return;
+    }
+    TPersistent::AssignTo(dest);
+}
+
+// ---- TCustomComPort: construction and settings -------------------------------------
+
+namespace {
+// A port that is not open: every device operation fails as on a closed handle.
+class ClosedDevice : public comm::ComDevice {
+public:
+    int SetupComm(int32_t, int32_t) override { return EBADF; }
+    int SetCommState(const comm::DCB&) override { return EBADF; }
+    int SetCommTimeouts(const comm::COMMTIMEOUTS&) override { return EBADF; }
+    int SetCommMask(uint32_t) override { return EBADF; }
+    int WaitCommEvent(uint32_t& mask, const comm::ComStopEvent*, int) override
+    {
+        mask = 0;
+        return EBADF;
+    }
+    int ReadFile(void*, int32_t, comm::ComOverlapped&) override { return EBADF; }
+    int WriteFile(const void*, int32_t, comm::ComOverlapped&) override { return EBADF; }
+    int PurgeComm(uint32_t) override { return EBADF; }
+    int ClearCommError(uint32_t& errors, comm::COMSTAT& stat) override
+    {
+        errors = 0;
+        stat = {};
+        return EBADF;
+    }
+    int GetCommModemStatus(uint32_t& status) override
+    {
+        status = 0;
+        return EBADF;
+    }
+    int EscapeCommFunction(uint32_t) override { return EBADF; }
+    int TransmitCommChar(char) override { return EBADF; }
+    void Cancel(comm::ComOverlapped&) override {}
+};
+}
+
+TCustomComPort::TCustomComPort(TComponent* owner) : TComponent(owner)
+{
+    parity_ = new TComParity;
+    parity_->SetComPort(this);
+    flow_control_ = new TComFlowControl;
+    flow_control_->SetComPort(this);
+    timeouts_ = new TComTimeouts;
+    timeouts_->SetComPort(this);
+    buffer_ = new TComBuffer;
+    buffer_->SetComPort(this);
+}
+
+TCustomComPort::~TCustomComPort()
+{
+    try {
+        Close();
+    } catch (...) {
+        // A destructor cannot raise; what Close could not finish is done below.
+    }
+    DestroyEventThread();
+    window_.reset();
+    device_.reset();
+    connected_ = false;
+    delete buffer_;
+    delete flow_control_;
+    delete timeouts_;
+    delete parity_;
+}
+
+comm::ComDevice& TCustomComPort::Device() const
+{
+    static ClosedDevice closed;
+    return device_ ? *device_ : closed;
+}
+
+void TCustomComPort::SetConnected(bool value)
+{
+    if (Loading() || Designing()) {
+        connected_ = value;
+        return;
+    }
+    if (value)
+        Open();
+    else
+        Close();
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate value)
+{
+    if (StoreIfDifferent(baud_rate_, value))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetCustomBaudRate(int32_t value)
+{
+    if (StoreIfDifferent(custom_baud_rate_, value))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetPort(const std::string& value)
+{
+    if (value == port_)
+        return;
+    port_ = value;
+    if (connected_ && !Loading() && !Designing()) {
+        Close();
+        Open();
+    }
+}
+
+void TCustomComPort::SetParity(const TComParity& value)
+{
+    parity_->Assign(value);
+    ApplyDCB();
+}
+
+void TCustomComPort::SetStopBits(TStopBits value)
+{
+    if (StoreIfDifferent(stop_bits_, value))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetDataBits(TDataBits value)
+{
+    if (StoreIfDifferent(data_bits_, value))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetDiscardNull(bool value)
+{
+    if (StoreIfDifferent(discard_null_, value))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetEventChar(char value)
+{
+    if (StoreIfDifferent(event_char_, value))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetBuffer(const TComBuffer& value)
+{
+    buffer_->Assign(value);
+    ApplyBuffer();
+}
+
+void TCustomComPort::SetFlowControl(const TComFlowControl& value)
+{
+    flow_control_->Assign(value);
+    ApplyDCB();
+}
+
+void TCustomComPort::SetTimeouts(const TComTimeouts& value)
+{
+    timeouts_->Assign(value);
+    ApplyTimeouts();
+}
+
+void TCustomComPort::SetSyncMethod(TSyncMethod value)
+{
+    if (connected_ && !Loading() && !Designing())
+        throw EComPort(14);
+    sync_method_ = value;
+}
+
+void TCustomComPort::SetEventThreadPriority(TThreadPriority value)
+{
+    if (connected_ && !Loading() && !Designing())
+        throw EComPort(14);
+    event_thread_priority_ = value;
+}
+
+void TCustomComPort::SetTriggersOnRxChar(bool value)
+{
+    if (has_link_)
+        throw EComPort(22);
+    triggers_on_rx_char_ = value;
+}
+
+void TCustomComPort::BeginUpdate() { ++update_count_; }
+
+void TCustomComPort::EndUpdate()
+{
+    if (update_count_ <= 0)
+        return;
+    if (--update_count_ == 0)
+        SetupComPort();
+}
+
+// ---- applying settings ----------------------------------------------------------------
+
+bool TCustomComPort::ApplyAllowed() const
+{
+    return connected_ && update_count_ == 0 && !Loading() && !Designing();
+}
+
+int32_t BaudRateValue(TBaudRate value)
+{
+    static const int32_t kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                                     14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    return value < std::size(kRates) ? kRates[value] : 0;
+}
+
+comm::DCB TCustomComPort::BuildDCB() const
+{
+    comm::DCB dcb;
+    dcb.DCBlength = sizeof(comm::DCB);
+    dcb.BaudRate = static_cast<uint32_t>(baud_rate_ == brCustom ? custom_baud_rate_ : BaudRateValue(baud_rate_));
+    uint32_t flags = comm::DCB_BINARY;
+    if (parity_->Check())
+        flags |= comm::DCB_PARITY;
+    if (flow_control_->OutCTSFlow())
+        flags |= comm::DCB_OUTX_CTS_FLOW;
+    if (flow_control_->OutDSRFlow())
+        flags |= comm::DCB_OUTX_DSR_FLOW;
+    flags |= static_cast<uint32_t>(flow_control_->ControlDTR()) << comm::DCB_DTR_CONTROL_SHIFT;
+    if (flow_control_->DSRSensitivity())
+        flags |= comm::DCB_DSR_SENSITIVITY;
+    if (flow_control_->TxContinueOnXoff())
+        flags |= comm::DCB_TX_CONTINUE_ON_XOFF;
+    if (flow_control_->XonXoffOut())
+        flags |= comm::DCB_OUTX;
+    if (flow_control_->XonXoffIn())
+        flags |= comm::DCB_INX;
+    const bool error_char = parity_->Check() && parity_->Replace();
+    if (error_char)
+        flags |= comm::DCB_ERROR_CHAR;
+    if (discard_null_)
+        flags |= comm::DCB_NULL;
+    flags |= static_cast<uint32_t>(flow_control_->ControlRTS()) << comm::DCB_RTS_CONTROL_SHIFT;
+    dcb.Flags = flags;
+    // The limits are 16-bit fields; a queue too large for them gets the most.
+    int32_t limit = std::clamp<int32_t>(buffer_->InputSize() / 4, 0, 0xFFFF);
+    dcb.XonLim = static_cast<uint16_t>(limit);
+    dcb.XoffLim = static_cast<uint16_t>(limit);
+    dcb.ByteSize = static_cast<uint8_t>(5 + data_bits_);
+    dcb.Parity = static_cast<uint8_t>(parity_->Bits());
+    dcb.StopBits = static_cast<uint8_t>(stop_bits_);
+    dcb.XonChar = flow_control_->XonChar();
+    dcb.XoffChar = flow_control_->XoffChar();
+    dcb.ErrorChar = error_char ? parity_->ReplaceChar() : 0;
+    dcb.EvtChar = event_char_;
+    return dcb;
+}
+
+comm::COMMTIMEOUTS TCustomComPort::BuildTimeouts() const
+{
+    comm::COMMTIMEOUTS t;
+    t.ReadIntervalTimeout = static_cast<uint32_t>(timeouts_->ReadInterval());
+    t.ReadTotalTimeoutMultiplier = static_cast<uint32_t>(timeouts_->ReadTotalMultiplier());
+    t.ReadTotalTimeoutConstant = static_cast<uint32_t>(timeouts_->ReadTotalConstant());
+    t.WriteTotalTimeoutMultiplier = static_cast<uint32_t>(timeouts_->WriteTotalMultiplier());
+    t.WriteTotalTimeoutConstant = static_cast<uint32_t>(timeouts_->WriteTotalConstant());
+    return t;
+}
+
+void TCustomComPort::ApplyDCB()
+{
+    if (ApplyAllowed())
+        Check(Device().SetCommState(BuildDCB()), 7);
+}
+
+void TCustomComPort::ApplyTimeouts()
+{
+    if (ApplyAllowed())
+        Check(Device().SetCommTimeouts(BuildTimeouts()), 8);
+}
+
+void TCustomComPort::ApplyBuffer()
+{
+    if (ApplyAllowed())
+        Check(Device().SetupComm(buffer_->InputSize(), buffer_->OutputSize()), 9);
+}
+
+void TCustomComPort::SetupComPort()
+{
+    ApplyBuffer();
+    ApplyDCB();
+    ApplyTimeouts();
+}
+
+// ---- opening and closing ------------------------------------------------------------------
+
+void TCustomComPort::CreateHandle()
+{
+    int error = 0;
+    std::unique_ptr<comm::ComDevice> device = comm::OpenComDevice(port_, error);
+    if (!device)
+        throw EComPort(1, error);
+    device_ = std::move(device);
+}
+
+void TCustomComPort::DestroyHandle() { device_.reset(); }
+
+void TCustomComPort::Open()
+{
+    if (connected_ || Designing())
+        return;
+    CallBeforeOpen();
+    CreateHandle();
+    connected_ = true;
+    try {
+        SetupComPort();
+        if (!events_.Empty()) {
+            if (sync_method_ == smWindowSync)
+                window_ = AllocateHWnd([this](uint32_t message, uintptr_t wparam, intptr_t lparam) {
+                    return WindowMethod(message, wparam, lparam);
+                });
+            event_thread_ = std::make_unique<TComThread>(this);
+            thread_created_ = true;
+        }
+    } catch (...) {
+        window_.reset();
+        DestroyHandle();
+        connected_ = false;
+        throw;
+    }
+    CallAfterOpen();
+}
+
+void TCustomComPort::Close()
+{
+    if (!connected_ || Designing())
+        return;
+    CallBeforeClose();
+    AbortAllAsync();
+    if (thread_created_) {
+        DestroyEventThread();
+        thread_created_ = false;
+        window_.reset();
+    }
+    DestroyHandle();
+    connected_ = false;
+    CallAfterClose();
+}
+
+void TCustomComPort::DestroyEventThread()
+{
+    if (!event_thread_)
+        return;
+    if (sync_dispatch_depth_ > 0) {
+        // Close from inside this port's own thread-synchronised dispatch: the
+        // event thread is blocked until the handler returns, so waiting for
+        // it here would never end. It is told to stop and ends on its own
+        // once the dispatch is over, holding its own share of the device.
+        TComThread* thread = event_thread_.release();
+        thread->Stop();
+        std::thread([thread] { delete thread; }).detach();
+        return;
+    }
+    event_thread_.reset();
+}
+
+void TCustomComPort::Loaded()
+{
+    TComponent::Loaded();
+    if (connected_ && !Designing()) {
+        connected_ = false;
+        try {
+            Open();
+        } catch (...) {
+            ApplicationHandleException();
+        }
+    }
+}

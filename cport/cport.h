@@ -1,0 +1,539 @@
+// Cport: a serial port component. TComPort holds the line settings, opens
+// and closes the device, pushes every changed setting to an open device at
+// once, runs an event thread that hands device events to handlers, and reads
+// and writes. Every platform failure is raised as EComPort.
+#pragma once
+
+#include "platform/classes.h"
+#include "platform/comm.h"
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A set over the ordinals of an enumeration: bit n stands for ordinal n.
+template <typename E, typename Bits>
+class TSet {
+public:
+    constexpr TSet() = default;
+    constexpr TSet(std::initializer_list<E> items)
+    {
+        for (E e : items)
+            bits_ = static_cast<Bits>(bits_ | Bit(e));
+    }
+    static constexpr TSet FromBits(Bits bits)
+    {
+        TSet s;
+        s.bits_ = bits;
+        return s;
+    }
+    constexpr Bits ToBits() const { return bits_; }
+    constexpr bool Contains(E e) const { return (bits_ & Bit(e)) != 0; }
+    constexpr bool Empty() const { return bits_ == 0; }
+    constexpr void Include(E e) { bits_ = static_cast<Bits>(bits_ | Bit(e)); }
+    constexpr void Exclude(E e) { bits_ = static_cast<Bits>(bits_ & ~Bit(e)); }
+    constexpr TSet operator+(TSet o) const { return FromBits(static_cast<Bits>(bits_ | o.bits_)); }
+    constexpr TSet operator-(TSet o) const { return FromBits(static_cast<Bits>(bits_ & ~o.bits_)); }
+    constexpr TSet operator*(TSet o) const { return FromBits(static_cast<Bits>(bits_ & o.bits_)); }
+    constexpr bool operator==(const TSet&) const = default;
+
+private:
+    static constexpr Bits Bit(E e) { return static_cast<Bits>(Bits{1} << static_cast<unsigned>(e)); }
+    Bits bits_ = 0;
+};
+
+enum TBaudRate : uint8_t {
+    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000,
+    br57600, br115200, br128000, br256000
+};
+enum TStopBits : uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+enum TDataBits : uint8_t { dbFive, dbSix, dbSeven, dbEight };
+enum TParityBits : uint8_t { prNone, prOdd, prEven, prMark, prSpace };
+enum TDTRFlowControl : uint8_t { dtrDisable, dtrEnable, dtrHandshake };
+enum TRTSFlowControl : uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
+enum TFlowControl : uint8_t { fcHardware, fcSoftware, fcNone, fcCustom };
+enum TComEvent : uint8_t {
+    evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full
+};
+using TComEvents = TSet<TComEvent, uint16_t>;
+enum TSyncMethod : uint8_t { smThreadSync, smWindowSync, smNone };
+enum TStoredProp : uint8_t { spBasic, spFlowControl, spBuffer, spTimeouts, spParity, spOthers };
+using TStoredProps = TSet<TStoredProp, uint8_t>;
+enum TComSignal : uint8_t { csCTS, csDSR, csRing, csRLSD };
+using TComSignals = TSet<TComSignal, uint8_t>;
+enum TComError : uint8_t { ceFrame, ceRxParity, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull };
+using TComErrors = TSet<TComError, uint8_t>;
+enum TComStateFlag : uint8_t { sfCTSHold, sfDSRHold, sfRLSDHold, sfXoffHold, sfXoffSent, sfEof, sfTxim };
+using TComStateFlags = TSet<TComStateFlag, uint8_t>;
+enum TComLinkEvent : uint8_t { leConn, leCTS, leDSR, leRLSD, leRing, leRx, leTx, leTxEmpty, leRxFlag };
+enum TOperationKind : uint8_t { okWrite, okRead };
+
+inline constexpr TComEvents kAllComEvents{evRxChar, evTxEmpty, evRxFlag, evRing,  evBreak,
+                                          evCTS,    evDSR,     evError,  evRLSD,  evRx80Full};
+
+// Handler types; Sender is always the port.
+using TNotifyEvent = std::function<void(TObject* sender)>;
+using TRxCharEvent = std::function<void(TObject* sender, int32_t count)>;
+using TRxBufEvent = std::function<void(TObject* sender, const void* buffer, int32_t count)>;
+using TComSignalEvent = std::function<void(TObject* sender, bool on_off)>;
+using TComErrorEvent = std::function<void(TObject* sender, TComErrors errors)>;
+
+// The one exception of the component: a code 1..23 and the platform error
+// number (errno on this platform; -1 when the failure is not the platform's).
+class EComPort : public Exception {
+public:
+    EComPort(int code, int win_code);
+    explicit EComPort(int code);
+    int Code() const { return code_; }
+    int WinCode() const { return win_code_; }
+
+private:
+    int code_;
+    int win_code_;
+};
+
+// The text of an error code (1..23); empty for any other number.
+std::string ComErrorText(int code);
+
+class TCustomComPort;
+
+// ---- settings objects --------------------------------------------------------
+
+class TComParity : public TPersistent {
+public:
+    std::string ClassName() const override { return "TComParity"; }
+    void SetComPort(TCustomComPort* port) { port_ = port; }
+    TCustomComPort* ComPort() const { return port_; }
+
+    TParityBits Bits() const { return bits_; }
+    void SetBits(TParityBits value);
+    bool Check() const { return check_; }
+    void SetCheck(bool value);
+    bool Replace() const { return replace_; }
+    void SetReplace(bool value);
+    char ReplaceChar() const { return replace_char_; }
+    void SetReplaceChar(char value);
+
+protected:
+    void AssignTo(TPersistent& dest) const override;
+
+private:
+    void Changed();
+    TCustomComPort* port_ = nullptr;
+    TParityBits bits_ = prNone;
+    bool check_ = false;
+    bool replace_ = false;
+    char replace_char_ = 0;
+};
+
+class TComFlowControl : public TPersistent {
+public:
+    std::string ClassName() const override { return "TComFlowControl"; }
+    void SetComPort(TCustomComPort* port) { port_ = port; }
+    TCustomComPort* ComPort() const { return port_; }
+
+    bool OutCTSFlow() const { return out_cts_flow_; }
+    void SetOutCTSFlow(bool value);
+    bool OutDSRFlow() const { return out_dsr_flow_; }
+    void SetOutDSRFlow(bool value);
+    TDTRFlowControl ControlDTR() const { return control_dtr_; }
+    void SetControlDTR(TDTRFlowControl value);
+    TRTSFlowControl ControlRTS() const { return control_rts_; }
+    void SetControlRTS(TRTSFlowControl value);
+    bool XonXoffOut() const { return xon_xoff_out_; }
+    void SetXonXoffOut(bool value);
+    bool XonXoffIn() const { return xon_xoff_in_; }
+    void SetXonXoffIn(bool value);
+    bool DSRSensitivity() const { return dsr_sensitivity_; }
+    void SetDSRSensitivity(bool value);
+    bool TxContinueOnXoff() const { return tx_continue_on_xoff_; }
+    void SetTxContinueOnXoff(bool value);
+    char XonChar() const { return xon_char_; }
+    void SetXonChar(char value);
+    char XoffChar() const { return xoff_char_; }
+    void SetXoffChar(char value);
+    // The preset the four flow fields amount to; setting a preset other than
+    // fcCustom rewrites those four fields.
+    TFlowControl FlowControl() const;
+    void SetFlowControl(TFlowControl value);
+
+protected:
+    void AssignTo(TPersistent& dest) const override;
+
+private:
+    void Changed();
+    TCustomComPort* port_ = nullptr;
+    bool out_cts_flow_ = false;
+    bool out_dsr_flow_ = false;
+    TDTRFlowControl control_dtr_ = dtrDisable;
+    TRTSFlowControl control_rts_ = rtsDisable;
+    bool xon_xoff_out_ = false;
+    bool xon_xoff_in_ = false;
+    bool dsr_sensitivity_ = false;
+    bool tx_continue_on_xoff_ = false;
+    char xon_char_ = 17;
+    char xoff_char_ = 19;
+};
+
+class TComTimeouts : public TPersistent {
+public:
+    std::string ClassName() const override { return "TComTimeouts"; }
+    void SetComPort(TCustomComPort* port) { port_ = port; }
+    TCustomComPort* ComPort() const { return port_; }
+
+    int32_t ReadInterval() const { return read_interval_; }
+    void SetReadInterval(int32_t value);
+    int32_t ReadTotalMultiplier() const { return read_total_multiplier_; }
+    void SetReadTotalMultiplier(int32_t value);
+    int32_t ReadTotalConstant() const { return read_total_constant_; }
+    void SetReadTotalConstant(int32_t value);
+    int32_t WriteTotalMultiplier() const { return write_total_multiplier_; }
+    void SetWriteTotalMultiplier(int32_t value);
+    int32_t WriteTotalConstant() const { return write_total_constant_; }
+    void SetWriteTotalConstant(int32_t value);
+
+protected:
+    void AssignTo(TPersistent& dest) const override;
+
+private:
+    void Changed();
+    void Store(int32_t& field, int32_t value);
+    TCustomComPort* port_ = nullptr;
+    int32_t read_interval_ = -1;
+    int32_t read_total_multiplier_ = 0;
+    int32_t read_total_constant_ = 0;
+    int32_t write_total_multiplier_ = 100;
+    int32_t write_total_constant_ = 1000;
+};
+
+class TComBuffer : public TPersistent {
+public:
+    std::string ClassName() const override { return "TComBuffer"; }
+    void SetComPort(TCustomComPort* port) { port_ = port; }
+    TCustomComPort* ComPort() const { return port_; }
+
+    int32_t InputSize() const { return input_size_; }
+    void SetInputSize(int32_t value);
+    int32_t OutputSize() const { return output_size_; }
+    void SetOutputSize(int32_t value);
+
+protected:
+    void AssignTo(TPersistent& dest) const override;
+
+private:
+    void Store(int32_t& field, int32_t value);
+    TCustomComPort* port_ = nullptr;
+    int32_t input_size_ = 1024;
+    int32_t output_size_ = 1024;
+};
+
+// ---- links -------------------------------------------------------------------
+
+// Callbacks through which another component follows a port without taking
+// its handlers. Set OnRxBuf before registering: the port checks it then.
+class TComLink : public TObject {
+public:
+    std::string ClassName() const override { return "TComLink"; }
+    TComSignalEvent OnConn;
+    TRxBufEvent OnRxBuf;
+    TRxBufEvent OnTxBuf;
+    TNotifyEvent OnTxEmpty;
+    TNotifyEvent OnRxFlag;
+    TComSignalEvent OnCTSChange;
+    TComSignalEvent OnDSRChange;
+    TComSignalEvent OnRLSDChange;
+    TNotifyEvent OnRing;
+    TComSignalEvent OnTx;
+    TComSignalEvent OnRx;
+};
+
+// ---- asynchronous transfers --------------------------------------------------
+
+struct TAsync {
+    comm::ComOverlapped Overlapped;
+    TOperationKind Kind = okRead;
+    uint8_t* Data = nullptr; // copy of the latest write's bytes, for the links
+    int32_t Size = 0;
+};
+using PAsync = TAsync*;
+
+void InitAsync(PAsync& async);
+void DoneAsync(PAsync& async);
+
+// ---- the event thread --------------------------------------------------------
+
+class TComThread : public TThread {
+public:
+    explicit TComThread(TCustomComPort* port);
+    ~TComThread() override;
+    std::string ClassName() const override { return "TComThread"; }
+
+    void Stop();
+    TComEvents PendingEvents() const { return events_; }
+
+protected:
+    void Execute() override;
+
+private:
+    friend class TCustomComPort;
+    void DispatchComMsg();
+    void DoEvents();
+    void SendEvents();
+
+    TCustomComPort* port_;
+    comm::ComStopEvent stop_event_;
+    TComEvents events_;
+    // Shared so that a thread released by a Close from inside its own
+    // dispatch can still finish its clean-up on the device.
+    std::shared_ptr<comm::ComDevice> device_;
+};
+
+// ---- the port ------------------------------------------------------------------
+
+class TCustomComPort : public TComponent {
+public:
+    explicit TCustomComPort(TComponent* owner);
+    ~TCustomComPort() override;
+    std::string ClassName() const override { return "TCustomComPort"; }
+
+    // Settings.
+    bool Connected() const { return connected_; }
+    void SetConnected(bool value);
+    TBaudRate BaudRate() const { return baud_rate_; }
+    void SetBaudRate(TBaudRate value);
+    int32_t CustomBaudRate() const { return custom_baud_rate_; }
+    void SetCustomBaudRate(int32_t value);
+    const std::string& Port() const { return port_; }
+    void SetPort(const std::string& value);
+    TComParity* Parity() const { return parity_; }
+    void SetParity(const TComParity& value);
+    TStopBits StopBits() const { return stop_bits_; }
+    void SetStopBits(TStopBits value);
+    TDataBits DataBits() const { return data_bits_; }
+    void SetDataBits(TDataBits value);
+    bool DiscardNull() const { return discard_null_; }
+    void SetDiscardNull(bool value);
+    char EventChar() const { return event_char_; }
+    void SetEventChar(char value);
+    TComEvents Events() const { return events_; }
+    void SetEvents(TComEvents value) { events_ = value; }
+    TComBuffer* Buffer() const { return buffer_; }
+    void SetBuffer(const TComBuffer& value);
+    TComFlowControl* FlowControl() const { return flow_control_; }
+    void SetFlowControl(const TComFlowControl& value);
+    TComTimeouts* Timeouts() const { return timeouts_; }
+    void SetTimeouts(const TComTimeouts& value);
+    TSyncMethod SyncMethod() const { return sync_method_; }
+    void SetSyncMethod(TSyncMethod value);
+    TStoredProps StoredProps() const { return stored_props_; }
+    void SetStoredProps(TStoredProps value) { stored_props_ = value; }
+    bool TriggersOnRxChar() const { return triggers_on_rx_char_ && !has_link_; }
+    void SetTriggersOnRxChar(bool value);
+    TThreadPriority EventThreadPriority() const { return event_thread_priority_; }
+    void SetEventThreadPriority(TThreadPriority value);
+
+    void BeginUpdate();
+    void EndUpdate();
+    void Open();
+    void Close();
+
+    // Reading and writing.
+    int32_t WriteAsync(const void* buffer, int32_t count, PAsync& async);
+    int32_t Write(const void* buffer, int32_t count);
+    int32_t WriteStrAsync(const std::string& str, PAsync& async);
+    int32_t WriteStr(const std::string& str);
+    int32_t ReadAsync(void* buffer, int32_t count, PAsync& async);
+    int32_t Read(void* buffer, int32_t count);
+    int32_t ReadStrAsync(std::string& str, int32_t count, PAsync& async);
+    int32_t ReadStr(std::string& str, int32_t count);
+    int32_t WaitForAsync(PAsync& async);
+    bool IsAsyncCompleted(PAsync async);
+    void AbortAllAsync();
+    // stop may be null; timeout in milliseconds, -1 (all ones) for none.
+    void WaitForEvent(TComEvents& events, const comm::ComStopEvent* stop, int32_t timeout);
+    void TransmitChar(char ch);
+    int32_t InputCount();
+    int32_t OutputCount();
+    TComSignals Signals();
+    TComStateFlags StateFlags();
+    TComErrors LastErrors();
+    void SetBreak(bool on_off);
+    void SetDTR(bool on_off);
+    void SetRTS(bool on_off);
+    void SetXonXoff(bool on_off);
+    void ClearBuffer(bool input, bool output);
+
+    // Links.
+    void RegisterLink(TComLink* link);
+    void UnRegisterLink(TComLink* link);
+    bool HasLink() const { return has_link_; }
+
+    // Handlers; called only through the Do... operations.
+    TRxCharEvent OnRxChar;
+    TRxBufEvent OnRxBuf;
+    TNotifyEvent OnTxEmpty;
+    TNotifyEvent OnBreak;
+    TNotifyEvent OnRing;
+    TComSignalEvent OnCTSChange;
+    TComSignalEvent OnDSRChange;
+    TComSignalEvent OnRLSDChange;
+    TComErrorEvent OnError;
+    TNotifyEvent OnRxFlag;
+    TNotifyEvent OnAfterOpen;
+    TNotifyEvent OnAfterClose;
+    TNotifyEvent OnBeforeOpen;
+    TNotifyEvent OnBeforeClose;
+    TNotifyEvent OnRx80Full;
+
+    // Applying the settings to an open device.
+    virtual void ApplyDCB();
+    virtual void ApplyTimeouts();
+    virtual void ApplyBuffer();
+    virtual void SetupComPort();
+
+    // The device-control record and time-out record the settings stand for.
+    comm::DCB BuildDCB() const;
+    comm::COMMTIMEOUTS BuildTimeouts() const;
+
+protected:
+    void Loaded() override;
+    virtual void CreateHandle();
+    virtual void DestroyHandle();
+
+    virtual void DoAfterClose();
+    virtual void DoAfterOpen();
+    virtual void DoBeforeClose();
+    virtual void DoBeforeOpen();
+    virtual void DoRxChar(int32_t count);
+    virtual void DoRxBuf(const void* buffer, int32_t count);
+    virtual void DoTxEmpty();
+    virtual void DoBreak();
+    virtual void DoRing();
+    virtual void DoRxFlag();
+    virtual void DoCTSChange(bool on_off);
+    virtual void DoDSRChange(bool on_off);
+    virtual void DoError(TComErrors errors);
+    virtual void DoRLSDChange(bool on_off);
+    virtual void DoRx80Full();
+
+public:
+    // Event dispatch (called by the event thread's DoEvents and WindowMethod).
+    void CallRxChar();
+    void CallTxEmpty();
+    void CallRxFlag();
+    void CallRing();
+    void CallBreak();
+    void CallError();
+    void CallCTSChange();
+    void CallDSRChange();
+    void CallRLSDChange();
+    void CallRx80Full();
+    void CallBeforeOpen();
+    void CallAfterOpen();
+    void CallBeforeClose();
+    void CallAfterClose();
+    void CheckSignals(bool open);
+    // The notification window's message handler: message 1025 carries an
+    // event's platform bit in wparam.
+    intptr_t WindowMethod(uint32_t message, uintptr_t wparam, intptr_t lparam);
+
+    void SendSignalToLink(TComLinkEvent event, bool on_off);
+    void NotifyLink(TComLinkEvent event);
+    void TxNotifyLink(const void* buffer, int32_t count);
+
+    // The open device, or a stand-in that fails every call when closed.
+    comm::ComDevice& Device() const;
+
+private:
+    friend class TComThread;
+    bool ApplyAllowed() const;
+    void DestroyEventThread();
+    void UpdateHasLink();
+
+    std::unique_ptr<TComThread> event_thread_;
+    bool thread_created_ = false;
+    std::shared_ptr<comm::ComDevice> device_;
+    std::shared_ptr<TNotifyWindow> window_;
+    int32_t update_count_ = 0;
+    std::vector<TComLink*> links_;
+    bool triggers_on_rx_char_ = true;
+    TThreadPriority event_thread_priority_ = tpNormal;
+    bool has_link_ = false;
+    bool connected_ = false;
+    TBaudRate baud_rate_ = br9600;
+    int32_t custom_baud_rate_ = 9600;
+    std::string port_ = "COM1";
+    TStopBits stop_bits_ = sbOneStopBit;
+    TDataBits data_bits_ = dbEight;
+    bool discard_null_ = false;
+    char event_char_ = 0;
+    TComEvents events_ = kAllComEvents;
+    TComBuffer* buffer_ = nullptr;
+    TComParity* parity_ = nullptr;
+    TComTimeouts* timeouts_ = nullptr;
+    TComFlowControl* flow_control_ = nullptr;
+    TSyncMethod sync_method_ = smThreadSync;
+    TStoredProps stored_props_{spBasic};
+    // Depth of thread-synchronised dispatches of this port now running on the
+    // owning thread: a Close from inside one must not wait for the thread.
+    int sync_dispatch_depth_ = 0;
+};
+
+// The port as a form places it; all behaviour is TCustomComPort's.
+class TComPort : public TCustomComPort {
+public:
+    using TCustomComPort::TCustomComPort;
+    std::string ClassName() const override { return "TComPort"; }
+};
+
+// A port seen through the stream interface; the port is not owned.
+class TComStream : public TStream {
+public:
+    explicit TComStream(TCustomComPort* port) : port_(port) {}
+    std::string ClassName() const override { return "TComStream"; }
+    int32_t Read(void* buffer, int32_t count) override { return port_->Read(buffer, count); }
+    int32_t Write(const void* buffer, int32_t count) override { return port_->Write(buffer, count); }
+    int64_t Seek(int64_t, int) override { return 0; }
+
+private:
+    TCustomComPort* port_;
+};
+
+// ---- event mask ------------------------------------------------------------------
+
+uint32_t ComEventsToMask(TComEvents events);
+TComEvents MaskToComEvents(uint32_t mask);
+
+// ---- names of settings -----------------------------------------------------------
+
+std::string BaudRateToStr(TBaudRate value);
+std::string StopBitsToStr(TStopBits value);
+std::string DataBitsToStr(TDataBits value);
+std::string ParityToStr(TParityBits value);
+std::string FlowControlToStr(TFlowControl value);
+TBaudRate StrToBaudRate(const std::string& text);
+TStopBits StrToStopBits(const std::string& text);
+TDataBits StrToDataBits(const std::string& text);
+TParityBits StrToParity(const std::string& text);
+TFlowControl StrToFlowControl(const std::string& text);
+
+// Replaces the list's contents with the serial ports this machine has, sorted.
+void EnumComPorts(TStrings& ports);
+
+// The speed in bits per second a TBaudRate names (0 for brCustom).
+int32_t BaudRateValue(TBaudRate value);
+
+// Conversions for stored settings, used by the settings persistence.
+namespace cport_internal {
+std::string DtrControlToText(TDTRFlowControl value);
+TDTRFlowControl TextToDtrControl(const std::string& text);
+std::string RtsControlToText(TRTSFlowControl value);
+TRTSFlowControl TextToRtsControl(const std::string& text);
+std::string BoolToText(bool value);
+bool TextToBool(const std::string& text);
+std::string CharToText(char value);
+char TextToChar(const std::string& text);
+} // namespace cport_internal

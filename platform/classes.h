@@ -1,0 +1,222 @@
+// The small class library the serial port component is written against:
+// components with an owner and a loading state, assignable settings objects,
+// a thread that can run routines on the thread that owns it, string lists,
+// streams and the common exception base. Only what the component needs.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Base of every exception the component raises; what() is the message.
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& Message() const { return message_; }
+
+private:
+    std::string message_;
+};
+
+// Raised by TPersistent::AssignTo when the target is of a foreign class.
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class TObject {
+public:
+    virtual ~TObject() = default;
+    // The class name as a user reads it in messages ("TComParity").
+    virtual std::string ClassName() const { return "TObject"; }
+};
+
+class TPersistent : public TObject {
+public:
+    std::string ClassName() const override { return "TPersistent"; }
+    // Copies Source into this object by asking Source to assign itself here.
+    virtual void Assign(const TPersistent& source);
+
+protected:
+    // Copies this object into Dest; the base refuses every target.
+    virtual void AssignTo(TPersistent& dest) const;
+};
+
+enum TComponentStateFlag : uint8_t { csLoading = 0x1, csDesigning = 0x2 };
+enum TOperation : uint8_t { opInsert, opRemove };
+
+// A component with an owner that destroys it, a name, and the loading and
+// design-mode state of a component being built from a stored description.
+class TComponent : public TPersistent {
+public:
+    explicit TComponent(TComponent* owner);
+    ~TComponent() override;
+    TComponent(const TComponent&) = delete;
+    TComponent& operator=(const TComponent&) = delete;
+
+    std::string ClassName() const override { return "TComponent"; }
+    TComponent* Owner() const { return owner_; }
+    const std::string& Name() const { return name_; }
+    void SetName(const std::string& name) { name_ = name; }
+    uint8_t ComponentState() const { return state_; }
+    bool Loading() const { return (state_ & csLoading) != 0; }
+    bool Designing() const { return (state_ & csDesigning) != 0; }
+
+    // The loader brackets reading a stored description with these: while
+    // loading, setters only store; EndLoading then calls Loaded once.
+    void BeginLoading() { state_ |= csLoading; }
+    void EndLoading();
+    void SetDesigning(bool designing);
+
+    // Asks to be told (Notification with opRemove) when component goes away.
+    void FreeNotification(TComponent* component);
+    void RemoveFreeNotification(TComponent* component);
+    int ComponentCount() const { return static_cast<int>(components_.size()); }
+    TComponent* Components(int index) const { return components_.at(index); }
+
+protected:
+    virtual void Loaded() { state_ &= static_cast<uint8_t>(~csLoading); }
+    virtual void Notification(TComponent* component, TOperation operation);
+
+private:
+    void InsertComponent(TComponent* component);
+    void RemoveComponent(TComponent* component);
+
+    TComponent* owner_;
+    std::string name_;
+    uint8_t state_ = 0;
+    std::vector<TComponent*> components_;
+    std::vector<TComponent*> free_notifies_;
+};
+
+// Where an exception goes that reaches the application's message loop. The
+// window installs a handler that shows a message box; without one the
+// message goes to standard error.
+using TExceptionHandler = std::function<void(const std::exception& e)>;
+void SetApplicationExceptionHandler(TExceptionHandler handler);
+// Hands the exception in flight (call inside a catch block) to the handler.
+void ApplicationHandleException();
+
+// A list of strings; Sort orders case-insensitively the way the desktop's
+// lists do, so "COM10" comes before "COM2".
+class TStrings : public TPersistent {
+public:
+    std::string ClassName() const override { return "TStrings"; }
+    int Count() const { return static_cast<int>(items_.size()); }
+    const std::string& Strings(int index) const { return items_.at(index); }
+    int Add(const std::string& s);
+    void Clear() { items_.clear(); }
+    int IndexOf(const std::string& s) const;
+    void Sort();
+    void Assign(const TPersistent& source) override;
+
+protected:
+    void AssignTo(TPersistent& dest) const override;
+
+private:
+    std::vector<std::string> items_;
+};
+using TStringList = TStrings;
+
+// The byte-stream interface; Read and Write return the bytes moved.
+class TStream : public TObject {
+public:
+    std::string ClassName() const override { return "TStream"; }
+    virtual int32_t Read(void* buffer, int32_t count) = 0;
+    virtual int32_t Write(const void* buffer, int32_t count) = 0;
+    virtual int64_t Seek(int64_t offset, int origin) = 0;
+};
+
+enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Requests that another thread hands to the thread that owns it: routines to
+// run there (Synchronize) and sent window messages. They are served by the
+// owner's Qt event loop (a posted event wakes it), by CheckSynchronize, and
+// by TThread::WaitFor while the owner waits for a thread to end.
+class SyncQueue;
+// Runs the requests waiting for the calling thread; true if any ran.
+bool CheckSynchronize();
+// The calling thread's request queue, to send it routines from elsewhere.
+std::shared_ptr<SyncQueue> CurrentSyncQueue();
+// Runs routine on the queue's thread and blocks until it has been received
+// there: until it returns or calls ReplyMessage. On that thread itself it
+// runs at once. An exception it raises goes to the application's handler.
+void SendSynchronous(const std::shared_ptr<SyncQueue>& queue, std::function<void()> routine);
+
+// The request being served on this thread, so a routine can release its
+// sender before it has finished (InSendMessage / ReplyMessage).
+bool InSendMessage();
+void ReplyMessage();
+
+// A thread with Execute, a terminate flag, synchronisation with the thread
+// that created it and a wait for its end that keeps serving that thread's
+// synchronisation requests. Created suspended or running; the destructor
+// terminates, resumes if need be and waits.
+class TThread : public TObject {
+public:
+    explicit TThread(bool create_suspended);
+    ~TThread() override;
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+
+    std::string ClassName() const override { return "TThread"; }
+    void Resume();
+    void Terminate() { terminated_ = true; }
+    bool Terminated() const { return terminated_; }
+    bool Finished() const;
+    // Waits for the end, serving synchronisation requests sent to the
+    // calling (owning) thread meanwhile; no-op for a thread never started.
+    void WaitFor();
+    TThreadPriority Priority() const { return priority_; }
+    // Takes effect when the thread starts, or at once if it runs already.
+    void SetPriority(TThreadPriority priority);
+    // The exception that ended Execute, if any.
+    std::exception_ptr FatalException() const { return fatal_; }
+
+protected:
+    virtual void Execute() = 0;
+    // Runs method on the owning thread and blocks until it has run there;
+    // an exception it raises is raised again here.
+    void Synchronize(const std::function<void()>& method);
+    // The request queue of the thread that created this one.
+    const std::shared_ptr<SyncQueue>& owner_queue() const { return owner_queue_; }
+private:
+    void Run();
+    void ApplyPriority();
+
+    std::shared_ptr<SyncQueue> owner_queue_;
+    std::thread thread_;
+    std::atomic<bool> terminated_{false};
+    bool started_ = false;
+    TThreadPriority priority_ = tpNormal;
+    std::atomic<int> tid_{0};
+    bool finished_ = false; // guarded by the owner queue's mutex
+    std::exception_ptr fatal_;
+};
+
+// The stand-in for a hidden window that receives messages sent from other
+// threads: its method runs on the thread that allocated it, during that
+// thread's event loop or while it waits for a TThread.
+class TNotifyWindow : public std::enable_shared_from_this<TNotifyWindow> {
+public:
+    using Method = std::function<intptr_t(uint32_t message, uintptr_t wparam, intptr_t lparam)>;
+    explicit TNotifyWindow(Method method);
+    void SendMessage(uint32_t message, uintptr_t wparam, intptr_t lparam);
+
+private:
+    Method method_;
+    std::shared_ptr<SyncQueue> queue_;
+};
+std::shared_ptr<TNotifyWindow> AllocateHWnd(TNotifyWindow::Method method);
+// What a window does with a message it does not handle itself.
+intptr_t DefWindowProc(uint32_t message, uintptr_t wparam, intptr_t lparam);

@@ -1,0 +1,1029 @@
+// The serial device layer on Linux, on a tty file descriptor.
+//
+// Input: the driver's queue is the kernel's tty buffer plus a queue of our
+// own (sized by SetupComm). Whoever waits for device events moves arriving
+// bytes into our queue; that is what lets a received-character event mean
+// "new bytes came" (a level-triggered poll would report the same unread
+// bytes for ever), and lets the event character, NUL discarding and the
+// 80 percent mark work. Reads take from our queue first, then the kernel's.
+//
+// Events Linux can deliver: EV_RXCHAR, EV_RXFLAG, EV_RX80FULL and EV_TXEMPTY
+// on every tty; EV_ERR on every tty for a hang-up or a removed device (as
+// CE_IOE); on drivers with the interrupt counters (TIOCGICOUNT: real UARTs
+// and most USB adapters) also EV_BREAK and EV_ERR for frame, parity and
+// overrun errors, and, where TIOCMIWAIT works, EV_CTS, EV_DSR, EV_RLSD and
+// EV_RING, waited for by a line watcher thread without polling.
+//
+// A pseudo-terminal has no modem lines and no break: they read as off and
+// their controls do nothing.
+//
+// Transfers that cannot complete at once (a read that must wait for bytes,
+// a write the kernel cannot take yet) are finished by a worker thread that
+// is started the first time one is needed and sleeps in poll otherwise.
+//
+// Settings Linux lacks: DSR output flow, DSR sensitivity and DTR handshake
+// are not available (DTR handshake holds DTR high); RTS handshake and CTS
+// output flow are one kernel switch (CRTSCTS), so either turns on both; RTS
+// toggle uses the driver's RS-485 mode where it has one, else RTS stays low;
+// 1.5 stop bits is the two-stop-bit setting, which UARTs send as 1.5 with
+// five data bits; the XON/XOFF limits are the kernel's own.
+#include "platform/comm.h"
+
+#include <asm/termbits.h>
+#include <linux/serial.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+namespace comm {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr Clock::time_point kNever = Clock::time_point::max();
+constexpr size_t kMinInputQueue = 4096;
+constexpr size_t kMaxInputQueue = 1 << 24;
+
+// Errors of a modem-line or break ioctl that only mean "this device has no
+// such thing" (a pseudo-terminal); anything else is a real failure.
+// The kernel's "no such ioctl" (ENOIOCTLCMD), which can leak out of some drivers.
+constexpr int kNoIoctlCommand = 515;
+bool NotSupported(int error) { return error == ENOTTY || error == EINVAL || error == kNoIoctlCommand; }
+
+int Ioctl(int fd, unsigned long request, void* arg)
+{
+    for (;;) {
+        if (::ioctl(fd, request, arg) == 0)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
+void WakeFd(int fd)
+{
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t r = ::write(fd, &one, sizeof one);
+}
+
+void DrainFd(int fd)
+{
+    uint64_t value;
+    [[maybe_unused]] ssize_t r = ::read(fd, &value, sizeof value);
+}
+
+Clock::time_point After(uint64_t ms)
+{
+    if (ms >= (uint64_t{1} << 40))
+        return kNever;
+    return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+int MillisUntil(Clock::time_point t)
+{
+    if (t == kNever)
+        return -1;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(t - Clock::now()).count();
+    return static_cast<int>(std::clamp<int64_t>(left, 0, 1 << 30));
+}
+
+// The line watcher's wake-up: a signal that interrupts TIOCMIWAIT. Its
+// handler does nothing; installed once, only when a watcher is started.
+int WatcherSignal() { return SIGRTMIN + 5; }
+
+void InstallWatcherSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0; // no SA_RESTART: the ioctl must return EINTR
+        ::sigaction(WatcherSignal(), &action, nullptr);
+    });
+}
+
+struct PendingRead {
+    ComOverlapped* overlapped;
+    uint8_t* buffer;
+    int32_t count;
+    int32_t got = 0;
+    bool return_on_first = false;
+    Clock::time_point total_deadline = kNever;
+    uint32_t interval_ms = 0;
+    Clock::time_point last_byte{};
+};
+
+struct PendingWrite {
+    ComOverlapped* overlapped;
+    const uint8_t* buffer;
+    int32_t count;
+    int32_t done = 0;
+    Clock::time_point deadline = kNever;
+};
+
+class LinuxComDevice : public ComDevice {
+public:
+    LinuxComDevice(int fd, bool has_counters);
+    ~LinuxComDevice() override;
+
+    int SetupComm(int32_t input_size, int32_t output_size) override;
+    int SetCommState(const DCB& dcb) override;
+    int SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
+    int SetCommMask(uint32_t mask) override;
+    int WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int timeout_ms) override;
+    int ReadFile(void* buffer, int32_t count, ComOverlapped& overlapped) override;
+    int WriteFile(const void* buffer, int32_t count, ComOverlapped& overlapped) override;
+    int PurgeComm(uint32_t flags) override;
+    int ClearCommError(uint32_t& errors, COMSTAT& stat) override;
+    int GetCommModemStatus(uint32_t& status) override;
+    int EscapeCommFunction(uint32_t function) override;
+    int TransmitCommChar(char c) override;
+    void Cancel(ComOverlapped& overlapped) override;
+
+private:
+    // All *Locked members run with mutex_ held.
+    void IngestLocked();
+    void AcceptLocked(const uint8_t* data, size_t n);
+    void FeedReadsLocked();
+    void ProgressWritesLocked();
+    void ExpireLocked(Clock::time_point now);
+    void CheckCountersLocked();
+    void RecordLocked(uint32_t events);
+    void MarkGoneLocked(int error);
+    void CompleteAllLocked(bool reads, bool writes, int error);
+    Clock::time_point NextDeadlineLocked() const;
+    void StartWorkerLocked();
+    void WorkerLoop();
+    void StartLineWatcher();
+    void LineWatcherLoop();
+    void StopLineWatcher();
+    // Bytes read straight into a caller's buffer get what queued bytes get:
+    // NULs dropped if asked, the event character noted. Returns bytes kept.
+    int32_t FilterDirect(uint8_t* data, size_t n);
+
+    const int fd_;
+    const int waiter_wake_; // ends a WaitCommEvent's poll
+    const int worker_wake_; // ends the worker's poll
+    std::mutex mutex_;
+
+    // Our input queue: a ring.
+    std::vector<uint8_t> rx_;
+    size_t rx_head_ = 0;
+    size_t rx_len_ = 0;
+    bool rx_was_80_full_ = false;
+
+    uint32_t mask_ = 0;
+    uint32_t mask_generation_ = 0;
+    uint32_t events_ = 0;
+    uint32_t errors_ = 0;
+    bool gone_ = false;
+    bool tx_check_ = false;
+    bool closing_ = false;
+    DCB dcb_{};
+    COMMTIMEOUTS timeouts_{};
+
+    std::deque<PendingRead> reads_;
+    std::deque<PendingWrite> writes_;
+    std::thread worker_;
+
+    const bool has_counters_;
+    serial_icounter_struct counters_{};
+    std::thread watcher_;
+    std::atomic<bool> watcher_stop_{false};
+    std::atomic<bool> watcher_running_{false};
+};
+
+LinuxComDevice::LinuxComDevice(int fd, bool has_counters)
+    : fd_(fd), waiter_wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      worker_wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), rx_(kMinInputQueue), has_counters_(has_counters)
+{
+    if (has_counters_) {
+        Ioctl(fd_, TIOCGICOUNT, &counters_);
+        StartLineWatcher();
+    }
+}
+
+LinuxComDevice::~LinuxComDevice()
+{
+    StopLineWatcher();
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+        CompleteAllLocked(true, true, ECANCELED);
+    }
+    WakeFd(worker_wake_);
+    if (worker_.joinable())
+        worker_.join();
+    // Closing the descriptor also drops the advisory lock.
+    ::close(fd_);
+    ::close(waiter_wake_);
+    ::close(worker_wake_);
+}
+
+// ---- settings ------------------------------------------------------------------
+
+int LinuxComDevice::SetupComm(int32_t input_size, int32_t output_size)
+{
+    if (input_size < 0 || output_size < 0)
+        return EINVAL;
+    std::lock_guard lock(mutex_);
+    size_t size = std::clamp<size_t>(static_cast<size_t>(input_size), kMinInputQueue, kMaxInputQueue);
+    if (size == rx_.size())
+        return 0;
+    std::vector<uint8_t> fresh(std::max(size, rx_len_));
+    for (size_t i = 0; i < rx_len_; ++i)
+        fresh[i] = rx_[(rx_head_ + i) % rx_.size()];
+    rx_ = std::move(fresh);
+    rx_head_ = 0;
+    WakeFd(waiter_wake_); // room may have appeared for input
+    return 0;
+}
+
+int LinuxComDevice::SetCommState(const DCB& dcb)
+{
+    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2)
+        return EINVAL;
+    termios2 tio{};
+    if (int e = Ioctl(fd_, TCGETS2, &tio))
+        return e;
+
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                                          IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
+    if (dcb.Flags & DCB_PARITY)
+        tio.c_iflag |= INPCK;
+    if (dcb.Flags & DCB_OUTX)
+        tio.c_iflag |= IXON;
+    if (dcb.Flags & DCB_INX)
+        tio.c_iflag |= IXOFF;
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | NOFLSH | TOSTOP);
+
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CBAUD | CIBAUD);
+    tio.c_cflag |= CLOCAL | CREAD | HUPCL | BOTHER | (BOTHER << IBSHIFT);
+    static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag |= kSizes[dcb.ByteSize - 5];
+    switch (dcb.Parity) {
+    case 1: tio.c_cflag |= PARENB | PARODD; break;
+    case 2: tio.c_cflag |= PARENB; break;
+    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    if (dcb.StopBits != 0)
+        tio.c_cflag |= CSTOPB;
+    if ((dcb.Flags & DCB_OUTX_CTS_FLOW) || dcb.RtsControl() == RTS_CONTROL_HANDSHAKE)
+        tio.c_cflag |= CRTSCTS;
+    tio.c_ispeed = tio.c_ospeed = dcb.BaudRate;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    if (int e = Ioctl(fd_, TCSETS2, &tio))
+        return e;
+
+    // A driver that cannot make the speed rounds it; more than 3 percent off
+    // is not the speed that was asked for.
+    termios2 check{};
+    if (Ioctl(fd_, TCGETS2, &check) == 0 && check.c_ospeed != 0) {
+        uint64_t want = dcb.BaudRate, got = check.c_ospeed;
+        uint64_t diff = want > got ? want - got : got - want;
+        if (diff * 100 > want * 3)
+            return EINVAL;
+    }
+
+    // Output lines: DTR and RTS held low or high, unless the kernel drives RTS.
+    int dtr = TIOCM_DTR, rts = TIOCM_RTS;
+    int e = Ioctl(fd_, dcb.DtrControl() == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &dtr);
+    if (e != 0 && !NotSupported(e))
+        return e;
+    serial_rs485 rs485{};
+    bool toggle = dcb.RtsControl() == RTS_CONTROL_TOGGLE;
+    if (toggle || Ioctl(fd_, TIOCGRS485, &rs485) == 0) {
+        // Only touch RS-485 mode where the driver has it.
+        if (toggle)
+            rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        else
+            rs485.flags &= ~static_cast<uint32_t>(SER_RS485_ENABLED);
+        if (Ioctl(fd_, TIOCSRS485, &rs485) != 0)
+            toggle = false;
+    }
+    if (dcb.RtsControl() != RTS_CONTROL_HANDSHAKE && !toggle) {
+        e = Ioctl(fd_, dcb.RtsControl() == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &rts);
+        if (e != 0 && !NotSupported(e))
+            return e;
+    }
+
+    std::lock_guard lock(mutex_);
+    dcb_ = dcb;
+    return 0;
+}
+
+int LinuxComDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
+{
+    std::lock_guard lock(mutex_);
+    timeouts_ = timeouts;
+    return 0;
+}
+
+int LinuxComDevice::SetCommMask(uint32_t mask)
+{
+    {
+        std::lock_guard lock(mutex_);
+        mask_ = mask;
+        ++mask_generation_;
+        events_ = 0;
+    }
+    WakeFd(waiter_wake_);
+    return 0;
+}
+
+// ---- events ----------------------------------------------------------------------
+
+void LinuxComDevice::RecordLocked(uint32_t events)
+{
+    uint32_t fresh = events & mask_ & ~events_;
+    events_ |= events & mask_;
+    if (fresh != 0)
+        WakeFd(waiter_wake_);
+}
+
+void LinuxComDevice::MarkGoneLocked(int error)
+{
+    if (gone_)
+        return;
+    gone_ = true;
+    errors_ |= CE_IOE;
+    RecordLocked(EV_ERR);
+    CompleteAllLocked(true, true, error != 0 ? error : EIO);
+}
+
+void LinuxComDevice::CheckCountersLocked()
+{
+    if (!has_counters_ || gone_)
+        return;
+    serial_icounter_struct now{};
+    if (Ioctl(fd_, TIOCGICOUNT, &now) != 0)
+        return;
+    uint32_t errors = 0, events = 0;
+    if (now.frame != counters_.frame)
+        errors |= CE_FRAME;
+    if (now.parity != counters_.parity && (dcb_.Flags & DCB_PARITY))
+        errors |= CE_RXPARITY;
+    if (now.overrun != counters_.overrun)
+        errors |= CE_OVERRUN;
+    if (now.buf_overrun != counters_.buf_overrun)
+        errors |= CE_RXOVER;
+    if (now.brk != counters_.brk) {
+        errors |= CE_BREAK;
+        events |= EV_BREAK;
+    }
+    if (now.cts != counters_.cts)
+        events |= EV_CTS;
+    if (now.dsr != counters_.dsr)
+        events |= EV_DSR;
+    if (now.dcd != counters_.dcd)
+        events |= EV_RLSD;
+    if (now.rng != counters_.rng)
+        events |= EV_RING;
+    counters_ = now;
+    if (errors & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER))
+        events |= EV_ERR;
+    errors_ |= errors;
+    RecordLocked(events);
+}
+
+void LinuxComDevice::AcceptLocked(const uint8_t* data, size_t n)
+{
+    bool any = false, flag = false;
+    const bool discard_null = (dcb_.Flags & DCB_NULL) != 0;
+    const uint8_t event_char = static_cast<uint8_t>(dcb_.EvtChar);
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t b = data[i];
+        if (b == 0 && discard_null)
+            continue;
+        flag = flag || b == event_char;
+        rx_[(rx_head_ + rx_len_) % rx_.size()] = b;
+        ++rx_len_;
+        any = true;
+    }
+    if (any)
+        RecordLocked(EV_RXCHAR | (flag ? EV_RXFLAG : 0));
+}
+
+int32_t LinuxComDevice::FilterDirect(uint8_t* data, size_t n)
+{
+    const bool discard_null = (dcb_.Flags & DCB_NULL) != 0;
+    const uint8_t event_char = static_cast<uint8_t>(dcb_.EvtChar);
+    size_t kept = 0;
+    bool flag = false;
+    for (size_t i = 0; i < n; ++i) {
+        if (data[i] == 0 && discard_null)
+            continue;
+        flag = flag || data[i] == event_char;
+        data[kept++] = data[i];
+    }
+    if (flag)
+        RecordLocked(EV_RXFLAG);
+    return static_cast<int32_t>(kept);
+}
+
+void LinuxComDevice::IngestLocked()
+{
+    uint8_t chunk[4096];
+    while (!gone_) {
+        // Waiting reads are served first, so they take the oldest bytes.
+        FeedReadsLocked();
+        size_t room = rx_.size() - rx_len_;
+        if (room == 0)
+            break;
+        ssize_t n = ::read(fd_, chunk, std::min(room, sizeof chunk));
+        if (n > 0) {
+            AcceptLocked(chunk, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            break;
+        // End of file on a tty in raw mode is a hang-up: the other end of a
+        // pseudo-terminal closed, or the device is no more.
+        MarkGoneLocked(n == 0 ? EIO : errno);
+        break;
+    }
+    FeedReadsLocked();
+    CheckCountersLocked();
+    bool full80 = rx_len_ * 5 >= rx_.size() * 4;
+    if (full80 && !rx_was_80_full_)
+        RecordLocked(EV_RX80FULL);
+    rx_was_80_full_ = full80;
+}
+
+int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int timeout_ms)
+{
+    mask = 0;
+    const Clock::time_point deadline = timeout_ms < 0 ? kNever : After(static_cast<uint64_t>(timeout_ms));
+    std::unique_lock lock(mutex_);
+    const uint32_t generation = mask_generation_;
+    for (;;) {
+        if (mask_generation_ != generation)
+            return 0;
+        if (tx_check_ && (mask_ & EV_TXEMPTY)) {
+            int queued = 0;
+            if (gone_ || Ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
+                tx_check_ = false;
+                RecordLocked(EV_TXEMPTY);
+            }
+        }
+        if (uint32_t ready = events_ & mask_) {
+            events_ &= ~ready;
+            mask = ready;
+            return 0;
+        }
+        if (stop != nullptr && stop->IsSet())
+            return 0;
+        int wait_ms = MillisUntil(deadline);
+        if (wait_ms == 0)
+            return 0;
+        if (tx_check_ && (mask_ & EV_TXEMPTY)) {
+            // The kernel does not say when its output queue runs dry; look
+            // again after about the time the bytes take on the line.
+            int queued = 0;
+            Ioctl(fd_, TIOCOUTQ, &queued);
+            uint64_t ms = 1 + static_cast<uint64_t>(queued) * 10000 / std::max<uint32_t>(dcb_.BaudRate, 1);
+            int check_ms = static_cast<int>(std::min<uint64_t>(ms, 1000));
+            wait_ms = wait_ms < 0 ? check_ms : std::min(wait_ms, check_ms);
+        }
+        pollfd fds[3];
+        nfds_t n = 0;
+        fds[n++] = {waiter_wake_, POLLIN, 0};
+        if (stop != nullptr)
+            fds[n++] = {stop->Fd(), POLLIN, 0};
+        const bool watch_input = !gone_ && rx_len_ < rx_.size();
+        if (watch_input)
+            fds[n++] = {fd_, POLLIN, 0};
+        // Every wake-up is written under the lock after its state change,
+        // which was seen above; older ones can go.
+        DrainFd(waiter_wake_);
+        lock.unlock();
+        int r = ::poll(fds, n, wait_ms);
+        lock.lock();
+        if (r < 0 && errno != EINTR)
+            return errno;
+        if (r > 0 && (fds[0].revents & POLLIN))
+            DrainFd(waiter_wake_);
+        if (watch_input && r > 0 && fds[n - 1].revents != 0)
+            IngestLocked();
+    }
+}
+
+// ---- transfers --------------------------------------------------------------------
+
+void LinuxComDevice::FeedReadsLocked()
+{
+    while (!reads_.empty()) {
+        PendingRead& op = reads_.front();
+        size_t take = std::min<size_t>(rx_len_, static_cast<size_t>(op.count - op.got));
+        if (take > 0) {
+            for (size_t i = 0; i < take; ++i)
+                op.buffer[op.got + i] = rx_[(rx_head_ + i) % rx_.size()];
+            rx_head_ = (rx_head_ + take) % rx_.size();
+            rx_len_ -= take;
+            op.got += static_cast<int32_t>(take);
+            op.last_byte = Clock::now();
+        }
+        if (op.got == op.count || (op.return_on_first && op.got > 0)) {
+            op.overlapped->Complete(op.got, 0);
+            reads_.pop_front();
+            continue;
+        }
+        break;
+    }
+}
+
+int LinuxComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlapped)
+{
+    if (count < 0 || (buffer == nullptr && count > 0))
+        return EINVAL;
+    std::unique_lock lock(mutex_);
+    const bool was_full = rx_len_ == rx_.size();
+    PendingRead op{&overlapped, static_cast<uint8_t*>(buffer), count};
+    const COMMTIMEOUTS& t = timeouts_;
+    const bool at_once = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+                         t.ReadTotalTimeoutConstant == 0;
+    op.return_on_first = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+                         t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
+    if (reads_.empty()) {
+        // Oldest bytes first: our queue, then what the kernel holds.
+        size_t take = std::min<size_t>(rx_len_, static_cast<size_t>(count));
+        for (size_t i = 0; i < take; ++i)
+            op.buffer[i] = rx_[(rx_head_ + i) % rx_.size()];
+        rx_head_ = (rx_head_ + take) % rx_.size();
+        rx_len_ -= take;
+        op.got = static_cast<int32_t>(take);
+        while (op.got < count && !gone_) {
+            ssize_t n = ::read(fd_, op.buffer + op.got, static_cast<size_t>(count - op.got));
+            if (n > 0) {
+                op.got += FilterDirect(op.buffer + op.got, static_cast<size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                break;
+            if (op.got > 0)
+                break; // report the bytes now; the hang-up shows on the next call
+            int error = n == 0 ? 0 : errno;
+            MarkGoneLocked(error == 0 ? EIO : error);
+            if (error != 0)
+                return error;
+            break;
+        }
+        if (was_full)
+            WakeFd(waiter_wake_); // input may flow into our queue again
+        if (op.got == count || at_once || gone_ || (op.return_on_first && op.got > 0)) {
+            overlapped.Complete(op.got, 0);
+            return 0;
+        }
+    } else if (gone_) {
+        return EIO;
+    }
+    uint64_t total = uint64_t{t.ReadTotalTimeoutMultiplier == MAXDWORD ? 0 : t.ReadTotalTimeoutMultiplier} *
+                         static_cast<uint64_t>(count) +
+                     t.ReadTotalTimeoutConstant;
+    if (op.return_on_first)
+        total = t.ReadTotalTimeoutConstant;
+    if (total != 0 && !(t.ReadTotalTimeoutConstant == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0))
+        op.total_deadline = After(total);
+    if (t.ReadIntervalTimeout != MAXDWORD)
+        op.interval_ms = t.ReadIntervalTimeout;
+    op.last_byte = Clock::now();
+    overlapped.Begin(this);
+    // The partial bytes already moved count towards the result.
+    reads_.push_back(op);
+    StartWorkerLocked();
+    WakeFd(worker_wake_);
+    return kIoPending;
+}
+
+void LinuxComDevice::ProgressWritesLocked()
+{
+    while (!writes_.empty() && !gone_) {
+        PendingWrite& op = writes_.front();
+        ssize_t n = ::write(fd_, op.buffer + op.done, static_cast<size_t>(op.count - op.done));
+        if (n >= 0) {
+            op.done += static_cast<int32_t>(n);
+            if (op.done < op.count)
+                return;
+            op.overlapped->Complete(op.done, 0);
+            writes_.pop_front();
+            tx_check_ = true;
+            WakeFd(waiter_wake_);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN)
+            return;
+        MarkGoneLocked(errno);
+    }
+}
+
+int LinuxComDevice::WriteFile(const void* buffer, int32_t count, ComOverlapped& overlapped)
+{
+    if (count < 0 || (buffer == nullptr && count > 0))
+        return EINVAL;
+    std::lock_guard lock(mutex_);
+    if (gone_)
+        return EIO;
+    PendingWrite op{&overlapped, static_cast<const uint8_t*>(buffer), count};
+    if (writes_.empty()) {
+        while (op.done < count) {
+            ssize_t n = ::write(fd_, op.buffer + op.done, static_cast<size_t>(count - op.done));
+            if (n >= 0) {
+                op.done += static_cast<int32_t>(n);
+                continue;
+            }
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN)
+                break;
+            int error = errno;
+            if (error == EIO || error == ENXIO || error == ENODEV)
+                MarkGoneLocked(error);
+            return error;
+        }
+        if (count > 0) {
+            tx_check_ = true;
+            WakeFd(waiter_wake_);
+        }
+        if (op.done == count) {
+            overlapped.Complete(count, 0);
+            return 0;
+        }
+    }
+    const COMMTIMEOUTS& t = timeouts_;
+    uint64_t total = uint64_t{t.WriteTotalTimeoutMultiplier} * static_cast<uint64_t>(count) +
+                     t.WriteTotalTimeoutConstant;
+    if (total != 0)
+        op.deadline = After(total);
+    overlapped.Begin(this);
+    writes_.push_back(op);
+    StartWorkerLocked();
+    WakeFd(worker_wake_);
+    return kIoPending;
+}
+
+void LinuxComDevice::ExpireLocked(Clock::time_point now)
+{
+    while (!reads_.empty()) {
+        PendingRead& op = reads_.front();
+        bool expired = now >= op.total_deadline ||
+                       (op.interval_ms != 0 && op.got > 0 &&
+                        now >= op.last_byte + std::chrono::milliseconds(op.interval_ms));
+        if (!expired)
+            break;
+        op.overlapped->Complete(op.got, 0);
+        reads_.pop_front();
+        FeedReadsLocked();
+    }
+    while (!writes_.empty() && now >= writes_.front().deadline) {
+        // The time-out cut the write short: what went out is the result.
+        writes_.front().overlapped->Complete(writes_.front().done, 0);
+        writes_.pop_front();
+        ProgressWritesLocked();
+    }
+}
+
+Clock::time_point LinuxComDevice::NextDeadlineLocked() const
+{
+    Clock::time_point next = kNever;
+    if (!reads_.empty()) {
+        const PendingRead& op = reads_.front();
+        next = std::min(next, op.total_deadline);
+        if (op.interval_ms != 0 && op.got > 0)
+            next = std::min(next, op.last_byte + std::chrono::milliseconds(op.interval_ms));
+    }
+    if (!writes_.empty())
+        next = std::min(next, writes_.front().deadline);
+    return next;
+}
+
+void LinuxComDevice::CompleteAllLocked(bool reads, bool writes, int error)
+{
+    if (reads) {
+        for (PendingRead& op : reads_)
+            op.overlapped->Complete(op.got, op.got > 0 ? 0 : error);
+        reads_.clear();
+    }
+    if (writes) {
+        for (PendingWrite& op : writes_)
+            op.overlapped->Complete(op.done, op.done > 0 ? 0 : error);
+        writes_.clear();
+    }
+}
+
+void LinuxComDevice::Cancel(ComOverlapped& overlapped)
+{
+    std::lock_guard lock(mutex_);
+    auto match_read = [&](const PendingRead& op) { return op.overlapped == &overlapped; };
+    auto match_write = [&](const PendingWrite& op) { return op.overlapped == &overlapped; };
+    for (auto& op : reads_)
+        if (match_read(op))
+            op.overlapped->Complete(op.got, ECANCELED);
+    for (auto& op : writes_)
+        if (match_write(op))
+            op.overlapped->Complete(op.done, ECANCELED);
+    std::erase_if(reads_, match_read);
+    std::erase_if(writes_, match_write);
+}
+
+void LinuxComDevice::StartWorkerLocked()
+{
+    if (!worker_.joinable())
+        worker_ = std::thread([this] { WorkerLoop(); });
+}
+
+void LinuxComDevice::WorkerLoop()
+{
+    std::unique_lock lock(mutex_);
+    while (!closing_) {
+        ExpireLocked(Clock::now());
+        pollfd fds[2];
+        nfds_t n = 0;
+        fds[n++] = {worker_wake_, POLLIN, 0};
+        short want = 0;
+        if (!gone_ && !reads_.empty())
+            want |= POLLIN;
+        if (!gone_ && !writes_.empty())
+            want |= POLLOUT;
+        if (want != 0)
+            fds[n++] = {fd_, want, 0};
+        int wait_ms = MillisUntil(NextDeadlineLocked());
+        lock.unlock();
+        int r = ::poll(fds, n, wait_ms);
+        lock.lock();
+        if (r > 0 && (fds[0].revents & POLLIN))
+            DrainFd(worker_wake_);
+        if (r > 0 && n == 2 && fds[1].revents != 0) {
+            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
+                IngestLocked();
+            if (fds[1].revents & (POLLOUT | POLLHUP | POLLERR))
+                ProgressWritesLocked();
+        }
+    }
+}
+
+// ---- queues, errors and lines -------------------------------------------------------
+
+int LinuxComDevice::PurgeComm(uint32_t flags)
+{
+    if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
+        return EINVAL;
+    std::lock_guard lock(mutex_);
+    CompleteAllLocked((flags & PURGE_RXABORT) != 0, (flags & PURGE_TXABORT) != 0, 0);
+    if (flags & PURGE_RXCLEAR) {
+        rx_head_ = rx_len_ = 0;
+        rx_was_80_full_ = false;
+        if (!gone_)
+            ::ioctl(fd_, TCFLSH, TCIFLUSH);
+        WakeFd(waiter_wake_);
+    }
+    if ((flags & PURGE_TXCLEAR) && !gone_)
+        ::ioctl(fd_, TCFLSH, TCOFLUSH);
+    return 0;
+}
+
+int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
+{
+    std::lock_guard lock(mutex_);
+    CheckCountersLocked();
+    stat = COMSTAT{};
+    int kernel_in = 0, kernel_out = 0;
+    if (!gone_) {
+        int e = Ioctl(fd_, FIONREAD, &kernel_in);
+        if (e == 0)
+            e = Ioctl(fd_, TIOCOUTQ, &kernel_out);
+        if (e == EIO || e == ENXIO || e == ENODEV)
+            MarkGoneLocked(e);
+        else if (e != 0)
+            return e;
+    }
+    if (gone_)
+        kernel_in = kernel_out = 0;
+    stat.cbInQue = static_cast<uint32_t>(rx_len_) + static_cast<uint32_t>(std::max(kernel_in, 0));
+    stat.cbOutQue = static_cast<uint32_t>(std::max(kernel_out, 0));
+    for (const PendingWrite& op : writes_)
+        stat.cbOutQue += static_cast<uint32_t>(op.count - op.done);
+    if (!gone_ && (dcb_.Flags & DCB_OUTX_CTS_FLOW) && stat.cbOutQue > 0) {
+        int lines = 0;
+        if (Ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS))
+            stat.Flags |= 0x1; // waiting for CTS
+    }
+    errors = errors_;
+    errors_ = 0;
+    return 0;
+}
+
+int LinuxComDevice::GetCommModemStatus(uint32_t& status)
+{
+    status = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (gone_)
+            return EIO;
+    }
+    int lines = 0;
+    int e = Ioctl(fd_, TIOCMGET, &lines);
+    if (e != 0)
+        return NotSupported(e) ? 0 : e;
+    if (lines & TIOCM_CTS)
+        status |= MS_CTS_ON;
+    if (lines & TIOCM_DSR)
+        status |= MS_DSR_ON;
+    if (lines & TIOCM_RNG)
+        status |= MS_RING_ON;
+    if (lines & TIOCM_CAR)
+        status |= MS_RLSD_ON;
+    return 0;
+}
+
+int LinuxComDevice::EscapeCommFunction(uint32_t function)
+{
+    int line = 0;
+    unsigned long request = 0;
+    switch (function) {
+    case SETXOFF: return Ioctl(fd_, TCXONC, reinterpret_cast<void*>(TCOOFF));
+    case SETXON: return Ioctl(fd_, TCXONC, reinterpret_cast<void*>(TCOON));
+    case SETRTS: request = TIOCMBIS; line = TIOCM_RTS; break;
+    case CLRRTS: request = TIOCMBIC; line = TIOCM_RTS; break;
+    case SETDTR: request = TIOCMBIS; line = TIOCM_DTR; break;
+    case CLRDTR: request = TIOCMBIC; line = TIOCM_DTR; break;
+    case SETBREAK: request = TIOCSBRK; break;
+    case CLRBREAK: request = TIOCCBRK; break;
+    default: return EINVAL;
+    }
+    int e = request == TIOCSBRK || request == TIOCCBRK ? Ioctl(fd_, request, nullptr) : Ioctl(fd_, request, &line);
+    return NotSupported(e) ? 0 : e;
+}
+
+int LinuxComDevice::TransmitCommChar(char c)
+{
+    std::lock_guard lock(mutex_);
+    if (gone_)
+        return EIO;
+    // Ahead of every write still waiting here; the kernel's own queue cannot
+    // be jumped.
+    for (;;) {
+        ssize_t n = ::write(fd_, &c, 1);
+        if (n == 1) {
+            tx_check_ = true;
+            WakeFd(waiter_wake_);
+            return 0;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 ? errno : EAGAIN;
+    }
+}
+
+// ---- line watcher ----------------------------------------------------------------------
+
+void LinuxComDevice::StartLineWatcher()
+{
+    InstallWatcherSignal();
+    watcher_running_ = true;
+    watcher_ = std::thread([this] { LineWatcherLoop(); });
+}
+
+void LinuxComDevice::LineWatcherLoop()
+{
+    while (!watcher_stop_) {
+        int e = Ioctl(fd_, TIOCMIWAIT, reinterpret_cast<void*>(TIOCM_RNG | TIOCM_DSR | TIOCM_CD | TIOCM_CTS));
+        if (watcher_stop_)
+            break;
+        if (e == EINTR)
+            continue;
+        if (e != 0) {
+            // No line waits on this driver (or the device is gone): this
+            // watcher has nothing to do; the counters are still read with
+            // the input.
+            std::lock_guard lock(mutex_);
+            CheckCountersLocked();
+            break;
+        }
+        std::lock_guard lock(mutex_);
+        CheckCountersLocked();
+    }
+    watcher_running_ = false;
+}
+
+void LinuxComDevice::StopLineWatcher()
+{
+    if (!watcher_.joinable())
+        return;
+    watcher_stop_ = true;
+    // The signal may land just before the ioctl starts; repeat until the
+    // watcher has seen the stop flag.
+    while (watcher_running_) {
+        ::pthread_kill(watcher_.native_handle(), WatcherSignal());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    watcher_.join();
+}
+
+} // namespace
+
+// ---- opening and enumeration ---------------------------------------------------------
+
+std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& error)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = errno;
+        return nullptr;
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        error = ENOTTY;
+        return nullptr;
+    }
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    termios2 tio{};
+    if (::ioctl(fd, TCGETS2, &tio) != 0) {
+        error = ENOTTY;
+        ::close(fd);
+        return nullptr;
+    }
+    // Exclusive use: TIOCEXCL keeps other users out, but not root, so an
+    // advisory lock is taken as well, which every instance of this layer
+    // honours.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        return nullptr;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    // USB adapters hand bytes on at once instead of in timed batches.
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
+    }
+    serial_icounter_struct counters{};
+    bool has_counters = ::ioctl(fd, TIOCGICOUNT, &counters) == 0;
+    error = 0;
+    return std::make_unique<LinuxComDevice>(fd, has_counters);
+}
+
+int EnumSerialDevices(std::vector<std::string>& paths)
+{
+    paths.clear();
+    DIR* dir = ::opendir("/sys/class/tty");
+    if (dir == nullptr)
+        return errno;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        // A tty with a hardware device behind it; virtual consoles and
+        // pseudo-terminals have none.
+        std::string base = "/sys/class/tty/" + name;
+        struct stat info {};
+        if (::stat((base + "/device").c_str(), &info) != 0)
+            continue;
+        std::string path = "/dev/" + name;
+        // Serial-core drivers (the 8250 above all) pre-create ports whether
+        // or not a UART is there; "type" 0 says there is none.
+        if (FILE* f = std::fopen((base + "/type").c_str(), "r")) {
+            int type = -1;
+            bool read = std::fscanf(f, "%d", &type) == 1;
+            std::fclose(f);
+            if (read && type == PORT_UNKNOWN)
+                continue;
+        }
+        if (::access(path.c_str(), F_OK) == 0)
+            paths.push_back(path);
+    }
+    ::closedir(dir);
+    return 0;
+}
+
+} // namespace comm
