@@ -27,4 +27,6 @@ int32_t turn_needle_angle();
 void slip_ball_strip();
 void range_warning();
 void rate_box();
+// The G load the readout shows, in signed tenths of a G, -99..99.
+int32_t gforce_tenths();
 void gforce_readout();

@@ -146,19 +146,20 @@ void rate_box()
     lcd_fill_rect(static_cast<uint8_t>(left), 8, static_cast<uint8_t>(left + 4), 13, PIXEL_CLEAR);
 }
 
-void gforce_readout()
+int32_t gforce_tenths()
 {
-    // Tenths of a G, rounded to the nearest tenth (13/256 is about half of
-    // the tenth's 25.6).
+    // Rounded to the nearest tenth: 13/256 G is about half of a tenth (25.6).
     const uint32_t v = static_cast<uint32_t>(gforce_raw) + 13;
     int32_t g = static_cast<int32_t>((v >> 8) * 10 + (((v & 0xFF) * 10) >> 8));
     if (g > 99)
         g = 99;
-    if (sensor_status & 0x10)
-        g = -g;
+    return (sensor_status & 0x10) ? -g : g;
+}
 
+void gforce_readout()
+{
     char text[16];
-    std::snprintf(text, sizeof text, "%+.1fG", g * 0.1);
+    std::snprintf(text, sizeof text, "%+.1fG", gforce_tenths() * 0.1);
     lcd_fill_rect(89, 46, 127, 54, PIXEL_CLEAR);
     lcd_text(89, 47, text, 0, PIXEL_SET, 0);
 }
