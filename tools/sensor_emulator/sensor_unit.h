@@ -1,0 +1,61 @@
+// The attitude unit and the compass unit as the instrument sees them: the
+// frames they stream, and what they answer to the instrument's commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "flight_script.h"
+#include "frame_encoder.h"
+
+namespace emulator {
+
+struct UnitOptions {
+    uint8_t attitude_form = 0;  // 0, 4 or 5 (tenths of a degree)
+    bool turn_rate = true;      // the 18-byte attitude frame with turn rate
+    bool answer_commands = true;
+};
+
+// What the unit does about one command frame: frames to send back (none if
+// the command is not one it accepts) and a line for the operator.
+struct Answer {
+    std::vector<Bytes> frames;
+    std::string note;
+};
+
+class SensorUnit {
+public:
+    explicit SensorUnit(UnitOptions options, double start_heading = 0);
+
+    void advance(double dt);
+    const FlightSample& flight() const { return flight_.now(); }
+
+    Bytes attitude_frame() const;
+    Bytes compass_heading_frame() const;
+    // Raw magnetometer readings and the extremes seen since the last
+    // calibration start; nine words.
+    Bytes compass_data_frame();
+
+    Answer answer(const Frame& command);
+
+    UnitOptions options;
+
+private:
+    Answer compass_command(const Frame& command);
+    Answer attitude_command(const Frame& command);
+    void reset_extremes();
+
+    FlightScript flight_;
+    uint8_t tilt_comp_ = 1;
+    bool alarm_acknowledged_ = false;
+    struct Extremes {
+        int32_t ew_min, ew_max, ns_min, ns_max, z_min, z_max;
+    } extremes_{};
+    bool extremes_valid_ = false;
+};
+
+// The acknowledgement frame: command 10 with one data byte.
+Bytes acknowledgement_frame();
+
+} // namespace emulator
