@@ -158,13 +158,33 @@ void rotate_point(int32_t x, int32_t y, float c, float s, int32_t& out_x, int32_
     out_y = static_cast<int32_t>(lx * s + ly * c);
 }
 
+// Pixel by pixel this would be up to 64 reads and writes per column, half the
+// panel on a level horizon; a page byte at a time it is at most eight. The
+// result is the same: every clear pixel from y on is set, up to the first
+// pixel that was already set.
 void column_fill(uint8_t x, uint8_t y, bool upward)
 {
-    for (int32_t row = y; row >= 0 && row <= 63; row += upward ? -1 : 1) {
-        const auto r = static_cast<uint8_t>(row);
-        if (lcd_get_pixel(x, r))
-            return;
-        lcd_plot(x, r, PIXEL_SET);
+    if (x >= LCD_WIDTH || y >= LCD_HEIGHT)
+        return;
+    int32_t page = y / 8;
+    // Rows of the first page from y onwards, in the fill's direction.
+    uint8_t span = upward ? static_cast<uint8_t>((2u << (y % 8)) - 1) : static_cast<uint8_t>(0xFFu << (y % 8));
+    for (; page >= 0 && page < 8; page += upward ? -1 : 1, span = 0xFF) {
+        uint8_t& column = frame_buffer[x + page * LCD_WIDTH];
+        const uint8_t stops = column & span;
+        if (stops == 0) {
+            column |= span;
+            continue;
+        }
+        // Fill up to the nearest set pixel in the fill's direction and stop.
+        if (upward) {
+            const int32_t top = 31 - __builtin_clz(static_cast<unsigned>(stops));  // highest set bit
+            column |= static_cast<uint8_t>(span & ~((2u << top) - 1));
+        } else {
+            const int32_t bottom = __builtin_ctz(stops);  // lowest set bit
+            column |= static_cast<uint8_t>(span & ((1u << bottom) - 1));
+        }
+        return;
     }
 }
 

@@ -49,6 +49,47 @@ TEST_F(AttitudeTest, ColumnFillStopsAtFirstSetPixelAndAtPanelEdge)
     EXPECT_EQ(column_pixels(12, 0, 63), "#" + all_clear(63));
 }
 
+// The fill works a page byte at a time; it must leave exactly what filling
+// pixel by pixel leaves, wherever it starts and whatever the column holds.
+TEST_F(AttitudeTest, ColumnFillMatchesPixelByPixelFill)
+{
+    auto reference = [](uint8_t x, int y, bool upward) {
+        for (; y >= 0 && y <= 63; y += upward ? -1 : 1) {
+            if (lit(x, y))
+                return;
+            lcd_plot(x, static_cast<uint8_t>(y), PIXEL_SET);
+        }
+    };
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    for (int trial = 0; trial < 200; ++trial) {
+        // Columns from empty to crowded, with the set pixels anywhere.
+        const int density = trial % 5;
+        for (int y = 0; y < 64; ++y) {
+            const bool set = density != 0 && (next() >> 24) % (1 + 12 / density) == 0;
+            lcd_plot(5, static_cast<uint8_t>(y), set ? PIXEL_SET : PIXEL_CLEAR);
+        }
+        const std::string before = column_pixels(5, 0, 63);
+        for (int start = 0; start < 64; ++start) {
+            for (bool upward : {true, false}) {
+                for (int y = 0; y < 64; ++y)
+                    lcd_plot(6, static_cast<uint8_t>(y), before[static_cast<size_t>(y)] == '#' ? PIXEL_SET : PIXEL_CLEAR);
+                reference(6, start, upward);
+                const std::string expected = column_pixels(6, 0, 63);
+                for (int y = 0; y < 64; ++y)
+                    lcd_plot(6, static_cast<uint8_t>(y), before[static_cast<size_t>(y)] == '#' ? PIXEL_SET : PIXEL_CLEAR);
+                column_fill(6, static_cast<uint8_t>(start), upward);
+                ASSERT_EQ(column_pixels(6, 0, 63), expected)
+                    << "from row " << start << (upward ? " up" : " down") << " over " << before;
+            }
+        }
+    }
+    const Frame untouched = snapshot();
+    column_fill(128, 0, true);
+    column_fill(0, 64, false);
+    EXPECT_EQ(snapshot(), untouched) << "starts off the panel fill nothing";
+}
+
 TEST_F(AttitudeTest, HorizonFillSweepsUntilStartRowIsSet)
 {
     lcd_line(0, 10, 127, 10, PIXEL_SET);
