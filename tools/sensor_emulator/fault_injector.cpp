@@ -71,9 +71,8 @@ bool FaultInjector::random_fault_due(double now, Bytes& burst, std::string& desc
     char text[64];
     switch (pick(0, 3)) {
     case 0: {
-        const int n = pick(8, 64);
-        burst = noise(n);
-        std::snprintf(text, sizeof text, "noise, %d bytes", n);
+        burst = noise(pick(8, 64));
+        std::snprintf(text, sizeof text, "noise");
         break;
     }
     case 1: {

@@ -271,8 +271,10 @@ void Emulator::send_due(double now)
     Bytes burst;
     std::string what;
     if (faults_.random_fault_due(now, burst, what)) {
-        log("random fault: %s", what.c_str());
-        if (!burst.empty())
+        what = "random " + what;
+        if (burst.empty())
+            log("%s", what.c_str());
+        else
             inject(burst, what.c_str());
     }
     const bool silent = faults_.silent(now);
@@ -344,8 +346,11 @@ void Emulator::inject(const Bytes& burst, const char* what)
         log("not connected: %s not sent", what);
         return;
     }
-    if (!line_.queue(burst))
+    if (!line_.queue(burst)) {
         log("line backlog full: %s not sent", what);
+        return;
+    }
+    log("sent %s (%zu bytes)", what, burst.size());
     line_.flush();
 }
 
@@ -357,7 +362,7 @@ void Emulator::show_status(double now)
                  "flight: %s; heading %.1f, pitch %.1f, bank %.1f, turn %.1f deg/s, slip %.0f, %.2f G%s\n",
                  line_.slave_path().c_str(), connected_ ? "simulator connected" : "nobody connected", frames_sent_,
                  commands_heard_, faults_.silent(now) ? ", silent" : "", f.manoeuvre.c_str(), f.heading, f.pitch,
-                 f.bank, f.turn_rate, f.slip, f.g_load, f.range_exceeded ? ", range exceeded" : "");
+                 f.bank, f.turn_rate + 0.0, f.slip + 0.0, f.g_load, f.range_exceeded ? ", range exceeded" : "");
 }
 
 void Emulator::command_line(const std::string& text, double now)
