@@ -52,6 +52,7 @@ void needle(int32_t a)
 }
 
 // The marks stand where a 30-degree deflection points: a standard-rate turn.
+// Each row is {first column, last column, row}.
 void rate_marks()
 {
     static const uint8_t left_mark[7][3] = {{40, 42, 6},  {38, 42, 7},  {38, 42, 8}, {38, 42, 9},

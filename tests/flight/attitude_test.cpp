@@ -8,16 +8,14 @@ namespace {
 
 using AttitudeTest = FlightTest;
 
-const std::string all_set(int n)
+std::string set_run(int n)
 {
     return std::string(static_cast<size_t>(n), '#');
 }
-const std::string all_clear(int n)
+std::string clear_run(int n)
 {
     return std::string(static_cast<size_t>(n), '.');
 }
-
-// ---- geometry ----------------------------------------------------------------
 
 TEST_F(AttitudeTest, RotatedPointsAreTruncatedTowardZero)
 {
@@ -27,57 +25,33 @@ TEST_F(AttitudeTest, RotatedPointsAreTruncatedTowardZero)
     rotate_point(-90, 0, c, s, x, y);
     EXPECT_EQ(x, -63);  // -63.6: toward zero, not down to -64
     EXPECT_EQ(y, -63);
-    rotate_point(90, 0, c, s, x, y);
-    EXPECT_EQ(x, 63);
-    EXPECT_EQ(y, 63);
-    rotate_point(0, 10, 1.0f, 0.0f, x, y);
-    EXPECT_EQ(x, 0);
-    EXPECT_EQ(y, 10);
-    rotate_point(-20, 7, 0.0f, 1.0f, x, y);  // quarter turn
+    rotate_point(-20, 7, 0.0f, 1.0f, x, y);  // a quarter turn
     EXPECT_EQ(x, -7);
     EXPECT_EQ(y, -20);
-}
-
-TEST_F(AttitudeTest, ColumnFillStopsAtFirstSetPixelAndAtPanelEdge)
-{
-    lcd_plot(10, 20, PIXEL_SET);
-    column_fill(10, 40, true);
-    EXPECT_EQ(column_pixels(10, 0, 63), all_clear(20) + all_set(21) + all_clear(23));
-    column_fill(11, 40, false);
-    EXPECT_EQ(column_pixels(11, 0, 63), all_clear(40) + all_set(24));
-    column_fill(12, 0, true);
-    EXPECT_EQ(column_pixels(12, 0, 63), "#" + all_clear(63));
 }
 
 // The fill works a page byte at a time; it must leave exactly what filling
 // pixel by pixel leaves, wherever it starts and whatever the column holds.
 TEST_F(AttitudeTest, ColumnFillMatchesPixelByPixelFill)
 {
-    auto reference = [](uint8_t x, int y, bool upward) {
-        for (; y >= 0 && y <= 63; y += upward ? -1 : 1) {
-            if (lit(x, y))
-                return;
-            lcd_plot(x, static_cast<uint8_t>(y), PIXEL_SET);
-        }
+    auto load = [](const std::string& pixels) {
+        for (int y = 0; y < 64; ++y)
+            lcd_plot(6, static_cast<uint8_t>(y), pixels[static_cast<size_t>(y)] == '#' ? PIXEL_SET : PIXEL_CLEAR);
     };
     uint32_t seed = 12345;
-    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
     for (int trial = 0; trial < 200; ++trial) {
-        // Columns from empty to crowded, with the set pixels anywhere.
-        const int density = trial % 5;
-        for (int y = 0; y < 64; ++y) {
-            const bool set = density != 0 && (next() >> 24) % (1 + 12 / density) == 0;
-            lcd_plot(5, static_cast<uint8_t>(y), set ? PIXEL_SET : PIXEL_CLEAR);
+        const int density = trial % 5;  // from an empty column to a crowded one
+        std::string before(64, '.');
+        for (char& p : before) {
+            seed = seed * 1664525u + 1013904223u;
+            p = density != 0 && (seed >> 24) % (1 + 12 / density) == 0 ? '#' : '.';
         }
-        const std::string before = column_pixels(5, 0, 63);
         for (int start = 0; start < 64; ++start) {
             for (bool upward : {true, false}) {
-                for (int y = 0; y < 64; ++y)
-                    lcd_plot(6, static_cast<uint8_t>(y), before[static_cast<size_t>(y)] == '#' ? PIXEL_SET : PIXEL_CLEAR);
-                reference(6, start, upward);
-                const std::string expected = column_pixels(6, 0, 63);
-                for (int y = 0; y < 64; ++y)
-                    lcd_plot(6, static_cast<uint8_t>(y), before[static_cast<size_t>(y)] == '#' ? PIXEL_SET : PIXEL_CLEAR);
+                std::string expected = before;
+                for (int y = start; y >= 0 && y <= 63 && expected[static_cast<size_t>(y)] == '.'; y += upward ? -1 : 1)
+                    expected[static_cast<size_t>(y)] = '#';
+                load(before);
                 column_fill(6, static_cast<uint8_t>(start), upward);
                 ASSERT_EQ(column_pixels(6, 0, 63), expected)
                     << "from row " << start << (upward ? " up" : " down") << " over " << before;
@@ -95,236 +69,144 @@ TEST_F(AttitudeTest, HorizonFillSweepsUntilStartRowIsSet)
     lcd_line(0, 10, 127, 10, PIXEL_SET);
     lcd_plot(30, 63, PIXEL_SET);
     horizon_fill(0, 63, false, true);
-    EXPECT_EQ(row_pixels(63, 0, 40), all_set(31) + all_clear(10));
-    EXPECT_EQ(column_pixels(29, 0, 63), all_clear(10) + all_set(54));
-    EXPECT_EQ(column_pixels(31, 0, 63), all_clear(10) + "#" + all_clear(53));
-
-    lcd_clear();
-    horizon_fill(127, 0, true, false);
-    EXPECT_EQ(lcd_count_lit(0, 0, 127, 63), 128 * 64) << "nothing in the way: the whole panel";
+    EXPECT_EQ(row_pixels(63, 0, 40), set_run(31) + clear_run(10));
+    EXPECT_EQ(column_pixels(29, 0, 63), clear_run(10) + set_run(54));
+    EXPECT_EQ(column_pixels(31, 0, 63), clear_run(10) + "#" + clear_run(53));
 }
 
-// ---- horizon and ground --------------------------------------------------------
+// ---- horizon and ground, clear of the ladder (columns about 43..85) ---------
 
-// Columns well away from the ladder (about 43..85) and the symbol (46..82).
-const int outer_columns[] = {0, 20, 40, 90, 110, 127};
-
-TEST_F(AttitudeTest, LevelHorizonOnRow32WithGroundBelow)
+TEST_F(AttitudeTest, PitchMovesLevelHorizonOnePixelPerDegree)
 {
-    plain_horizon(0, 0);
-    for (int x : outer_columns)
-        EXPECT_EQ(column_pixels(x, 0, 63), all_clear(32) + all_set(32)) << "column " << x;
-}
-
-TEST_F(AttitudeTest, PitchMovesHorizonOnePixelPerDegreeDownForNoseUp)
-{
-    plain_horizon(0, 10);
-    EXPECT_EQ(column_pixels(20, 0, 63), all_clear(42) + all_set(22));
-    plain_horizon(0, -10);
-    EXPECT_EQ(column_pixels(20, 0, 63), all_clear(22) + all_set(42));
-}
-
-TEST_F(AttitudeTest, HorizonOnBottomRowFillsNothingElse)
-{
-    plain_horizon(0, 31);
-    EXPECT_EQ(row_pixels(63, 0, 127), all_set(128));
-    EXPECT_EQ(lcd_count_lit(0, 0, 40, 62), 0);
-    EXPECT_EQ(lcd_count_lit(88, 0, 127, 62), 0);
-}
-
-TEST_F(AttitudeTest, HorizonAbovePanelMakesItAllGround)
-{
-    plain_horizon(0, -40);
-    for (int x : outer_columns)
-        EXPECT_EQ(column_pixels(x, 0, 63), all_set(64)) << "column " << x;
-}
-
-TEST_F(AttitudeTest, HorizonBelowPanelLeavesSkyWithUpperRungs)
-{
-    plain_horizon(0, 40);
-    for (int x : outer_columns)
-        EXPECT_EQ(column_pixels(x, 0, 63), all_clear(64)) << "column " << x;
-    // Rungs of 30, 20 and 10 degrees up, 41 pixels long, dark on the sky.
-    for (int row : {42, 52, 62}) {
-        EXPECT_EQ(row_pixels(row, 43, 85), "." + all_set(41) + ".") << "row " << row;
+    struct Case {
+        int32_t pitch;
+        std::string column;
+    };
+    for (const Case& c : {Case{0, clear_run(32) + set_run(32)}, Case{10, clear_run(42) + set_run(22)},
+                          Case{-10, clear_run(22) + set_run(42)},
+                          Case{31, clear_run(63) + "#"},  // line on the bottom row, nothing filled
+                          Case{-40, set_run(64)},         // horizon above the panel: all ground
+                          Case{40, clear_run(64)}}) {     // below it: all sky
+        plain_horizon(0, c.pitch);
+        for (int x : {0, 20, 40, 90, 110, 127})
+            EXPECT_EQ(column_pixels(x, 0, 63), c.column) << "pitch " << c.pitch << " column " << x;
     }
-    EXPECT_EQ(lcd_count_lit(0, 33, 127, 41), lcd_count_lit(40, 33, 90, 41)) << "nothing else but the rungs";
 }
 
-TEST_F(AttitudeTest, LowerRungsAreLightOnTheGround)
+TEST_F(AttitudeTest, LadderRungsDarkOnSkyLightOnGround)
 {
-    plain_horizon(0, -40);
-    // Rungs 10, 20 and 30 degrees down lie on rows 2, 12 and 22.
+    plain_horizon(0, 40);  // rungs 30, 20, 10 up on rows 42, 52, 62
+    for (int row : {42, 52, 62})
+        EXPECT_EQ(row_pixels(row, 43, 85), "." + set_run(41) + ".") << "row " << row;
+    plain_horizon(0, -40);  // rungs 10, 20 down on rows 2, 12
     for (int row : {2, 12})
-        EXPECT_EQ(row_pixels(row, 43, 85), "#" + all_clear(41) + "#") << "row " << row;
-    // The symbol's fin crosses the lowest rung and shows dark on it.
-    EXPECT_EQ(row_pixels(22, 43, 85), "#" + all_clear(20) + "#" + all_clear(20) + "#");
+        EXPECT_EQ(row_pixels(row, 43, 85), "#" + clear_run(41) + "#") << "row " << row;
+    // Rung 30 down on row 22 meets the symbol's fin, inverted dark over it.
+    EXPECT_EQ(row_pixels(22, 43, 85), "#" + clear_run(20) + "#" + clear_run(20) + "#");
 }
 
-TEST_F(AttitudeTest, LeftBankFillsFromLowerLeftCorner)
+TEST_F(AttitudeTest, BankedGroundFillsFromTheLowCorner)
 {
-    plain_horizon(45, 0);
-    // Left end up, right end down: the line meets the bottom row near column 95.
-    // The lowest rung, light on the ground, cuts the bottom row near column 54.
-    EXPECT_EQ(row_pixels(63, 0, 50), all_set(51));
-    EXPECT_EQ(row_pixels(63, 58, 90), all_set(33));
-    EXPECT_EQ(row_pixels(63, 100, 127), all_clear(28));
-    EXPECT_EQ(column_pixels(10, 0, 63), all_set(64)) << "left of where the line leaves the top";
-    EXPECT_EQ(column_pixels(120, 0, 63), all_clear(64));
-    // Column 40: the line on about row 8, a rung crosses near row 36.
-    EXPECT_EQ(column_pixels(40, 0, 63).substr(0, 7), all_clear(7));
-    EXPECT_EQ(column_pixels(40, 0, 63).substr(9, 22), all_set(22));
-}
+    plain_horizon(45, 0);  // left bank: left end up, line meets row 63 near column 95
+    EXPECT_EQ(row_pixels(63, 58, 90), set_run(33));
+    EXPECT_EQ(row_pixels(63, 100, 127), clear_run(28));
+    EXPECT_EQ(column_pixels(10, 0, 63), set_run(64));
+    EXPECT_EQ(column_pixels(40, 0, 63).substr(0, 7), clear_run(7)) << "above the line near row 8";
+    EXPECT_EQ(column_pixels(40, 0, 63).substr(9, 22), set_run(22));
 
-TEST_F(AttitudeTest, RightBankFillsFromLowerRightCorner)
-{
-    plain_horizon(-45, 0);
-    EXPECT_EQ(row_pixels(63, 0, 27), all_clear(28));
-    EXPECT_EQ(row_pixels(63, 37, 70), all_set(34));
-    EXPECT_EQ(row_pixels(63, 78, 127), all_set(50));
-    EXPECT_EQ(column_pixels(117, 0, 63), all_set(64));
-    EXPECT_EQ(column_pixels(7, 0, 63), all_clear(64));
+    plain_horizon(-45, 0);  // right bank: the mirror image
+    EXPECT_EQ(row_pixels(63, 0, 27), clear_run(28));
+    EXPECT_EQ(row_pixels(63, 37, 70), set_run(34));
+    EXPECT_EQ(column_pixels(117, 0, 63), set_run(64));
+    EXPECT_EQ(column_pixels(7, 0, 63), clear_run(64));
 }
 
 TEST_F(AttitudeTest, SteepAndInvertedBanksFillFromTopCorners)
 {
-    // Ninety degrees left: the horizon stands upright, ground on the left.
-    plain_horizon(90, 0);
-    EXPECT_EQ(column_pixels(20, 0, 63), all_set(64));
-    EXPECT_EQ(column_pixels(110, 0, 63), all_clear(64));
-    // Ninety degrees right: ground on the right.
+    plain_horizon(90, 0);  // horizon upright, ground on the left
+    EXPECT_EQ(column_pixels(20, 0, 63), set_run(64));
+    EXPECT_EQ(column_pixels(110, 0, 63), clear_run(64));
     plain_horizon(-90, 0);
-    EXPECT_EQ(column_pixels(20, 0, 63), all_clear(64));
-    EXPECT_EQ(column_pixels(110, 0, 63), all_set(64));
-    // Upside down: ground above the line.
-    plain_horizon(180, 0);
-    EXPECT_EQ(column_pixels(20, 0, 63), all_set(33) + all_clear(31));
+    EXPECT_EQ(column_pixels(20, 0, 63), clear_run(64));
+    EXPECT_EQ(column_pixels(110, 0, 63), set_run(64));
+    plain_horizon(180, 0);  // upside down: ground above the line
+    EXPECT_EQ(column_pixels(20, 0, 63), set_run(33) + clear_run(31));
     plain_horizon(-180, 0);
-    EXPECT_EQ(column_pixels(110, 0, 63), all_set(33) + all_clear(31));
-    // 135 left: ground upper left, sky lower right.
+    EXPECT_EQ(column_pixels(110, 0, 63), set_run(33) + clear_run(31));
     plain_horizon(135, 0);
-    EXPECT_TRUE(lit(5, 5));
-    EXPECT_FALSE(lit(122, 58));
+    EXPECT_TRUE(lit(5, 5) && !lit(122, 58));
     plain_horizon(-135, 0);
-    EXPECT_TRUE(lit(122, 5));
-    EXPECT_FALSE(lit(5, 58));
+    EXPECT_TRUE(lit(122, 5) && !lit(5, 58));
 }
 
-// ---- aircraft symbol -------------------------------------------------------------
-
-TEST_F(AttitudeTest, LargeSymbolIsInvertedOnGroundAndSky)
+TEST_F(AttitudeTest, AircraftSymbolsAreInvertedOnGroundAndSky)
 {
     icon_large = 1;
     plain_horizon(0, -60);  // all ground, rungs out of the way
-    EXPECT_EQ(row_pixels(31, 44, 57), "##" + all_clear(12));
-    EXPECT_EQ(row_pixels(32, 71, 84), all_clear(12) + "##");
-    EXPECT_EQ(column_pixels(64, 18, 24), "#" + all_clear(6));
+    EXPECT_EQ(row_pixels(31, 44, 57), "##" + clear_run(12));
+    EXPECT_EQ(row_pixels(32, 71, 84), clear_run(12) + "##");
+    EXPECT_EQ(column_pixels(64, 18, 24), "#" + clear_run(6));
     EXPECT_FALSE(lit(62, 26));
-    EXPECT_FALSE(lit(69, 33));
-
     plain_horizon(0, 40);
-    EXPECT_EQ(row_pixels(31, 44, 57), ".." + all_set(12));
-    EXPECT_TRUE(lit(62, 26));
-    EXPECT_TRUE(lit(64, 19));
-}
+    EXPECT_EQ(row_pixels(31, 44, 57), ".." + set_run(12));
 
-TEST_F(AttitudeTest, SmallSymbolIsShorter)
-{
     icon_large = 0;
     plain_horizon(0, -60);
-    EXPECT_EQ(row_pixels(31, 50, 59), "####" + all_clear(6));
-    EXPECT_EQ(row_pixels(32, 69, 76), all_clear(6) + "##");
-    EXPECT_EQ(column_pixels(64, 23, 26), "#" + all_clear(3));
-    EXPECT_TRUE(lit(46, 31)) << "no long wing";
-    EXPECT_TRUE(lit(64, 20)) << "no tall fin";
+    EXPECT_EQ(row_pixels(31, 50, 59), "####" + clear_run(6));
+    EXPECT_EQ(column_pixels(64, 20, 26), "####" + clear_run(3));
 }
 
-// ---- overlays ------------------------------------------------------------------
-
-TEST_F(AttitudeTest, DefaultOverlaysAreSlipStripRateBoxGAndHeading)
-{
-    pitch = 40;  // all sky
-    bank = 0;
-    lcd_clear();
-    attitude_page();
-    EXPECT_EQ(row_pixels(55, 0, 127), all_set(128)) << "slip strip rule";
-    EXPECT_EQ(frame_buffer[7 * 128 + 63], 0x7E) << "slip ball";
-    EXPECT_EQ(row_pixels(14, 97, 99), all_set(3)) << "rate box";
-    numeric_display = 1;
-    pitch = -40;  // all ground
-    lcd_clear();
-    attitude_page();
-    EXPECT_EQ(row_pixels(0, 0, 37), all_clear(38)) << "heading box";
-    EXPECT_EQ(row_pixels(46, 89, 127), all_clear(39)) << "G readout field";
-    EXPECT_EQ(row_pixels(28, 0, 16), all_clear(17)) << "bank number field";
-}
+// ---- overlays -----------------------------------------------------------------
 
 TEST_F(AttitudeTest, OverlaysFollowTheirSettings)
 {
-    pitch = -40;
+    pitch = -40;  // all ground, so every cleared field shows
+    numeric_display = 1;
+    lcd_clear();
+    attitude_page();
+    EXPECT_EQ(frame_buffer[7 * 128 + 63], 0x7E) << "slip ball";
+    EXPECT_EQ(row_pixels(3, 96, 127), ".###.....#####.....#####.....###") << "rate box";
+    EXPECT_EQ(row_pixels(0, 0, 38), clear_run(38) + "#") << "heading box";
+    EXPECT_EQ(row_pixels(46, 88, 127), "#" + clear_run(39)) << "G readout";
+    EXPECT_EQ(row_pixels(28, 0, 17), clear_run(17) + "#") << "bank number";
+
     slip_display = tb_display = gforce_display = compass_on = numeric_display = 0;
     lcd_clear();
     attitude_page();
-    EXPECT_EQ(row_pixels(60, 0, 40), all_set(41)) << "no slip strip";
-    EXPECT_EQ(row_pixels(3, 97, 127), all_set(31)) << "no rate box squares";
-    EXPECT_EQ(row_pixels(0, 0, 37), all_set(38)) << "no heading box";
-    EXPECT_EQ(row_pixels(46, 89, 127), all_set(39)) << "no G readout";
+    EXPECT_EQ(row_pixels(60, 0, 40), set_run(41)) << "no slip strip";
+    EXPECT_EQ(row_pixels(3, 96, 127), set_run(32)) << "no rate box";
+    EXPECT_EQ(row_pixels(0, 0, 38), set_run(39)) << "no heading box";
+    EXPECT_EQ(row_pixels(46, 88, 127), set_run(40)) << "no G readout";
+    EXPECT_EQ(row_pixels(28, 0, 17), set_run(18)) << "no bank number";
 }
 
-TEST_F(AttitudeTest, BankNumberFieldGrowsWithDigits)
-{
-    numeric_display = 1;
-    compass_on = 0;
-    struct Case {
-        int32_t bank;
-        int32_t pitch;  // chosen so that the field lies on ground
-        int last_cleared;
-    };
-    for (const Case c : {Case{-5, -40, 16}, Case{0, -40, 16}, Case{-45, -80, 24}, Case{99, -40, 24},
-                         Case{100, -40, 32}, Case{-180, -10, 32}}) {
-        SCOPED_TRACE(c.bank);
-        bank = c.bank;
-        pitch = c.pitch;
-        lcd_clear();
-        attitude_page();
-        // Row 28 of the field is above the text.
-        EXPECT_EQ(row_pixels(28, 0, c.last_cleared + 1), all_clear(c.last_cleared + 1) + "#");
-    }
-}
-
-TEST_F(AttitudeTest, BankAndPitchNumbersReadLeftRightUpDown)
-{
-    numeric_display = 1;
-    compass_on = 0;
-    pitch = -40;
-    bank = -5;
-    lcd_clear();
-    attitude_page();
-    expect_region_drawn_as(0, 29, 16, 35, [] { lcd_text_const(1, 29, "R5", 0, PIXEL_SET, 0); });
-    bank = 3;
-    pitch = -7;
-    lcd_clear();
-    attitude_page();
-    expect_region_drawn_as(55, 0, 71, 6, [] { lcd_text_centred_const(64, 0, "D7", 0, PIXEL_SET, 0); });
-    expect_region_drawn_as(0, 29, 16, 35, [] { lcd_text_const(1, 29, "L3", 0, PIXEL_SET, 0); });
-}
-
-TEST_F(AttitudeTest, PitchNumberFieldWidthDependsOnDigits)
+TEST_F(AttitudeTest, BankAndPitchNumbersOnFieldsSizedToThem)
 {
     numeric_display = 1;
     compass_on = 0;
     tb_display = 0;
-    bank = 0;
-    pitch = -40;  // field on ground
-    lcd_clear();
-    attitude_page();
-    EXPECT_EQ(row_pixels(7, 50, 76), "#" + all_clear(25) + "#");
-    // Inverted at pitch 3: ground over the top rows, no rung on row 7.
-    bank = 180;
-    pitch = 3;
-    lcd_clear();
-    attitude_page();
-    EXPECT_EQ(row_pixels(7, 54, 72), "#" + all_clear(17) + "#");
+    struct Case {
+        int32_t bank, pitch;  // chosen so that both fields lie on ground
+        int bank_field_end;
+        int pitch_field_start, pitch_field_end;
+        const char* bank_text;
+        const char* pitch_text;
+    };
+    for (const Case& c : {Case{-5, -40, 16, 51, 75, "R5", "D40"}, Case{-45, -80, 24, 51, 75, "R45", "D80"},
+                          Case{100, -40, 32, 51, 75, "L100", "D40"}, Case{180, 3, 32, 55, 71, "L180", "U3"}}) {
+        SCOPED_TRACE(c.bank_text);
+        bank = c.bank;
+        pitch = c.pitch;
+        lcd_clear();
+        attitude_page();
+        // Rows 28 and 7 of the fields are free of text.
+        EXPECT_EQ(row_pixels(28, 0, c.bank_field_end + 1), clear_run(c.bank_field_end + 1) + "#");
+        EXPECT_EQ(row_pixels(7, c.pitch_field_start - 1, c.pitch_field_end + 1),
+                  "#" + clear_run(c.pitch_field_end - c.pitch_field_start + 1) + "#");
+        expect_region_drawn_as(0, 29, c.bank_field_end, 35, [&] { lcd_text(1, 29, c.bank_text, 0, PIXEL_SET, 0); });
+        expect_region_drawn_as(c.pitch_field_start, 0, c.pitch_field_end, 6,
+                               [&] { lcd_text_centred(64, 0, c.pitch_text, 0, PIXEL_SET, 0); });
+    }
 }
 
 TEST_F(AttitudeTest, HeadingBoxShowsHeadingAndMagneticOrTrue)
@@ -333,8 +215,7 @@ TEST_F(AttitudeTest, HeadingBoxShowsHeadingAndMagneticOrTrue)
     heading = 7;
     lcd_clear();
     attitude_page();
-    EXPECT_EQ(row_pixels(0, 0, 38), all_clear(38) + "#");
-    expect_region_drawn_as(0, 1, 37, 15, [] {
+    expect_region_drawn_as(0, 0, 37, 15, [] {
         lcd_text_const(0, 1, "007|", 1, PIXEL_SET, 0);
         lcd_text_const(30, 8, "M", 0, PIXEL_SET, 0);
     });
@@ -342,7 +223,7 @@ TEST_F(AttitudeTest, HeadingBoxShowsHeadingAndMagneticOrTrue)
     heading = 359;
     lcd_clear();
     attitude_page();
-    expect_region_drawn_as(0, 1, 37, 15, [] {
+    expect_region_drawn_as(0, 0, 37, 15, [] {
         lcd_text_const(0, 1, "359|", 1, PIXEL_SET, 0);
         lcd_text_const(30, 8, "T", 0, PIXEL_SET, 0);
     });
@@ -351,17 +232,15 @@ TEST_F(AttitudeTest, HeadingBoxShowsHeadingAndMagneticOrTrue)
 TEST_F(AttitudeTest, ExtremeLinkReadingsDrawWithoutFault)
 {
     // The link carries +-32767 and the trim can double that.
+    numeric_display = 1;
     for (int32_t b : {-32767, -181, 181, 359, 32767}) {
         for (int32_t p : {-65534, -32767, 0, 32767, 65534}) {
             bank = b;
             pitch = p;
-            numeric_display = 1;
             lcd_clear();
             attitude_page();
         }
     }
-    pitch = 65534;
-    bank = 0;
     plain_horizon(0, 65534);
     EXPECT_EQ(lcd_count_lit(0, 0, 40, 63), 0) << "far nose up: all sky";
 }
