@@ -36,17 +36,24 @@ extern uint8_t tx_address;
 extern uint8_t tx_length;
 extern uint8_t tx_body[4];
 
-// Logs the byte in the communication window, then writes it while connected.
+// Logs the byte in the communication window ("0xE5"), then writes it while
+// connected.
 void send_byte(uint8_t b);
+// A short fixed gap after the attention byte and after each frame.
 void link_pause();
+// Sends the attention byte and the frame in the transmit buffer. If a frame
+// from the sensor unit is half received, it first pumps messages so the rest
+// can arrive, but gives the half frame up after three ticks, at once while
+// the port is closed, and when OFF is pressed.
 void send_frame();
-// Fills the transmit buffer for command code 0..19 and sends it.
+// Fills the transmit buffer for command code 0..19 and sends it; any other
+// code sends nothing.
 void send_command(uint8_t code, uint8_t a, uint8_t b);
 
 // The acknowledged exchange: clears answer_flag and ticks, sends the command
 // at once and again on each new tick while ticks < send_window, pumping
 // messages in between, until answer_flag is set or ticks reaches timeout.
-// Returns whether the answer came.
+// OFF pressed meanwhile ends it as unanswered. Returns whether the answer came.
 bool send_until_answered(uint8_t code, uint8_t a, uint8_t b, uint8_t& answer_flag,
                          uint8_t send_window, uint8_t timeout);
 
