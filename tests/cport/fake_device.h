@@ -1,0 +1,56 @@
+// A scriptable serial device behind the same interface as the Linux one: it
+// records what the port asks of it, fails the operations a test names, and
+// raises device events on request. Installed as the device opener for the
+// lifetime of a FakeDeviceScope.
+#pragma once
+
+#include "platform/comm.h"
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct FakeLine {
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    // Script.
+    int open_error = 0;                 // errno for the next opens
+    std::map<std::string, int> failing; // operation name -> errno
+    uint32_t modem_status = 0;          // MS_ bits
+    uint32_t errors = 0;                // CE_ bits, reset when read
+    std::deque<uint8_t> input;          // bytes waiting to be read
+
+    // Record.
+    std::vector<std::string> calls; // "SetupComm 1024 1024", "SetCommState", "Close", ...
+    std::string opened_port;
+    int open_count = 0;
+    int live_devices = 0;
+    comm::DCB dcb{};
+    comm::COMMTIMEOUTS timeouts{};
+    std::vector<uint8_t> written;
+    uint32_t mask = 0;
+
+    // Raises events: a waiting WaitCommEvent reports those in its mask.
+    void Raise(uint32_t events);
+    // Adds bytes to the input queue and raises EV_RXCHAR.
+    void Receive(const std::string& bytes);
+    std::vector<std::string> Calls();
+    void ClearCalls();
+    int Fail(const std::string& op); // errno scripted for op, or 0
+
+    uint32_t pending_events = 0;
+    uint32_t mask_generation = 0;
+    int wake_fd = -1;
+};
+
+class FakeDeviceScope {
+public:
+    FakeDeviceScope();
+    ~FakeDeviceScope();
+    std::shared_ptr<FakeLine> line;
+};

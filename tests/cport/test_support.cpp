@@ -1,0 +1,106 @@
+#include "test_support.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+class QtApplication : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "cport_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = new QCoreApplication(argc, argv);
+    }
+    void TearDown() override { delete app_; }
+
+private:
+    QCoreApplication* app_ = nullptr;
+};
+
+[[maybe_unused]] testing::Environment* const g_qt = testing::AddGlobalTestEnvironment(new QtApplication);
+}
+
+bool PumpUntil(const std::function<bool()>& done, int deadline_ms)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return done();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+void PumpFor(int ms)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+}
+
+void EventLog::Add(const std::string& line)
+{
+    std::lock_guard lock(mutex_);
+    lines_.push_back(line);
+}
+
+std::vector<std::string> EventLog::Lines()
+{
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+size_t EventLog::Size()
+{
+    std::lock_guard lock(mutex_);
+    return lines_.size();
+}
+
+void EventLog::Clear()
+{
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+}
+
+void EventLog::Attach(TCustomComPort& port)
+{
+    port.OnRxChar = [this](TObject*, int32_t n) { Add("RxChar " + std::to_string(n)); };
+    port.OnTxEmpty = [this](TObject*) { Add("TxEmpty"); };
+    port.OnBreak = [this](TObject*) { Add("Break"); };
+    port.OnRing = [this](TObject*) { Add("Ring"); };
+    port.OnCTSChange = [this](TObject*, bool on) { Add(std::string("CTS ") + (on ? "1" : "0")); };
+    port.OnDSRChange = [this](TObject*, bool on) { Add(std::string("DSR ") + (on ? "1" : "0")); };
+    port.OnRLSDChange = [this](TObject*, bool on) { Add(std::string("RLSD ") + (on ? "1" : "0")); };
+    port.OnError = [this](TObject*, TComErrors e) { Add("Error " + std::to_string(e.ToBits())); };
+    port.OnRxFlag = [this](TObject*) { Add("RxFlag"); };
+    port.OnAfterOpen = [this](TObject*) { Add("AfterOpen"); };
+    port.OnAfterClose = [this](TObject*) { Add("AfterClose"); };
+    port.OnBeforeOpen = [this](TObject*) { Add("BeforeOpen"); };
+    port.OnBeforeClose = [this](TObject*) { Add("BeforeClose"); };
+    port.OnRx80Full = [this](TObject*) { Add("Rx80Full"); };
+}
+
+CaughtExceptions::CaughtExceptions()
+{
+    SetApplicationExceptionHandler([this](const std::exception& e) {
+        std::lock_guard lock(mutex_);
+        messages_.push_back(e.what());
+    });
+}
+
+CaughtExceptions::~CaughtExceptions() { SetApplicationExceptionHandler({}); }
+
+std::vector<std::string> CaughtExceptions::Messages()
+{
+    std::lock_guard lock(mutex_);
+    return messages_;
+}

@@ -1,0 +1,45 @@
+// What the port tests share: a Qt application for the whole run (the owning
+// thread's event loop is where thread-synchronised events are delivered), a
+// wait for a condition that keeps that loop turning, and an event log.
+#pragma once
+
+#include "cport/cport.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Serves the main thread's event loop until done() holds or ten seconds have
+// passed; returns done().
+bool PumpUntil(const std::function<bool()>& done, int deadline_ms = 10000);
+
+// Serves the event loop for a while, for tests that check nothing happens.
+void PumpFor(int ms);
+
+// Collects handler calls as text lines ("RxChar 3", "CTS 0", "AfterOpen").
+class EventLog {
+public:
+    void Add(const std::string& line);
+    std::vector<std::string> Lines();
+    size_t Size();
+    void Clear();
+    // Binds every handler of the port to this log.
+    void Attach(TCustomComPort& port);
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// Collects what reaches the application's exception handler.
+class CaughtExceptions {
+public:
+    CaughtExceptions();
+    ~CaughtExceptions();
+    std::vector<std::string> Messages();
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> messages_;
+};
