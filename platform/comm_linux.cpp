@@ -289,7 +289,9 @@ int LinuxComDevice::SetCommState(const DCB& dcb)
     if ((dcb.Flags & DCB_OUTX_CTS_FLOW) || dcb.RtsControl() == RTS_CONTROL_HANDSHAKE)
         tio.c_cflag |= CRTSCTS;
     tio.c_ispeed = tio.c_ospeed = dcb.BaudRate;
-    tio.c_cc[VMIN] = 0;
+    // One byte minimum: a non-blocking read with nothing there then says
+    // EAGAIN, and 0 is left to mean hang-up.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
     tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
@@ -981,6 +983,14 @@ std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& erro
         return nullptr;
     }
     ::ioctl(fd, TIOCEXCL);
+    // Raw from the start; the line settings follow at once.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::ioctl(fd, TCSETS2, &tio);
     // USB adapters hand bytes on at once instead of in timed batches.
     serial_struct serial{};
     if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {

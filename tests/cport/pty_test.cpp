@@ -1,0 +1,437 @@
+// The real device layer on pseudo-terminals: the port opens the slave side
+// by path, the test plays the far end on the master side.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class FarEnd {
+public:
+    FarEnd()
+    {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        path_ = ::ptsname(master_);
+    }
+    ~FarEnd() { HangUp(); }
+    const std::string& Path() const { return path_; }
+    int Fd() const { return master_; }
+
+    void Send(const std::string& bytes)
+    {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            ASSERT_GT(n, 0) << "write to the far end failed: errno " << errno;
+            done += static_cast<size_t>(n);
+        }
+    }
+    // Reads until n bytes came or the deadline passed.
+    std::string Receive(size_t n, int deadline_ms = 10000)
+    {
+        std::string got;
+        auto deadline = Clock::now() + std::chrono::milliseconds(deadline_ms);
+        while (got.size() < n && Clock::now() < deadline) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            char buf[4096];
+            ssize_t r = ::read(master_, buf, sizeof buf);
+            if (r > 0)
+                got.append(buf, static_cast<size_t>(r));
+        }
+        return got;
+    }
+    void HangUp()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
+
+private:
+    int master_ = -1;
+    std::string path_;
+};
+
+std::string Pattern(size_t n)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return s;
+}
+
+double CpuSeconds()
+{
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+class Pty : public testing::Test {
+protected:
+    FarEnd far;
+    EventLog log;
+    TComPort port{nullptr};
+    void SetUp() override
+    {
+        port.SetPort(far.Path());
+        port.SetBaudRate(br19200);
+    }
+};
+
+TEST_F(Pty, OpensByPathExclusively)
+{
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+    TComPort second(nullptr);
+    second.SetPort(far.Path());
+    try {
+        second.Open();
+        FAIL() << "a second open of the same device must fail, also for root";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 1);
+        EXPECT_EQ(e.WinCode(), EBUSY);
+    }
+    EXPECT_FALSE(second.Connected());
+    port.Close();
+    second.Open(); // free again
+    EXPECT_TRUE(second.Connected());
+}
+
+TEST_F(Pty, MissingDeviceRaisesFileNotFound)
+{
+    port.SetPort("/dev/tarnby-no-such-port");
+    try {
+        port.Open();
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 1);
+        EXPECT_EQ(e.WinCode(), 2);
+        EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+    }
+    EXPECT_FALSE(port.Connected());
+
+    port.SetPort("/dev/null"); // a device, but no serial port
+    try {
+        port.Open();
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 1);
+        EXPECT_EQ(e.WinCode(), ENOTTY);
+    }
+}
+
+TEST_F(Pty, EveryByteReachesOnRxCharOnTheMainThread)
+{
+    const std::string sent = Pattern(300000);
+    std::string received;
+    int calls = 0;
+    bool on_main = true;
+    const auto main_id = std::this_thread::get_id();
+    port.OnRxChar = [&](TObject*, int32_t count) {
+        ++calls;
+        on_main = on_main && std::this_thread::get_id() == main_id;
+        std::string chunk(static_cast<size_t>(count), '\0');
+        int32_t n = port.Read(chunk.data(), count);
+        EXPECT_EQ(n, count) << "Count is what waits";
+        received.append(chunk.data(), static_cast<size_t>(n));
+    };
+    port.Open();
+    std::thread writer([&] {
+        for (size_t at = 0; at < sent.size(); at += 1000 + at % 3000)
+            far.Send(sent.substr(at, 1000 + at % 3000));
+    });
+    bool all = PumpUntil([&] { return received.size() >= sent.size(); }, 30000);
+    writer.join();
+    ASSERT_TRUE(all) << received.size() << " of " << sent.size();
+    EXPECT_EQ(received, sent);
+    EXPECT_TRUE(on_main);
+    EXPECT_GT(calls, 0);
+    port.Close();
+}
+
+TEST_F(Pty, BytesGoToOnRxBufWhenNotTriggeringOnRxChar)
+{
+    std::string received;
+    int rx_char_calls = 0;
+    port.SetTriggersOnRxChar(false);
+    port.OnRxChar = [&](TObject*, int32_t) { ++rx_char_calls; };
+    port.OnRxBuf = [&](TObject*, const void* buf, int32_t n) {
+        received.append(static_cast<const char*>(buf), static_cast<size_t>(n));
+    };
+    port.Open();
+    far.Send("0123456789");
+    ASSERT_TRUE(PumpUntil([&] { return received.size() >= 10; }));
+    EXPECT_EQ(received, "0123456789");
+    EXPECT_EQ(rx_char_calls, 0);
+}
+
+TEST_F(Pty, WritesArriveAtTheFarEnd)
+{
+    int tx_empty = 0;
+    port.OnTxEmpty = [&](TObject*) { ++tx_empty; };
+    port.Open();
+    const std::string data = Pattern(5000);
+    EXPECT_EQ(port.Write(data.data(), static_cast<int32_t>(data.size())), 5000);
+    EXPECT_EQ(port.WriteStr("tail"), 4);
+    port.TransmitChar('!');
+    EXPECT_EQ(far.Receive(5005), data + "tail!");
+    EXPECT_TRUE(PumpUntil([&] { return tx_empty > 0; }));
+}
+
+TEST_F(Pty, EventCharacterAndNullDiscard)
+{
+    int flags = 0;
+    std::string received;
+    port.SetEventChar('\n');
+    port.SetDiscardNull(true);
+    port.OnRxFlag = [&](TObject*) { ++flags; };
+    port.OnRxChar = [&](TObject*, int32_t n) {
+        std::string s;
+        port.ReadStr(s, n);
+        received += s;
+    };
+    port.Open();
+    far.Send(std::string("ab\0c\n", 5));
+    ASSERT_TRUE(PumpUntil([&] { return flags > 0 && received.size() >= 4; }));
+    EXPECT_EQ(received, "abc\n");
+}
+
+TEST_F(Pty, ReadsWithoutEventThread)
+{
+    port.SetEvents({});
+    port.Open();
+    char buf[100];
+    EXPECT_EQ(port.Read(buf, 100), 0) << "nothing queued: at once, empty";
+    far.Send("1234567");
+    ASSERT_TRUE(PumpUntil([&] { return port.InputCount() == 7; }));
+    EXPECT_EQ(port.Read(buf, 100), 7);
+    EXPECT_EQ(std::string(buf, 7), "1234567");
+
+    far.Send("abcd");
+    ASSERT_TRUE(PumpUntil([&] { return port.InputCount() == 4; }));
+    std::string s;
+    EXPECT_EQ(port.ReadStr(s, 10), 4);
+    EXPECT_EQ(s, "abcd");
+
+    far.Send("zap");
+    ASSERT_TRUE(PumpUntil([&] { return port.InputCount() == 3; }));
+    port.ClearBuffer(true, false);
+    EXPECT_EQ(port.InputCount(), 0);
+}
+
+TEST_F(Pty, ReadTimeoutsWaitForBytesOrTime)
+{
+    port.SetEvents({});
+    port.Timeouts()->SetReadInterval(0);
+    port.Timeouts()->SetReadTotalConstant(150);
+    port.Open();
+    char buf[10];
+    auto start = Clock::now();
+    EXPECT_EQ(port.Read(buf, 10), 0);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
+
+    // All bytes that arrive in time are collected.
+    port.Timeouts()->SetReadTotalConstant(10000);
+    std::thread sender([&] { far.Send("0123456789"); });
+    EXPECT_EQ(port.Read(buf, 10), 10);
+    sender.join();
+
+    // Return as soon as one byte is there.
+    port.Timeouts()->SetReadInterval(-1);
+    port.Timeouts()->SetReadTotalMultiplier(-1);
+    port.Timeouts()->SetReadTotalConstant(10000);
+    PAsync async = nullptr;
+    InitAsync(async);
+    EXPECT_EQ(port.ReadAsync(buf, 10, async), 0);
+    EXPECT_FALSE(port.IsAsyncCompleted(async));
+    far.Send("x");
+    EXPECT_EQ(port.WaitForAsync(async), 1);
+    DoneAsync(async);
+}
+
+TEST_F(Pty, WriteTimeoutReturnsWhatWentOut)
+{
+    port.SetEvents({});
+    port.Timeouts()->SetWriteTotalMultiplier(0);
+    port.Timeouts()->SetWriteTotalConstant(200);
+    port.Open();
+    // Nobody reads the far end: the kernel takes a few kilobytes, then no more.
+    const std::string big = Pattern(1 << 20);
+    auto start = Clock::now();
+    int32_t n = port.Write(big.data(), static_cast<int32_t>(big.size()));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(190));
+    EXPECT_GT(n, 0);
+    EXPECT_LT(n, static_cast<int32_t>(big.size()));
+}
+
+TEST_F(Pty, AbortEndsAPendingRead)
+{
+    port.SetEvents({});
+    port.Timeouts()->SetReadInterval(0);
+    port.Timeouts()->SetReadTotalConstant(0);
+    port.Open();
+    char buf[4];
+    PAsync async = nullptr;
+    InitAsync(async);
+    EXPECT_EQ(port.ReadAsync(buf, 4, async), 0);
+    far.Send("ab");
+    port.AbortAllAsync();
+    int32_t n = port.WaitForAsync(async);
+    EXPECT_LE(n, 2);
+    DoneAsync(async);
+}
+
+TEST_F(Pty, WaitForEventTimesOutEmpty)
+{
+    port.SetEvents({});
+    port.Open();
+    TComEvents events{evRxChar, evBreak};
+    auto start = Clock::now();
+    port.WaitForEvent(events, nullptr, 100);
+    EXPECT_TRUE(events.Empty());
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(95));
+
+    std::thread sender([&] { far.Send("q"); });
+    events = {evRxChar};
+    port.WaitForEvent(events, nullptr, 10000);
+    sender.join();
+    EXPECT_EQ(events, TComEvents{evRxChar});
+}
+
+TEST_F(Pty, LinesAndBreakOfAPseudoTerminalReadOff)
+{
+    port.FlowControl()->SetControlDTR(dtrEnable);
+    port.FlowControl()->SetControlRTS(rtsToggle);
+    port.Open();
+    EXPECT_TRUE(port.Signals().Empty());
+    port.SetDTR(true);
+    port.SetRTS(false);
+    port.SetBreak(true);
+    port.SetBreak(false);
+    port.SetXonXoff(false);
+    port.SetXonXoff(true);
+    EXPECT_TRUE(port.StateFlags().Empty());
+    // Every speed of the list and a custom one are accepted.
+    for (int b = br110; b <= br256000; ++b)
+        port.SetBaudRate(static_cast<TBaudRate>(b));
+    port.SetCustomBaudRate(31250);
+    port.SetBaudRate(brCustom);
+    for (int p = prNone; p <= prSpace; ++p)
+        port.Parity()->SetBits(static_cast<TParityBits>(p));
+    for (int d = dbFive; d <= dbEight; ++d)
+        port.SetDataBits(static_cast<TDataBits>(d));
+    port.SetStopBits(sbOne5StopBits);
+    port.FlowControl()->SetFlowControl(fcHardware);
+    port.FlowControl()->SetFlowControl(fcSoftware);
+    EXPECT_TRUE(port.Connected());
+
+    port.SetBaudRate(br9600);
+    port.SetCustomBaudRate(0); // not in use: nothing applied
+    try {
+        port.SetBaudRate(brCustom);
+        FAIL() << "a speed of no bits per second is refused";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 7);
+        EXPECT_EQ(e.WinCode(), EINVAL);
+    }
+}
+
+TEST_F(Pty, CloseWhileDataFlows)
+{
+    std::atomic<bool> stop{false};
+    size_t received = 0;
+    port.OnRxChar = [&](TObject*, int32_t n) {
+        char buf[8192];
+        while (n > 0) {
+            int32_t got = port.Read(buf, std::min<int32_t>(n, sizeof buf));
+            if (got <= 0)
+                break;
+            received += static_cast<size_t>(got);
+            n -= got;
+        }
+    };
+    port.Open();
+    ::fcntl(far.Fd(), F_SETFL, O_NONBLOCK);
+    std::thread writer([&] {
+        const std::string chunk = Pattern(4096);
+        while (!stop) {
+            pollfd p{far.Fd(), POLLOUT, 0};
+            if (::poll(&p, 1, 20) > 0)
+                [[maybe_unused]] ssize_t r = ::write(far.Fd(), chunk.data(), chunk.size());
+        }
+    });
+    ASSERT_TRUE(PumpUntil([&] { return received > 100000; }));
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+    stop = true;
+    writer.join();
+    port.Open(); // and again, with bytes still arriving from the old session
+    port.Close();
+}
+
+TEST_F(Pty, FarEndHangUpIsReportedOnceAndNothingSpins)
+{
+    std::vector<TComErrors> errors;
+    port.OnError = [&](TObject*, TComErrors e) { errors.push_back(e); };
+    port.OnRxChar = [&](TObject*, int32_t n) {
+        std::string s;
+        port.ReadStr(s, n);
+    };
+    port.Open();
+    far.Send("bye");
+    far.HangUp();
+    ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }));
+    EXPECT_EQ(errors[0], TComErrors{ceIO});
+
+    double before = CpuSeconds();
+    PumpFor(300);
+    double used = CpuSeconds() - before;
+    EXPECT_LT(used, 0.15) << "a hung-up device must not keep any thread busy";
+    EXPECT_EQ(errors.size(), 1u);
+    char buf[4];
+    EXPECT_EQ(port.Read(buf, 4), 0);
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(Pty, UnreadBytesDoNotKeepTheEventThreadBusy)
+{
+    int calls = 0, full = 0;
+    port.OnRxChar = [&](TObject*, int32_t) { ++calls; }; // reads nothing
+    port.OnRx80Full = [&](TObject*) { ++full; };
+    port.Open();
+    far.Send(Pattern(4000));
+    ASSERT_TRUE(PumpUntil([&] { return calls > 0 && full > 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let the burst settle
+    PumpFor(20);
+    int settled = calls;
+    double before = CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    double used = CpuSeconds() - before;
+    PumpFor(20);
+    EXPECT_LT(used, 0.05);
+    EXPECT_EQ(calls, settled) << "no new bytes, no new events";
+    EXPECT_EQ(port.InputCount(), 4000);
+}
+
+} // namespace
