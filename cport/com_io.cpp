@@ -140,7 +140,9 @@ int32_t TCustomComPort::WaitForAsync(PAsync& async)
     int result = async->Overlapped.Result(true, bytes);
     if (result != 0)
         throw EComPort(async->Kind == okWrite ? 2 : 3, result);
-    if (async->Kind == okRead && InputCount() == 0)
+    // The queue is only looked at for the links' sake: the query resets the
+    // device's error state, which nobody else should lose to a read.
+    if (async->Kind == okRead && !links_.empty() && InputCount() == 0)
         SendSignalToLink(leRx, false);
     else if (async->Data != nullptr)
         TxNotifyLink(async->Data, async->Size);

@@ -55,7 +55,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr Clock::time_point kNever = Clock::time_point::max();
-constexpr size_t kMinInputQueue = 4096;
+// Our queue holds at least this much whatever size is asked for, so that one
+// wake-up can take a good batch; the 80 percent mark follows the size asked.
+constexpr size_t kMinInputQueue = 64 * 1024;
 constexpr size_t kMaxInputQueue = 1 << 24;
 
 // Errors of a modem-line or break ioctl that only mean "this device has no
@@ -186,8 +188,10 @@ private:
     size_t rx_head_ = 0;
     size_t rx_len_ = 0;
     bool rx_was_80_full_ = false;
+    size_t rx_nominal_ = 1024; // the queue size asked for
 
     uint32_t mask_ = 0;
+    std::thread::id waiter_thread_; // the thread in WaitCommEvent, if any
     uint32_t mask_generation_ = 0;
     uint32_t events_ = 0;
     uint32_t errors_ = 0;
@@ -242,6 +246,7 @@ int LinuxComDevice::SetupComm(int32_t input_size, int32_t output_size)
     if (input_size < 0 || output_size < 0)
         return EINVAL;
     std::lock_guard lock(mutex_);
+    rx_nominal_ = input_size > 0 ? static_cast<size_t>(input_size) : kMinInputQueue;
     size_t size = std::clamp<size_t>(static_cast<size_t>(input_size), kMinInputQueue, kMaxInputQueue);
     if (size == rx_.size())
         return 0;
@@ -360,7 +365,9 @@ void LinuxComDevice::RecordLocked(uint32_t events)
 {
     uint32_t fresh = events & mask_ & ~events_;
     events_ |= events & mask_;
-    if (fresh != 0)
+    // The waiter looks at the events before it sleeps again; only another
+    // thread has to wake it.
+    if (fresh != 0 && std::this_thread::get_id() != waiter_thread_)
         WakeFd(waiter_wake_);
 }
 
@@ -469,7 +476,7 @@ void LinuxComDevice::IngestLocked()
     }
     FeedReadsLocked();
     CheckCountersLocked();
-    bool full80 = rx_len_ * 5 >= rx_.size() * 4;
+    bool full80 = rx_len_ * 5 >= std::min(rx_nominal_, rx_.size()) * 4;
     if (full80 && !rx_was_80_full_)
         RecordLocked(EV_RX80FULL);
     rx_was_80_full_ = full80;
@@ -481,6 +488,11 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
     const Clock::time_point deadline = timeout_ms < 0 ? kNever : After(static_cast<uint64_t>(timeout_ms));
     std::unique_lock lock(mutex_);
     const uint32_t generation = mask_generation_;
+    waiter_thread_ = std::this_thread::get_id();
+    struct Leave {
+        std::thread::id& waiter;
+        ~Leave() { waiter = {}; }
+    } leave{waiter_thread_};
     for (;;) {
         if (mask_generation_ != generation)
             return 0;

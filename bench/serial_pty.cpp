@@ -1,0 +1,237 @@
+// The serial port component on one pseudo-terminal: latency from a byte
+// written at the far end to the receive handler on the main thread, the
+// throughput of receiving 10 MB, and the CPU an idle open port uses. The same
+// work is done with QSerialPort in the same run, as the baseline.
+#include "cport/cport.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#ifdef TARNBY_HAVE_QSERIALPORT
+#include <QSerialPort>
+#endif
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kThroughputBytes = 10 * 1000 * 1000;
+
+class Pty {
+public:
+    Pty()
+    {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        path_ = ::ptsname(master_);
+    }
+    ~Pty() { ::close(master_); }
+    int Fd() const { return master_; }
+    const std::string& Path() const { return path_; }
+
+private:
+    int master_;
+    std::string path_;
+};
+
+void WriteAll(int fd, const char* data, size_t n)
+{
+    while (n > 0) {
+        ssize_t w = ::write(fd, data, n);
+        if (w <= 0)
+            return;
+        data += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+void PumpUntil(const std::atomic<bool>& flag)
+{
+    while (!flag.load(std::memory_order_acquire))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void ReportLatencies(benchmark::State& state, std::vector<double>& micros)
+{
+    std::sort(micros.begin(), micros.end());
+    if (micros.empty())
+        return;
+    state.counters["median_us"] = micros[micros.size() / 2];
+    state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+}
+
+double CpuSeconds()
+{
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// ---- this component ----------------------------------------------------------
+
+void BM_CportLatency(benchmark::State& state)
+{
+    Pty pty;
+    TComPort port(nullptr);
+    port.SetPort(pty.Path());
+    port.SetBaudRate(br19200);
+    std::atomic<bool> got{false};
+    port.OnRxChar = [&](TObject*, int32_t count) {
+        char buf[64];
+        port.Read(buf, std::min<int32_t>(count, sizeof buf));
+        got.store(true, std::memory_order_release);
+    };
+    port.Open();
+    std::vector<double> micros;
+    for (auto _ : state) {
+        got = false;
+        auto start = Clock::now();
+        WriteAll(pty.Fd(), "x", 1);
+        PumpUntil(got);
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    port.Close();
+    ReportLatencies(state, micros);
+}
+BENCHMARK(BM_CportLatency)->Iterations(3000)->Unit(benchmark::kMicrosecond);
+
+void BM_CportThroughput(benchmark::State& state)
+{
+    Pty pty;
+    TComPort port(nullptr);
+    port.SetPort(pty.Path());
+    port.SetBaudRate(br115200);
+    std::vector<char> sink(1 << 20);
+    size_t received = 0;
+    std::atomic<bool> done{false};
+    port.OnRxChar = [&](TObject*, int32_t count) {
+        while (count > 0) {
+            int32_t n = port.Read(sink.data(), std::min<int32_t>(count, static_cast<int32_t>(sink.size())));
+            if (n <= 0)
+                break;
+            received += static_cast<size_t>(n);
+            count -= n;
+        }
+        if (received >= kThroughputBytes)
+            done.store(true, std::memory_order_release);
+    };
+    port.Open();
+    const std::vector<char> data(kThroughputBytes, 'u');
+    for (auto _ : state) {
+        received = 0;
+        done = false;
+        std::thread writer([&] { WriteAll(pty.Fd(), data.data(), data.size()); });
+        PumpUntil(done);
+        writer.join();
+    }
+    port.Close();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kThroughputBytes));
+}
+BENCHMARK(BM_CportThroughput)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_CportIdleCpu(benchmark::State& state)
+{
+    Pty pty;
+    TComPort port(nullptr);
+    port.SetPort(pty.Path());
+    port.OnRxChar = [&](TObject*, int32_t) {};
+    port.Open();
+    double cpu = 0;
+    for (auto _ : state) {
+        double before = CpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        QCoreApplication::processEvents();
+        cpu = CpuSeconds() - before;
+    }
+    port.Close();
+    state.counters["cpu_ms_per_s"] = cpu * 1000 / 3;
+}
+BENCHMARK(BM_CportIdleCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- the baseline ------------------------------------------------------------------
+
+#ifdef TARNBY_HAVE_QSERIALPORT
+void OpenQt(QSerialPort& port, const Pty& pty, qint32 baud)
+{
+    port.setPortName(QString::fromStdString(pty.Path()));
+    port.setBaudRate(baud);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!port.open(QIODevice::ReadWrite))
+        throw std::runtime_error("QSerialPort cannot open the pseudo-terminal");
+}
+
+void BM_QSerialPortLatency(benchmark::State& state)
+{
+    Pty pty;
+    QSerialPort port;
+    OpenQt(port, pty, 19200);
+    std::atomic<bool> got{false};
+    QObject::connect(&port, &QSerialPort::readyRead, [&] {
+        port.readAll();
+        got.store(true, std::memory_order_release);
+    });
+    std::vector<double> micros;
+    for (auto _ : state) {
+        got = false;
+        auto start = Clock::now();
+        WriteAll(pty.Fd(), "x", 1);
+        PumpUntil(got);
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    port.close();
+    ReportLatencies(state, micros);
+}
+BENCHMARK(BM_QSerialPortLatency)->Iterations(3000)->Unit(benchmark::kMicrosecond);
+
+void BM_QSerialPortThroughput(benchmark::State& state)
+{
+    Pty pty;
+    QSerialPort port;
+    OpenQt(port, pty, 115200);
+    size_t received = 0;
+    std::atomic<bool> done{false};
+    QObject::connect(&port, &QSerialPort::readyRead, [&] {
+        received += static_cast<size_t>(port.readAll().size());
+        if (received >= kThroughputBytes)
+            done.store(true, std::memory_order_release);
+    });
+    const std::vector<char> data(kThroughputBytes, 'u');
+    for (auto _ : state) {
+        received = 0;
+        done = false;
+        std::thread writer([&] { WriteAll(pty.Fd(), data.data(), data.size()); });
+        PumpUntil(done);
+        writer.join();
+    }
+    port.close();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kThroughputBytes));
+}
+BENCHMARK(BM_QSerialPortThroughput)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
