@@ -117,7 +117,9 @@ void BM_CportThroughput(benchmark::State& state)
     std::vector<char> sink(1 << 20);
     size_t received = 0;
     std::atomic<bool> done{false};
+    int64_t dispatches = 0;
     port.OnRxChar = [&](TObject*, int32_t count) {
+        ++dispatches;
         while (count > 0) {
             int32_t n = port.Read(sink.data(), std::min<int32_t>(count, static_cast<int32_t>(sink.size())));
             if (n <= 0)
@@ -139,6 +141,8 @@ void BM_CportThroughput(benchmark::State& state)
     }
     port.Close();
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kThroughputBytes));
+    state.counters["bytes_per_handler_call"] =
+        static_cast<double>(state.iterations() * kThroughputBytes) / static_cast<double>(std::max<int64_t>(dispatches, 1));
 }
 BENCHMARK(BM_CportThroughput)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -206,7 +210,9 @@ void BM_QSerialPortThroughput(benchmark::State& state)
     OpenQt(port, pty, 115200);
     size_t received = 0;
     std::atomic<bool> done{false};
+    int64_t dispatches = 0;
     QObject::connect(&port, &QSerialPort::readyRead, [&] {
+        ++dispatches;
         received += static_cast<size_t>(port.readAll().size());
         if (received >= kThroughputBytes)
             done.store(true, std::memory_order_release);
@@ -221,6 +227,8 @@ void BM_QSerialPortThroughput(benchmark::State& state)
     }
     port.close();
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kThroughputBytes));
+    state.counters["bytes_per_handler_call"] =
+        static_cast<double>(state.iterations() * kThroughputBytes) / static_cast<double>(std::max<int64_t>(dispatches, 1));
 }
 BENCHMARK(BM_QSerialPortThroughput)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif

@@ -160,7 +160,6 @@ public:
 private:
     // All *Locked members run with mutex_ held.
     void IngestLocked();
-    void AcceptLocked(const uint8_t* data, size_t n);
     void FeedReadsLocked();
     void ProgressWritesLocked();
     void ExpireLocked(Clock::time_point now);
@@ -174,6 +173,8 @@ private:
     void StartLineWatcher();
     void LineWatcherLoop();
     void StopLineWatcher();
+    // Takes n bytes from the head of our queue (a ring).
+    void PopLocked(uint8_t* out, size_t n);
     // Bytes read straight into a caller's buffer get what queued bytes get:
     // NULs dropped if asked, the event character noted. Returns bytes kept.
     int32_t FilterDirect(uint8_t* data, size_t n);
@@ -251,10 +252,11 @@ int LinuxComDevice::SetupComm(int32_t input_size, int32_t output_size)
     if (size == rx_.size())
         return 0;
     std::vector<uint8_t> fresh(std::max(size, rx_len_));
-    for (size_t i = 0; i < rx_len_; ++i)
-        fresh[i] = rx_[(rx_head_ + i) % rx_.size()];
+    size_t queued = rx_len_;
+    PopLocked(fresh.data(), queued);
     rx_ = std::move(fresh);
     rx_head_ = 0;
+    rx_len_ = queued;
     WakeFd(waiter_wake_); // room may have appeared for input
     return 0;
 }
@@ -416,53 +418,42 @@ void LinuxComDevice::CheckCountersLocked()
     RecordLocked(events);
 }
 
-void LinuxComDevice::AcceptLocked(const uint8_t* data, size_t n)
+void LinuxComDevice::PopLocked(uint8_t* out, size_t n)
 {
-    bool any = false, flag = false;
-    const bool discard_null = (dcb_.Flags & DCB_NULL) != 0;
-    const uint8_t event_char = static_cast<uint8_t>(dcb_.EvtChar);
-    for (size_t i = 0; i < n; ++i) {
-        uint8_t b = data[i];
-        if (b == 0 && discard_null)
-            continue;
-        flag = flag || b == event_char;
-        rx_[(rx_head_ + rx_len_) % rx_.size()] = b;
-        ++rx_len_;
-        any = true;
-    }
-    if (any)
-        RecordLocked(EV_RXCHAR | (flag ? EV_RXFLAG : 0));
+    size_t first = std::min(n, rx_.size() - rx_head_);
+    std::memcpy(out, rx_.data() + rx_head_, first);
+    std::memcpy(out + first, rx_.data(), n - first);
+    rx_head_ = (rx_head_ + n) % rx_.size();
+    rx_len_ -= n;
 }
 
 int32_t LinuxComDevice::FilterDirect(uint8_t* data, size_t n)
 {
-    const bool discard_null = (dcb_.Flags & DCB_NULL) != 0;
-    const uint8_t event_char = static_cast<uint8_t>(dcb_.EvtChar);
-    size_t kept = 0;
-    bool flag = false;
-    for (size_t i = 0; i < n; ++i) {
-        if (data[i] == 0 && discard_null)
-            continue;
-        flag = flag || data[i] == event_char;
-        data[kept++] = data[i];
-    }
-    if (flag)
+    if ((mask_ & EV_RXFLAG) && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), n) != nullptr)
         RecordLocked(EV_RXFLAG);
-    return static_cast<int32_t>(kept);
+    if (!(dcb_.Flags & DCB_NULL))
+        return static_cast<int32_t>(n);
+    uint8_t* end = std::remove(data, data + n, uint8_t{0});
+    return static_cast<int32_t>(end - data);
 }
 
 void LinuxComDevice::IngestLocked()
 {
-    uint8_t chunk[4096];
     while (!gone_) {
         // Waiting reads are served first, so they take the oldest bytes.
         FeedReadsLocked();
         size_t room = rx_.size() - rx_len_;
         if (room == 0)
             break;
-        ssize_t n = ::read(fd_, chunk, std::min(room, sizeof chunk));
+        // Straight into the free stretch at the ring's tail.
+        size_t tail = (rx_head_ + rx_len_) % rx_.size();
+        size_t stretch = std::min(room, rx_.size() - tail);
+        ssize_t n = ::read(fd_, rx_.data() + tail, stretch);
         if (n > 0) {
-            AcceptLocked(chunk, static_cast<size_t>(n));
+            size_t kept = static_cast<size_t>(FilterDirect(rx_.data() + tail, static_cast<size_t>(n)));
+            rx_len_ += kept;
+            if (kept > 0)
+                RecordLocked(EV_RXCHAR);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -553,10 +544,7 @@ void LinuxComDevice::FeedReadsLocked()
         PendingRead& op = reads_.front();
         size_t take = std::min<size_t>(rx_len_, static_cast<size_t>(op.count - op.got));
         if (take > 0) {
-            for (size_t i = 0; i < take; ++i)
-                op.buffer[op.got + i] = rx_[(rx_head_ + i) % rx_.size()];
-            rx_head_ = (rx_head_ + take) % rx_.size();
-            rx_len_ -= take;
+            PopLocked(op.buffer + op.got, take);
             op.got += static_cast<int32_t>(take);
             op.last_byte = Clock::now();
         }
@@ -584,10 +572,7 @@ int LinuxComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlap
     if (reads_.empty()) {
         // Oldest bytes first: our queue, then what the kernel holds.
         size_t take = std::min<size_t>(rx_len_, static_cast<size_t>(count));
-        for (size_t i = 0; i < take; ++i)
-            op.buffer[i] = rx_[(rx_head_ + i) % rx_.size()];
-        rx_head_ = (rx_head_ + take) % rx_.size();
-        rx_len_ -= take;
+        PopLocked(op.buffer, take);
         op.got = static_cast<int32_t>(take);
         while (op.got < count && !gone_) {
             ssize_t n = ::read(fd_, op.buffer + op.got, static_cast<size_t>(count - op.got));
