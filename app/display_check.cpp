@@ -33,6 +33,15 @@ std::optional<std::string> display_unavailable_reason()
     return std::nullopt;
 }
 
+bool x_server_probed()
+{
+#ifdef TARNBY_HAVE_XCB
+    return true;
+#else
+    return false;
+#endif
+}
+
 std::string no_display_message(const std::string& reason, const std::string& program)
 {
     return "tarnby: " + reason + "; the window needs an X display. Without one, run it under Xvfb, e.g. xvfb-run " +

@@ -10,5 +10,9 @@
 // when one can or when a non-X platform (offscreen, Wayland...) is chosen.
 std::optional<std::string> display_unavailable_reason();
 
+// Whether the X server named by DISPLAY is actually asked (built with xcb);
+// otherwise only a missing DISPLAY is caught here.
+bool x_server_probed();
+
 // The whole line to print: the reason and how to run under Xvfb.
 std::string no_display_message(const std::string& reason, const std::string& program);

@@ -81,6 +81,7 @@ TForm1::TForm1(QWidget* parent)
     setFixedSize(CLIENT_WIDTH, CLIENT_HEIGHT);
 
     build_controls();
+    name_controls();
     set_tab_order();
     apply_unlit_colour();
 
@@ -174,6 +175,23 @@ void TForm1::build_controls()
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
+}
+
+void TForm1::name_controls()
+{
+    const std::pair<QObject*, const char*> names[] = {
+        {Image1, "Image1"},       {Image2, "Image2"},       {Image3, "Image3"},       {Image5, "Image5"},
+        {Image6, "Image6"},       {Shape1, "Shape1"},       {Panel1, "Panel1"},       {Label1, "Label1"},
+        {Label2, "Label2"},       {Label3, "Label3"},       {Label4, "Label4"},       {Label5, "Label5"},
+        {Label6, "Label6"},       {Label7, "Label7"},       {Label8, "Label8"},       {Label9, "Label9"},
+        {Label10, "Label10"},     {Label11, "Label11"},     {Label12, "Label12"},     {TrackBar1, "TrackBar1"},
+        {TrackBar2, "TrackBar2"}, {TrackBar3, "TrackBar3"}, {TrackBar4, "TrackBar4"}, {TrackBar5, "TrackBar5"},
+        {TrackBar6, "TrackBar6"}, {CheckBox3, "CheckBox3"}, {Button1, "Button1"},     {Button2, "Button2"},
+        {Button3, "Button3"},     {Button4, "Button4"},     {Button5, "Button5"},     {Button6, "Button6"},
+        {GroupBox1, "GroupBox1"}, {Memo1, "Memo1"},         {StatusBar1, "StatusBar1"}, {Timer1, "Timer1"},
+    };
+    for (const auto& [control, name] : names)
+        control->setObjectName(QString::fromLatin1(name));
 }
 
 void TForm1::wire_events()

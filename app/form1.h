@@ -91,6 +91,8 @@ public:
 
     // ---- what the firmware's host asks of the window -----------------------
     bool firmware_running() const { return loop_depth_ > 0; }
+    // The window was asked to close while the instrument runs.
+    bool close_pending() const { return close_when_loop_ends_; }
     // Unlit display pixels and Panel1: the palette's light grey.
     QColor lcd_unlit_colour() const;
     bool port_connected() const;
@@ -109,6 +111,7 @@ protected:
 
 private:
     void build_controls();
+    void name_controls();
     void wire_events();
     void set_tab_order();
     void apply_unlit_colour();

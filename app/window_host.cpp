@@ -8,6 +8,7 @@
 #include "app/form1.h"
 #include "app/lamp_shape.h"
 #include "app/lcd_image.h"
+#include "firmware/firmware_loop.h"
 #include "firmware/instrument_state.h"
 
 WindowHost::WindowHost(TForm1& form) : form_(form)
@@ -23,6 +24,10 @@ WindowHost::WindowHost(TForm1& form) : form_(form)
 // the window) ends the wait early.
 void WindowHost::pump_messages()
 {
+    // A close waits for the loop; OFF is asked for again at every pump
+    // because starting the instrument clears it once, after the splash.
+    if (form_.close_pending())
+        firmware_stop();
     using clock = std::chrono::steady_clock;
     const auto now = clock::now();
     next_frame_ += FRAME_PERIOD;

@@ -1,0 +1,76 @@
+#include "app_test_support.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include "app/exception_box.h"
+#include "app/tarnby_application.h"
+#include "fake_host.h"
+
+namespace {
+
+class ApplicationEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        application_ = std::make_unique<TarnbyApplication>(argc_, argv_);
+    }
+    void TearDown() override { application_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[16] = "app_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<TarnbyApplication> application_;
+};
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+}  // namespace
+
+bool wait_until(const std::function<bool()>& done, int timeout_ms)
+{
+    QDeadlineTimer deadline(timeout_ms);
+    QTimer wake;
+    wake.start(5);
+    QEventLoop loop;
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value)
+    : name_(name), old_value_(qgetenv(name)), had_value_(qEnvironmentVariableIsSet(name))
+{
+    if (value)
+        qputenv(name, value);
+    else
+        qunsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (had_value_)
+        qputenv(name_.constData(), old_value_);
+    else
+        qunsetenv(name_.constData());
+}
+
+void WindowTest::SetUp()
+{
+    reset_program_state();
+    set_exception_presenter([this](const QString& message) { errors_shown << message; });
+    form = std::make_unique<TForm1>();
+}
+
+void WindowTest::TearDown()
+{
+    form.reset();
+    set_exception_presenter({});
+}

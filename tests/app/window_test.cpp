@@ -1,0 +1,339 @@
+// The window through its real controls: layout, sliders and their labels,
+// the panel keys and the key-drop rule, the timer, ON and OFF with the
+// paced message pump, closing while the instrument runs, and exceptions
+// escaping handlers.
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextBlock>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <stdexcept>
+
+#include "app/click_area.h"
+#include "app/lamp_shape.h"
+#include "app/lcd_image.h"
+#include "app/window_host.h"
+#include "app_test_support.h"
+#include "firmware/firmware_loop.h"
+#include "firmware/instrument_state.h"
+
+namespace {
+
+void click_area(QWidget* area)
+{
+    const QPointF inside(area->width() / 2.0, area->height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, inside, area->mapToGlobal(inside), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, area->mapToGlobal(inside), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(area, &press);
+    QCoreApplication::sendEvent(area, &release);
+}
+
+}  // namespace
+
+TEST_F(WindowTest, WindowIsFixedCentredAndCaptioned)
+{
+    EXPECT_EQ(form->windowTitle(), "Aldane QR-7");
+    EXPECT_EQ(form->size(), QSize(621, 404));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    const Qt::WindowFlags flags = form->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    if (const QScreen* screen = form->screen()) {
+        EXPECT_LE((form->geometry().center() - screen->availableGeometry().center()).manhattanLength(), 2);
+    }
+}
+
+TEST_F(WindowTest, ControlsSitAtTheirPlaces)
+{
+    const struct {
+        QWidget* control;
+        QRect place;
+    } table[] = {
+        {form->Image2, {0, 0, 336, 323}},        {form->Shape1, {154, 17, 29, 29}},
+        {form->Image3, {74, 243, 47, 47}},       {form->Image5, {145, 255, 46, 43}},
+        {form->Image6, {217, 243, 42, 42}},      {form->Panel1, {39, 92, 259, 131}},
+        {form->Image1, {1, 1, 257, 129}},        {form->TrackBar1, {424, 8, 193, 45}},
+        {form->TrackBar2, {424, 40, 193, 45}},   {form->TrackBar3, {424, 72, 193, 45}},
+        {form->TrackBar4, {424, 104, 193, 45}},  {form->TrackBar5, {424, 136, 193, 45}},
+        {form->TrackBar6, {424, 168, 193, 45}},  {form->CheckBox3, {344, 216, 97, 17}},
+        {form->Button3, {432, 208, 75, 25}},     {form->Button4, {528, 208, 75, 25}},
+        {form->Button5, {88, 292, 59, 25}},      {form->Button6, {188, 292, 75, 25}},
+        {form->Button1, {24, 328, 129, 49}},     {form->Button2, {176, 328, 137, 49}},
+        {form->GroupBox1, {344, 248, 273, 137}}, {form->StatusBar1, {0, 385, 621, 19}},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(row.control->geometry(), row.place) << row.control->metaObject()->className();
+    EXPECT_EQ(form->Image1->parentWidget(), form->Panel1);
+    EXPECT_EQ(form->Memo1->parentWidget(), form->GroupBox1);
+    EXPECT_EQ(form->Label3->pos(), QPoint(392, 16));
+    EXPECT_EQ(form->Label12->pos(), QPoint(392, 176));
+    EXPECT_EQ(form->Label6->pos(), QPoint(384, 80));
+    EXPECT_EQ(form->GroupBox1->title(), " Communication Window ");
+    EXPECT_EQ(form->Button3->text(), "&Connect");
+    EXPECT_EQ(form->Shape1->brush_colour(), QColor(Qt::red));
+    EXPECT_FALSE(form->CheckBox3->isChecked());
+}
+
+TEST_F(WindowTest, TabOrderFollowsTheDescription)
+{
+    const QWidget* expected[] = {form->Button1,   form->Button2,   form->CheckBox3, form->TrackBar1, form->TrackBar2,
+                                 form->TrackBar3, form->TrackBar4, form->Button3,   form->Button4,   form->Memo1,
+                                 form->Button5,   form->Button6,   form->TrackBar5, form->TrackBar6};
+    const QWidget* w = form->Button1;
+    for (size_t i = 1; i < std::size(expected); ++i) {
+        do
+            w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus);
+        EXPECT_EQ(w, expected[i]) << "after " << expected[i - 1]->objectName().toStdString() << " came "
+                                  << w->objectName().toStdString();
+    }
+}
+
+TEST_F(WindowTest, SlidersWriteTheirVariableAndLabelAtBothEnds)
+{
+    const struct {
+        QSlider* slider;
+        QLabel* label;
+        const int32_t* variable;
+        int minimum;
+        int maximum;
+    } table[] = {
+        {form->TrackBar1, form->Label3, &slider_heading, 0, 359},
+        {form->TrackBar2, form->Label4, &slider_pitch, -90, 90},
+        {form->TrackBar3, form->Label6, &slider_bank, -180, 180},
+        {form->TrackBar4, form->Label8, &slider_slip, -50, 50},
+        {form->TrackBar5, form->Label10, &slider_turn, -180, 180},
+        {form->TrackBar6, form->Label12, &slider_gforce, 0, 65535},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.maximum);
+        EXPECT_EQ(row.slider->value(), 0);
+        EXPECT_EQ(row.label->text(), "0");
+        EXPECT_EQ(row.slider->minimum(), row.minimum);
+        EXPECT_EQ(row.slider->maximum(), row.maximum);
+        // Past the ends: the slider stops at its range.
+        row.slider->setValue(row.minimum - 1000);
+        EXPECT_EQ(row.label->text(), QString::number(row.minimum));
+        EXPECT_EQ(*row.variable, row.minimum);
+        row.slider->setValue(row.maximum + 1000);
+        EXPECT_EQ(row.label->text(), QString::number(row.maximum));
+        EXPECT_EQ(*row.variable, row.maximum);
+        // The label grows with its text rather than cutting "65535" or "-180".
+        EXPECT_GE(row.label->width(), row.label->sizeHint().width());
+    }
+    EXPECT_EQ(form->Label4->text(), "90");
+    form->TrackBar2->setValue(-90);
+    EXPECT_EQ(form->Label4->text(), "-90");
+}
+
+TEST_F(WindowTest, OnlyTheTurnSliderMakesTheTurnRateAvailable)
+{
+    form->TrackBar3->setValue(30);
+    EXPECT_EQ(turn_source, 0);
+    form->TrackBar5->setValue(-12);
+    EXPECT_EQ(turn_source, 2);
+    EXPECT_EQ(slider_turn, -12);
+}
+
+TEST_F(WindowTest, PanelControlsStoreTheirKeyCodesAndDropOneWhileAKeyIsPending)
+{
+    const struct {
+        std::function<void()> click;
+        uint8_t code;
+    } table[] = {
+        {[&] { click_area(form->Image5); }, 1},
+        {[&] { form->Button5->click(); }, 2},
+        {[&] { form->Button6->click(); }, 3},
+        {[&] { click_area(form->Image3); }, 4},
+        {[&] { click_area(form->Image6); }, 5},
+    };
+    for (const auto& row : table) {
+        key_code = 0;
+        row.click();
+        EXPECT_EQ(key_code, row.code);
+        // Every other control is dropped while this key is pending.
+        for (const auto& other : table)
+            other.click();
+        EXPECT_EQ(key_code, row.code);
+    }
+}
+
+TEST_F(WindowTest, ClickAreaIgnoresAReleaseOutsideAndOtherButtons)
+{
+    key_code = 0;
+    QWidget* area = form->Image3;
+    const QPointF inside(5, 5);
+    const QPointF outside(area->width() + 10, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, inside, inside, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release_outside(QEvent::MouseButtonRelease, outside, outside, Qt::LeftButton, Qt::NoButton,
+                                Qt::NoModifier);
+    QCoreApplication::sendEvent(area, &press);
+    QCoreApplication::sendEvent(area, &release_outside);
+    EXPECT_EQ(key_code, 0);
+    QMouseEvent right_press(QEvent::MouseButtonPress, inside, inside, Qt::RightButton, Qt::RightButton,
+                            Qt::NoModifier);
+    QMouseEvent right_release(QEvent::MouseButtonRelease, inside, inside, Qt::RightButton, Qt::NoButton,
+                              Qt::NoModifier);
+    QCoreApplication::sendEvent(area, &right_press);
+    QCoreApplication::sendEvent(area, &right_release);
+    EXPECT_EQ(key_code, 0);
+}
+
+TEST_F(WindowTest, TimerTicksEveryTenthOfASecondWithoutTheLoop)
+{
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_EQ(form->Timer1->interval(), 100);
+    ticks = 0;
+    led_timer = 3;
+    ASSERT_TRUE(wait_until([] { return ticks >= 2; }));
+    EXPECT_LT(led_timer, 3);
+}
+
+TEST_F(WindowTest, OnPlaysAPacedSplashThenPacedPassesUntilOff)
+{
+    form->show();
+    CountingHost counter(host());
+    QElapsedTimer clock;
+    clock.start();
+    qint64 splash_ms = -1;
+    qint64 stop_ms = -1;
+    int passes = 0;
+    counter.on_pump = [&] {
+        if (current_screen == nullptr)
+            return;  // still in the splash
+        if (splash_ms < 0)
+            splash_ms = clock.elapsed();
+        ++passes;
+        if (stop_ms < 0 && clock.elapsed() - splash_ms >= 300) {
+            stop_ms = clock.elapsed();
+            form->Button2->click();
+        }
+    };
+    form->Button1->click();  // returns after OFF
+    EXPECT_FALSE(form->firmware_running());
+    // 80 frames at about 60 a second: visible, not over in a blink. A slow
+    // machine only makes both figures safer.
+    EXPECT_GE(splash_ms, 1200) << "the splash is not paced";
+    EXPECT_LE(passes, 40) << "the passes are not paced";
+    EXPECT_GE(passes, 2);
+    EXPECT_LT(clock.elapsed() - stop_ms, 5000);
+    EXPECT_TRUE(form->Image1->isVisible()) << "the last frame stays in the window";
+}
+
+TEST_F(WindowTest, PassesReadTheSlidersAndTheKeyFastBox)
+{
+    form->CheckBox3->setChecked(true);
+    form->TrackBar2->setValue(-7);
+    int passes = 0;
+    CountingHost counter(host());
+    counter.on_pump = [&] {
+        if (current_screen != nullptr && ++passes == 3)
+            form->Button2->click();
+    };
+    form->Button1->click();
+    EXPECT_EQ(pitch, -7);
+    EXPECT_EQ(key_step, 10);
+    EXPECT_EQ(form->Shape1->brush_colour(), QColor(0x80, 0, 0)) << "lamp dark without an alert";
+}
+
+TEST_F(WindowTest, PumpHandlesMessagesWhileItWaitsForTheFrame)
+{
+    host().pump_messages();  // starts the frame rhythm
+    bool handled_inside = false;
+    bool pump_returned = false;
+    QTimer::singleShot(1, form.get(), [&] { handled_inside = !pump_returned; });
+    // The wait ends at the next frame, well after the 1 ms timer; unless the
+    // machine stalls past the frame first, the timer runs inside the pump.
+    QElapsedTimer clock;
+    clock.start();
+    host().pump_messages();
+    pump_returned = true;
+    if (clock.elapsed() < 2)
+        GTEST_SKIP() << "the frame was already due";
+    wait_until([&] { return handled_inside || pump_returned; });
+    EXPECT_TRUE(handled_inside);
+}
+
+// Closing during the splash: the loop's start clears OFF once after it.
+TEST_F(WindowTest, ClosingWhileTheInstrumentRunsEndsTheLoopThenTheWindow)
+{
+    form->show();
+    bool visible_after_close = false;
+    QTimer::singleShot(300, form.get(), [&] {
+        form->close();
+        visible_after_close = form->isVisible();
+    });
+    form->Button1->click();
+    EXPECT_TRUE(visible_after_close) << "the window waits for the loop";
+    EXPECT_FALSE(form->firmware_running());
+    ASSERT_TRUE(wait_until([&] { return !form->isVisible(); }));
+    EXPECT_TRUE(errors_shown.isEmpty());
+}
+
+TEST_F(WindowTest, ClosingWhileStoppedClosesAtOnce)
+{
+    form->show();
+    EXPECT_TRUE(form->close());
+    EXPECT_FALSE(form->isVisible());
+}
+
+namespace {
+
+// A message whose handler fails.
+class Failing : public QObject {
+public:
+    bool event(QEvent* e) override
+    {
+        if (e->type() == QEvent::User)
+            throw std::runtime_error("sensor unit on fire");
+        return QObject::event(e);
+    }
+};
+
+}  // namespace
+
+TEST_F(WindowTest, AnExceptionInANestedHandlerIsShownAndTheLoopGoesOn)
+{
+    Failing failing;
+    CountingHost counter(host());
+    int pumps_at_failure = -1;
+    bool posted = false;
+    counter.on_pump = [&] {
+        if (current_screen == nullptr)
+            return;  // the splash
+        if (!posted) {
+            posted = true;
+            QCoreApplication::postEvent(&failing, new QEvent(QEvent::User));
+        }
+        if (pumps_at_failure < 0 && !errors_shown.isEmpty())
+            pumps_at_failure = counter.pumps;
+        if (pumps_at_failure > 0 && counter.pumps == pumps_at_failure + 5)
+            form->Button2->click();
+    };
+    form->Button1->click();
+    ASSERT_EQ(errors_shown.size(), 1);
+    EXPECT_EQ(errors_shown[0], "sensor unit on fire");
+    EXPECT_GT(counter.pumps, pumps_at_failure);
+}
+
+TEST_F(WindowTest, MemoKeepsTheNewestLinesUpToItsBound)
+{
+    const int extra = 25;
+    for (int i = 0; i < TForm1::MEMO_LINE_LIMIT + extra; ++i)
+        host().memo_add_line("0x" + std::to_string(i));
+    EXPECT_EQ(form->Memo1->blockCount(), TForm1::MEMO_LINE_LIMIT);
+    EXPECT_EQ(form->Memo1->document()->firstBlock().text(), QString("0x%1").arg(extra));
+    EXPECT_EQ(form->Memo1->document()->lastBlock().text(), QString("0x%1").arg(TForm1::MEMO_LINE_LIMIT + extra - 1));
+}
