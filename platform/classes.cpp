@@ -191,6 +191,11 @@ public:
     // Serves requests until done() holds (checked under the lock).
     void ServeUntil(const std::function<bool()>& done);
     void Release(SyncRequest& request);
+    int Pending()
+    {
+        std::lock_guard lock(mutex);
+        return static_cast<int>(pending_.size());
+    }
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -339,6 +344,8 @@ void SyncQueue::ServeUntil(const std::function<bool()>& done)
 }
 
 bool CheckSynchronize() { return SyncQueue::ForCurrentThread()->ServeAll(); }
+
+int PendingSynchronize() { return SyncQueue::ForCurrentThread()->Pending(); }
 
 bool InSendMessage() { return t_serving != nullptr; }
 

@@ -146,6 +146,8 @@ enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, 
 class SyncQueue;
 // Runs the requests waiting for the calling thread; true if any ran.
 bool CheckSynchronize();
+// How many requests wait for the calling thread.
+int PendingSynchronize();
 // The calling thread's request queue, to send it routines from elsewhere.
 std::shared_ptr<SyncQueue> CurrentSyncQueue();
 // Runs routine on the queue's thread and blocks until it has been received

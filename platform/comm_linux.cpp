@@ -912,7 +912,8 @@ void LinuxComDevice::StartLineWatcher()
 void LinuxComDevice::LineWatcherLoop()
 {
     while (!watcher_stop_) {
-        int e = Ioctl(fd_, TIOCMIWAIT, reinterpret_cast<void*>(TIOCM_RNG | TIOCM_DSR | TIOCM_CD | TIOCM_CTS));
+        // Not the retrying helper: the stop signal's EINTR must come through.
+        int e = ::ioctl(fd_, TIOCMIWAIT, TIOCM_RNG | TIOCM_DSR | TIOCM_CD | TIOCM_CTS) == 0 ? 0 : errno;
         if (watcher_stop_)
             break;
         if (e == EINTR)

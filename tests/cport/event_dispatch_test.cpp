@@ -286,11 +286,9 @@ TEST_F(Dispatch, CloseWhileADispatchWaitsForTheMainThread)
     // the waiting dispatch while it waits for the thread.
     line.Raise(comm::EV_RING);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::lock_guard lock(line.mutex);
-        if (line.pending_events == 0)
-            break;
-    }
+    while (PendingSynchronize() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_EQ(PendingSynchronize(), 1);
     port.Close();
     EXPECT_FALSE(port.Connected());
     // The dispatch in flight completes while Close waits for the thread.
