@@ -289,6 +289,30 @@ TEST_F(OpenPort, RejectedSettingsDuringOpenCloseTheHandleAgain)
     EXPECT_TRUE(port.Connected());
 }
 
+TEST_F(OpenPort, FailedAbortEndsCloseWithThePortStillOpen)
+{
+    log.Attach(port);
+    port.Open();
+    log.Clear();
+    line.failing["PurgeComm"] = 5;
+    try {
+        port.Close();
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 5);
+        EXPECT_STREQ(e.what(), "PurgeComm function failed (win error code: 5)");
+    }
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(line.live_devices, 1);
+    EXPECT_EQ(log.Lines(), (Calls{"CTS 0", "DSR 0", "RLSD 0", "BeforeClose"}));
+    line.failing.clear();
+    log.Clear();
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(line.live_devices, 0);
+    EXPECT_EQ(log.Lines(), (Calls{"CTS 0", "DSR 0", "RLSD 0", "BeforeClose", "AfterClose"}));
+}
+
 TEST_F(OpenPort, ApplyFailuresKeepNewValueAndRaiseTheirCodes)
 {
     port.Open();
