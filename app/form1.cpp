@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "app/click_area.h"
 #include "app/exception_box.h"
 #include "app/front_panel.h"
@@ -22,6 +24,7 @@
 #include "app/window_host.h"
 #include "firmware/firmware_loop.h"
 #include "firmware/instrument_state.h"
+#include "firmware/link/link.h"
 
 TForm1* Form1 = nullptr;
 
@@ -85,6 +88,7 @@ TForm1::TForm1(QWidget* parent)
     set_tab_order();
     apply_unlit_colour();
 
+    create_com_port();
     host_ = std::make_unique<WindowHost>(*this);
     set_host(host_.get());
     wire_events();
@@ -97,6 +101,8 @@ TForm1::TForm1(QWidget* parent)
 TForm1::~TForm1()
 {
     Timer1->stop();
+    // Closes an open port and ends its event thread first.
+    ComPort1.reset();
     set_host(nullptr);
     if (Form1 == this)
         Form1 = nullptr;
@@ -192,6 +198,36 @@ void TForm1::name_controls()
     };
     for (const auto& [control, name] : names)
         control->setObjectName(QString::fromLatin1(name));
+}
+
+std::string TForm1::port_name_from_environment()
+{
+    const QByteArray chosen = qgetenv("TARNBY_PORT");
+    return chosen.isEmpty() ? std::string(DEFAULT_PORT) : chosen.toStdString();
+}
+
+// The port's stored settings, applied the way a stored description is
+// loaded: every setter first, then Loaded once.
+void TForm1::create_com_port()
+{
+    ComPort1 = std::make_unique<TComPort>(nullptr);
+    ComPort1->SetName("ComPort1");
+    ComPort1->BeginLoading();
+    ComPort1->SetBaudRate(br19200);
+    ComPort1->SetPort(port_name_from_environment());
+    ComPort1->Parity()->SetBits(prNone);
+    ComPort1->SetStopBits(sbOneStopBit);
+    ComPort1->SetDataBits(dbEight);
+    ComPort1->SetEvents(kAllComEvents);
+    TComFlowControl* flow = ComPort1->FlowControl();
+    flow->SetOutCTSFlow(false);
+    flow->SetOutDSRFlow(false);
+    flow->SetControlDTR(dtrDisable);
+    flow->SetControlRTS(rtsDisable);
+    flow->SetXonXoffOut(false);
+    flow->SetXonXoffIn(false);
+    ComPort1->OnRxChar = [this](TObject*, int32_t count) { run_guarded([this, count] { ComPort1RxChar(count); }); };
+    ComPort1->EndLoading();
 }
 
 void TForm1::wire_events()
@@ -300,10 +336,14 @@ void TForm1::Button2Click()
 
 void TForm1::Button3Click()
 {
+    if (!ComPort1->Connected())
+        ComPort1->Open();
 }
 
 void TForm1::Button4Click()
 {
+    if (ComPort1->Connected())
+        ComPort1->Close();
 }
 
 void TForm1::Image5Click()
@@ -372,11 +412,47 @@ void TForm1::Timer1Timer()
     timer_tick();
 }
 
-bool TForm1::port_connected() const
+void TForm1::ComPort1RxChar(int32_t count)
 {
-    return false;
+    uint8_t buffer[RX_BUFFER_SIZE];
+    const int32_t taken = ComPort1->Read(buffer, std::clamp(count, int32_t{0}, int32_t{RX_BUFFER_SIZE}));
+    if (taken > 0)
+        link_receive(buffer, static_cast<size_t>(taken));
+    // More was waiting than one buffer holds: the rest is read as the next
+    // event, even if the device has nothing new to signal.
+    if (count > RX_BUFFER_SIZE) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                run_guarded([this] {
+                    if (!ComPort1->Connected())
+                        return;
+                    if (const int32_t waiting = ComPort1->InputCount(); waiting > 0)
+                        ComPort1RxChar(waiting);
+                });
+            },
+            Qt::QueuedConnection);
+    }
 }
 
-void TForm1::port_write(uint8_t)
+bool TForm1::port_connected() const
 {
+    return ComPort1->Connected();
+}
+
+// A port that stops taking bytes (a USB adapter pulled out) is closed, so
+// the instrument goes back to the sliders and the failure is shown once,
+// instead of once per byte, and without ending the firmware loop.
+void TForm1::port_write(uint8_t byte)
+{
+    try {
+        ComPort1->Write(&byte, 1);
+    } catch (...) {
+        try {
+            ComPort1->Close();
+        } catch (...) {
+            // Closing a failed device may fail too; the first error is the one to show.
+        }
+        show_current_exception();
+    }
 }

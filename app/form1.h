@@ -7,7 +7,11 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
+#include <string>
+
+#include "cport/cport.h"
 
 class ClickArea;
 class LampShape;
@@ -29,6 +33,12 @@ public:
     // Newest lines Memo1 keeps; older ones are dropped from the top, so
     // hours of connected running (four lines a pass) stay within memory.
     static constexpr int MEMO_LINE_LIMIT = 50000;
+    // Bytes ComPort1RxChar reads per received-character event.
+    static constexpr int RX_BUFFER_SIZE = 10000;
+    // ComPort1's port unless TARNBY_PORT names another ("COMn" or a device
+    // path such as a USB adapter or an emulator's pseudo-terminal).
+    static constexpr const char* DEFAULT_PORT = "COM3";
+    static std::string port_name_from_environment();
 
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
@@ -70,6 +80,7 @@ public:
     QPlainTextEdit* Memo1;
     QStatusBar* StatusBar1;
     QTimer* Timer1;
+    std::unique_ptr<TComPort> ComPort1;
 
     // ---- event handlers ----------------------------------------------------
     void Button1Click();  // ON: runs the firmware loop until OFF
@@ -88,6 +99,7 @@ public:
     void TrackBar5Change(int position);
     void TrackBar6Change(int position);
     void Timer1Timer();
+    void ComPort1RxChar(int32_t count);
 
     // ---- what the firmware's host asks of the window -----------------------
     bool firmware_running() const { return loop_depth_ > 0; }
@@ -114,6 +126,7 @@ private:
     void name_controls();
     void wire_events();
     void set_tab_order();
+    void create_com_port();
     void apply_unlit_colour();
 
     std::unique_ptr<WindowHost> host_;

@@ -1,11 +1,30 @@
 #include "app/tarnby_application.h"
 
+#include <QThread>
+
 #include "app/exception_box.h"
+#include "platform/classes.h"
 
 TarnbyApplication::TarnbyApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("tarnby"));
     setApplicationDisplayName(QStringLiteral("Tarnby"));
+    // Exceptions the serial component meets away from any handler of ours
+    // (its event thread, opening a port while loading) reach the same box.
+    // A box can only be shown on this thread: from any other the message is
+    // handed over.
+    SetApplicationExceptionHandler([this](const std::exception& e) {
+        const QString message = QString::fromLocal8Bit(e.what());
+        if (QThread::currentThread() == thread())
+            show_exception_message(message);
+        else
+            QMetaObject::invokeMethod(this, [message] { show_exception_message(message); }, Qt::QueuedConnection);
+    });
+}
+
+TarnbyApplication::~TarnbyApplication()
+{
+    SetApplicationExceptionHandler({});
 }
 
 bool TarnbyApplication::notify(QObject* receiver, QEvent* event)

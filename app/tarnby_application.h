@@ -8,5 +8,6 @@ class TarnbyApplication : public QApplication {
     Q_OBJECT
 public:
     TarnbyApplication(int& argc, char** argv);
+    ~TarnbyApplication() override;
     bool notify(QObject* receiver, QEvent* event) override;
 };
