@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sys/eventfd.h>
-#include <poll.h>
 #include <unistd.h>
 
 namespace comm {
@@ -66,6 +65,7 @@ ComStopEvent::~ComStopEvent()
 
 void ComStopEvent::Set()
 {
+    set_ = true;
     uint64_t one = 1;
     // A full counter is as set as it gets; nothing to do about EAGAIN.
     [[maybe_unused]] ssize_t r = ::write(fd_, &one, sizeof one);
@@ -73,15 +73,12 @@ void ComStopEvent::Set()
 
 void ComStopEvent::Reset()
 {
+    set_ = false;
     uint64_t value;
     [[maybe_unused]] ssize_t r = ::read(fd_, &value, sizeof value);
 }
 
-bool ComStopEvent::IsSet() const
-{
-    pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
-}
+bool ComStopEvent::IsSet() const { return set_; }
 
 // ---- opening -----------------------------------------------------------------
 

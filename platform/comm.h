@@ -183,6 +183,7 @@ public:
 
 private:
     int fd_;
+    std::atomic<bool> set_{false}; // spares a system call per look
 };
 
 class ComDevice {

@@ -811,16 +811,24 @@ int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
 {
     std::lock_guard lock(mutex_);
     CheckCountersLocked();
+    // The errors up to now are reported and reset. A hang-up that this very
+    // call runs into is left for the error event it raises, so that a mere
+    // look at the queue cannot swallow it.
+    errors = errors_;
+    errors_ = 0;
     stat = COMSTAT{};
     int kernel_in = 0, kernel_out = 0;
     if (!gone_) {
         int e = Ioctl(fd_, FIONREAD, &kernel_in);
         if (e == 0)
             e = Ioctl(fd_, TIOCOUTQ, &kernel_out);
-        if (e == EIO || e == ENXIO || e == ENODEV)
+        if (e == EIO || e == ENXIO || e == ENODEV) {
             MarkGoneLocked(e);
-        else if (e != 0)
+        } else if (e != 0) {
+            errors_ |= errors; // a failed call reports nothing and resets nothing
+            errors = 0;
             return e;
+        }
     }
     if (gone_)
         kernel_in = kernel_out = 0;
@@ -833,8 +841,6 @@ int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
         if (Ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS))
             stat.Flags |= 0x1; // waiting for CTS
     }
-    errors = errors_;
-    errors_ = 0;
     return 0;
 }
 

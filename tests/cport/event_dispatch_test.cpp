@@ -63,6 +63,7 @@ TEST_F(Dispatch, OneWakeUpIsDispatchedInFixedOrderOnTheMainThread)
                    "RxChar 3", "TxEmpty", "Break", "Ring", "CTS 0", "DSR 1", "RxFlag", "RLSD 0", "Rx80Full"};
     EXPECT_EQ(log.Lines(), expected);
     EXPECT_TRUE(on_main);
+    port.Close(); // before the handlers' captured locals go
 }
 
 TEST_F(Dispatch, OnlyEventsOfTheMaskAreDelivered)
@@ -113,6 +114,7 @@ TEST_F(Dispatch, ReceivedBytesGoToOnRxBufWhenNotTriggeringOnRxChar)
     EXPECT_EQ(log.Lines(), (Lines{"RxBuf 10"}));
     EXPECT_EQ(got, "0123456789");
     EXPECT_TRUE(line.input.empty());
+    port.Close(); // before the handlers' captured locals go
 }
 
 TEST_F(Dispatch, LinkWithRxBufReadsForEveryoneAndLocksTheTrigger)
@@ -143,6 +145,7 @@ TEST_F(Dispatch, LinkWithRxBufReadsForEveryoneAndLocksTheTrigger)
     port.UnRegisterLink(&link);
     EXPECT_FALSE(port.HasLink());
     EXPECT_TRUE(port.TriggersOnRxChar());
+    port.Close(); // before the handlers' captured locals go
 }
 
 TEST_F(Dispatch, LinkRegistrationErrors)
@@ -222,6 +225,7 @@ TEST_F(Dispatch, WindowModeHandlerExceptionIsShownAndDispatchGoesOn)
     line.Raise(comm::EV_BREAK);
     ASSERT_TRUE(WaitForLines(1));
     EXPECT_EQ(log.Lines(), (Lines{"Break"}));
+    port.Close(); // before the handlers' captured locals go
 }
 
 TEST_F(Dispatch, ThreadModeHandlerExceptionEndsDeliveryButNotThePort)
@@ -277,6 +281,7 @@ TEST_F(Dispatch, NoSyncModeRunsHandlersOnTheEventThread)
         std::this_thread::yield();
     EXPECT_EQ(rings.load(), 1);
     EXPECT_TRUE(off_main);
+    port.Close(); // before the handlers' captured locals go
 }
 
 TEST_F(Dispatch, CloseWhileADispatchWaitsForTheMainThread)

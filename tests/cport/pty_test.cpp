@@ -183,6 +183,7 @@ TEST_F(Pty, BytesGoToOnRxBufWhenNotTriggeringOnRxChar)
     ASSERT_TRUE(PumpUntil([&] { return received.size() >= 10; }));
     EXPECT_EQ(received, "0123456789");
     EXPECT_EQ(rx_char_calls, 0);
+    port.Close(); // before the handlers' captured locals go
 }
 
 TEST_F(Pty, WritesArriveAtTheFarEnd)
@@ -196,6 +197,7 @@ TEST_F(Pty, WritesArriveAtTheFarEnd)
     port.TransmitChar('!');
     EXPECT_EQ(far.Receive(5005), data + "tail!");
     EXPECT_TRUE(PumpUntil([&] { return tx_empty > 0; }));
+    port.Close(); // before the handlers' captured locals go
 }
 
 TEST_F(Pty, EventCharacterAndNullDiscard)
@@ -214,6 +216,7 @@ TEST_F(Pty, EventCharacterAndNullDiscard)
     far.Send(std::string("ab\0c\n", 5));
     ASSERT_TRUE(PumpUntil([&] { return flags > 0 && received.size() >= 4; }));
     EXPECT_EQ(received, "abc\n");
+    port.Close(); // before the handlers' captured locals go
 }
 
 TEST_F(Pty, ReadsWithoutEventThread)
@@ -434,6 +437,7 @@ TEST_F(Pty, UnreadBytesDoNotKeepTheEventThreadBusy)
     EXPECT_LT(used, 0.05);
     EXPECT_EQ(calls, settled) << "no new bytes, no new events";
     EXPECT_EQ(port.InputCount(), 4000);
+    port.Close(); // before the handlers' captured locals go
 }
 
 } // namespace
