@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/automation.h"
 #include "app/display_check.h"
 #include "app/exception_box.h"
 #include "app/form1.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv)
     try {
         TForm1 form;
         form.show();
+        install_automation(form);
         return application.exec();
     } catch (...) {
         // Starting up failed, or something escaped the message loop itself:
