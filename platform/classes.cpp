@@ -208,6 +208,11 @@ private:
         explicit Waker(SyncQueue* queue) : queue_(queue) {}
         bool event(QEvent* e) override
         {
+            {
+                // Pairs with Post: the event was made under this lock, and
+                // Qt's own hand-over is invisible to race checkers.
+                std::lock_guard lock(queue_->mutex);
+            }
             if (e->type() != kWakeEvent)
                 return QObject::event(e);
             queue_->wake_posted_ = false;
@@ -245,14 +250,17 @@ const std::shared_ptr<SyncQueue>& SyncQueue::ForCurrentThread()
 
 void SyncQueue::Post(SyncRequest& request)
 {
+    QEvent* wake = nullptr;
     {
         std::lock_guard lock(mutex);
         pending_.push_back(&request);
+        // One wake-up event at a time is enough: it serves everything queued.
+        if (QCoreApplication::instance() != nullptr && !wake_posted_.exchange(true))
+            wake = new QEvent(kWakeEvent);
     }
     changed.notify_all();
-    // One wake-up event at a time is enough: it serves everything queued.
-    if (QCoreApplication::instance() != nullptr && !wake_posted_.exchange(true))
-        QCoreApplication::postEvent(waker_, new QEvent(kWakeEvent), Qt::HighEventPriority);
+    if (wake != nullptr)
+        QCoreApplication::postEvent(waker_, wake, Qt::HighEventPriority);
 }
 
 void SyncQueue::Release(SyncRequest& request)
@@ -304,7 +312,9 @@ void SyncQueue::Serve(SyncRequest* request)
     }
     {
         std::lock_guard lock(mutex);
-        request->error = error;
+        // Moved, not copied: the sender alone then holds the exception, and
+        // frees it after it has read it.
+        request->error = std::move(error);
         request->released = true;
     }
     changed.notify_all();
