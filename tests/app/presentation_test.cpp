@@ -5,7 +5,6 @@
 #include <QFrame>
 #include <QPixmap>
 
-#include "app/lamp_shape.h"
 #include "app/lcd_image.h"
 #include "app_test_support.h"
 #include "firmware/lcd/lcd.h"
@@ -101,22 +100,4 @@ TEST_F(PresentationTest, APaletteChangeRecoloursThePanelAndTheNextFrame)
     lcd_clear();
     lcd_present();
     EXPECT_EQ(display_pixel(panel_picture(), 40, 40), 0xe0d8d0u);
-}
-
-TEST_F(PresentationTest, LampTakesTheColourTheLoopSets)
-{
-    EXPECT_EQ(form->Shape1->brush_colour(), QColor(Qt::red));
-    host().set_lamp_colour(0x800000);
-    EXPECT_EQ(form->Shape1->brush_colour(), QColor(0x80, 0, 0));
-    const QImage lamp = form->Shape1->grab().toImage();
-    EXPECT_EQ(lamp.pixel(14, 14) & 0xffffff, 0x800000u);
-}
-
-TEST_F(PresentationTest, HidingAndShowingTheDisplay)
-{
-    form->show();
-    host().set_lcd_visible(false);
-    EXPECT_FALSE(form->Image1->isVisible());
-    host().set_lcd_visible(true);
-    EXPECT_TRUE(form->Image1->isVisible());
 }

@@ -1,19 +1,16 @@
-// The window through its real controls: layout, sliders and their labels,
+// The window through its real controls: sliders and their labels,
 // the panel keys and the key-drop rule, the timer, ON and OFF with the
 // paced message pump, closing while the instrument runs, and exceptions
 // escaping handlers.
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTextBlock>
 #include <QSlider>
-#include <QStatusBar>
 #include <QTimer>
 
 #include <stdexcept>
@@ -21,7 +18,6 @@
 #include "app/click_area.h"
 #include "app/lamp_shape.h"
 #include "app/lcd_image.h"
-#include "app/window_host.h"
 #include "app_test_support.h"
 #include "firmware/firmware_loop.h"
 #include "firmware/instrument_state.h"
@@ -40,66 +36,6 @@ void click_area(QWidget* area)
 }
 
 }  // namespace
-
-TEST_F(WindowTest, WindowIsFixedCentredAndCaptioned)
-{
-    EXPECT_EQ(form->windowTitle(), "Aldane QR-7");
-    EXPECT_EQ(form->size(), QSize(621, 404));
-    EXPECT_EQ(form->minimumSize(), form->maximumSize());
-    const Qt::WindowFlags flags = form->windowFlags();
-    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
-    EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
-    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
-    if (const QScreen* screen = form->screen()) {
-        EXPECT_LE((form->geometry().center() - screen->availableGeometry().center()).manhattanLength(), 2);
-    }
-}
-
-TEST_F(WindowTest, ControlsSitAtTheirPlaces)
-{
-    const struct {
-        QWidget* control;
-        QRect place;
-    } table[] = {
-        {form->Image2, {0, 0, 336, 323}},        {form->Shape1, {154, 17, 29, 29}},
-        {form->Image3, {74, 243, 47, 47}},       {form->Image5, {145, 255, 46, 43}},
-        {form->Image6, {217, 243, 42, 42}},      {form->Panel1, {39, 92, 259, 131}},
-        {form->Image1, {1, 1, 257, 129}},        {form->TrackBar1, {424, 8, 193, 45}},
-        {form->TrackBar2, {424, 40, 193, 45}},   {form->TrackBar3, {424, 72, 193, 45}},
-        {form->TrackBar4, {424, 104, 193, 45}},  {form->TrackBar5, {424, 136, 193, 45}},
-        {form->TrackBar6, {424, 168, 193, 45}},  {form->CheckBox3, {344, 216, 97, 17}},
-        {form->Button3, {432, 208, 75, 25}},     {form->Button4, {528, 208, 75, 25}},
-        {form->Button5, {88, 292, 59, 25}},      {form->Button6, {188, 292, 75, 25}},
-        {form->Button1, {24, 328, 129, 49}},     {form->Button2, {176, 328, 137, 49}},
-        {form->GroupBox1, {344, 248, 273, 137}}, {form->StatusBar1, {0, 385, 621, 19}},
-    };
-    for (const auto& row : table)
-        EXPECT_EQ(row.control->geometry(), row.place) << row.control->metaObject()->className();
-    EXPECT_EQ(form->Image1->parentWidget(), form->Panel1);
-    EXPECT_EQ(form->Memo1->parentWidget(), form->GroupBox1);
-    EXPECT_EQ(form->Label3->pos(), QPoint(392, 16));
-    EXPECT_EQ(form->Label12->pos(), QPoint(392, 176));
-    EXPECT_EQ(form->Label6->pos(), QPoint(384, 80));
-    EXPECT_EQ(form->GroupBox1->title(), " Communication Window ");
-    EXPECT_EQ(form->Button3->text(), "&Connect");
-    EXPECT_EQ(form->Shape1->brush_colour(), QColor(Qt::red));
-    EXPECT_FALSE(form->CheckBox3->isChecked());
-}
-
-TEST_F(WindowTest, TabOrderFollowsTheDescription)
-{
-    const QWidget* expected[] = {form->Button1,   form->Button2,   form->CheckBox3, form->TrackBar1, form->TrackBar2,
-                                 form->TrackBar3, form->TrackBar4, form->Button3,   form->Button4,   form->Memo1,
-                                 form->Button5,   form->Button6,   form->TrackBar5, form->TrackBar6};
-    const QWidget* w = form->Button1;
-    for (size_t i = 1; i < std::size(expected); ++i) {
-        do
-            w = w->nextInFocusChain();
-        while (w->focusPolicy() == Qt::NoFocus);
-        EXPECT_EQ(w, expected[i]) << "after " << expected[i - 1]->objectName().toStdString() << " came "
-                                  << w->objectName().toStdString();
-    }
-}
 
 TEST_F(WindowTest, SlidersWriteTheirVariableAndLabelAtBothEnds)
 {
