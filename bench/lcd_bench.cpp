@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "firmware/host.h"
+#include "firmware/headless_host.h"
 #include "firmware/lcd/lcd.h"
 
 #ifdef LCD_BENCH_WITH_QIMAGE
@@ -21,20 +21,7 @@
 
 namespace {
 
-class QuietHost : public Host {
-public:
-    void pump_messages() override {}
-    void memo_add_line(std::string_view) override {}
-    bool port_connected() override { return false; }
-    void port_write(uint8_t) override {}
-    void set_lcd_visible(bool) override {}
-    void lcd_surface_painted() override {}
-    uint32_t lcd_unlit_colour() override { return 0xffc0c4c0; }
-    void set_lamp_colour(uint32_t) override {}
-    bool key_fast() override { return false; }
-};
-
-QuietHost quiet_host;
+HeadlessHost quiet_host;
 
 void busy_frame(int a)
 {

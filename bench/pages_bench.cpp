@@ -11,26 +11,13 @@
 #include <string_view>
 
 #include "firmware/flight/flight.h"
-#include "firmware/host.h"
+#include "firmware/headless_host.h"
 #include "firmware/instrument_state.h"
 #include "firmware/lcd/lcd.h"
 
 namespace {
 
-class BenchHost : public Host {
-public:
-    void pump_messages() override {}
-    void memo_add_line(std::string_view) override {}
-    bool port_connected() override { return false; }
-    void port_write(uint8_t) override {}
-    void set_lcd_visible(bool) override {}
-    void lcd_surface_painted() override {}
-    uint32_t lcd_unlit_colour() override { return 0xffc8c8c8; }
-    void set_lamp_colour(uint32_t) override {}
-    bool key_fast() override { return false; }
-};
-
-BenchHost bench_host;
+HeadlessHost bench_host;
 
 // Default settings, both sensors reporting, the main screen on `page`.
 void prepare(uint8_t page)

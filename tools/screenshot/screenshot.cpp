@@ -18,7 +18,7 @@
 
 #include "firmware/firmware_loop.h"
 #include "firmware/flight/flight.h"
-#include "firmware/host.h"
+#include "firmware/headless_host.h"
 #include "firmware/instrument_state.h"
 #include "firmware/lcd/lcd.h"
 #include "firmware/link/link.h"
@@ -26,21 +26,6 @@
 #include "scenes.h"
 
 namespace {
-
-class HeadlessHost : public Host {
-public:
-    uint32_t unlit = 0xffc8c8c8;  // the window's fallback panel grey
-
-    void pump_messages() override { timer_tick(); }
-    void memo_add_line(std::string_view) override {}
-    bool port_connected() override { return false; }
-    void port_write(uint8_t) override {}
-    void set_lcd_visible(bool) override {}
-    void lcd_surface_painted() override {}
-    uint32_t lcd_unlit_colour() override { return unlit; }
-    void set_lamp_colour(uint32_t) override {}
-    bool key_fast() override { return false; }
-};
 
 // A level, still aircraft with both sensors reporting, default settings and
 // the main screen on its first page: what every scene starts from.
