@@ -628,6 +628,7 @@ void TCustomComPort::DestroyEventThread()
         // it here would never end. It is told to stop and ends on its own
         // once the dispatch is over, holding its own share of the device.
         TComThread* thread = event_thread_.release();
+        thread->input_watch_.reset(); // belongs to this thread
         thread->Stop();
         std::thread([thread] { delete thread; }).detach();
         return;

@@ -62,11 +62,23 @@ TComThread::TComThread(TCustomComPort* port) : TThread(true), port_(port), devic
 {
     SetPriority(port->EventThreadPriority());
     device_->SetCommMask(ComEventsToMask(port->Events()));
+    // Received bytes go straight to the owning thread where its event loop
+    // can wait on the device itself: a hop through this thread would only
+    // add a wake-up to every byte's way.
+    const TComEvents input_events{evRxChar, evRxFlag, evRx80Full, evError};
+    if (port->SyncMethod() == smThreadSync && !(port->Events() * input_events).Empty()) {
+        input_watch_ = std::make_unique<TDescriptorWatch>(device_->InputNotifyFd(), [this] { DispatchOnOwner(); });
+        if (input_watch_->Active())
+            device_->SetInputByNotify(true);
+        else
+            input_watch_.reset();
+    }
     Resume();
 }
 
 TComThread::~TComThread()
 {
+    input_watch_.reset();
     Stop();
     Terminate();
     // Waited for here, not in the base: Execute uses this object's members.
@@ -95,13 +107,16 @@ void TComThread::Execute()
     } catch (...) {
         // A handler's exception ends the thread; the owner learns of it
         // through the application's exception handler, not by silence.
+        delivery_ended_ = true;
         std::exception_ptr error = std::current_exception();
         device_->SetCommMask(0);
+        device_->SetInputByNotify(false);
         device_->PurgeComm(comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR);
         SendSynchronous(owner_queue(), [error] { std::rethrow_exception(error); });
         throw;
     }
     device_->SetCommMask(0);
+    device_->SetInputByNotify(false);
     device_->PurgeComm(comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR);
 }
 
@@ -110,25 +125,57 @@ void TComThread::DispatchComMsg()
     switch (port_->SyncMethod()) {
     case smThreadSync:
         Synchronize([this] {
+            if (delivery_ended_)
+                return;
             DispatchDepth depth(port_->sync_dispatch_depth_);
-            DoEvents();
+            DoEvents(events_);
         });
         break;
     case smWindowSync:
         SendEvents();
         break;
     case smNone:
-        DoEvents();
+        DoEvents(events_);
         break;
     }
 }
 
-void TComThread::DoEvents()
+void TComThread::DispatchOnOwner()
+{
+    if (delivery_ended_) {
+        // Nothing is delivered any more; the watch need not wake us.
+        input_watch_->SetEnabled(false);
+        return;
+    }
+    uint32_t mask = 0;
+    // Only a look: what the event thread has not taken yet.
+    if (device_->WaitCommEvent(mask, &stop_event_, 0) != 0 || mask == 0)
+        return;
+    try {
+        DispatchDepth depth(port_->sync_dispatch_depth_);
+        DoEvents(MaskToComEvents(mask));
+    } catch (...) {
+        // As on the event thread: the exception ends delivery until the
+        // port is opened again, and is shown.
+        EndDelivery();
+        ApplicationHandleException();
+    }
+}
+
+void TComThread::EndDelivery()
+{
+    delivery_ended_ = true;
+    if (input_watch_)
+        input_watch_->SetEnabled(false);
+    Stop();
+}
+
+void TComThread::DoEvents(TComEvents events)
 {
     for (TComEvent event : kDispatchOrder) {
         // A handler may have closed the port; the rest of this wake-up has
         // nobody left to go to.
-        if (!events_.Contains(event) || !port_->Connected())
+        if (!events.Contains(event) || !port_->Connected())
             continue;
         switch (event) {
         case evError: port_->CallError(); break;

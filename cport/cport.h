@@ -280,12 +280,20 @@ protected:
 private:
     friend class TCustomComPort;
     void DispatchComMsg();
-    void DoEvents();
+    void DoEvents(TComEvents events);
     void SendEvents();
+    // Thread-synchronised mode: the owning thread's event loop is woken by
+    // new input as well, and the first of the two threads to see the bytes
+    // dispatches them there; the other finds nothing left to do.
+    void DispatchOnOwner();
+    void EndDelivery();
 
     TCustomComPort* port_;
     comm::ComStopEvent stop_event_;
     TComEvents events_;
+    std::unique_ptr<TDescriptorWatch> input_watch_; // owning thread only
+    // Set once a handler's exception has ended event delivery.
+    std::atomic<bool> delivery_ended_{false};
     // Shared so that a thread released by a Close from inside its own
     // dispatch can still finish its clean-up on the device.
     std::shared_ptr<comm::ComDevice> device_;

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QAbstractEventDispatcher>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QThread>
 
 #include <algorithm>
@@ -509,3 +511,34 @@ std::shared_ptr<TNotifyWindow> AllocateHWnd(TNotifyWindow::Method method)
 }
 
 intptr_t DefWindowProc(uint32_t, uintptr_t, intptr_t) { return 0; }
+
+// ---- descriptor watch ------------------------------------------------------------
+
+TDescriptorWatch::TDescriptorWatch(int fd, std::function<void()> routine)
+{
+    if (fd < 0 || QAbstractEventDispatcher::instance() == nullptr)
+        return;
+    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read);
+    // Held by the connection, not by this object, so that the routine
+    // survives the watch being destroyed while it runs.
+    auto shared = std::make_shared<std::function<void()>>(std::move(routine));
+    QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [shared] {
+        std::shared_ptr<std::function<void()>> keep = shared;
+        (*keep)();
+    });
+}
+
+TDescriptorWatch::~TDescriptorWatch()
+{
+    if (notifier_ == nullptr)
+        return;
+    notifier_->setEnabled(false);
+    QObject::disconnect(notifier_, nullptr, nullptr, nullptr);
+    notifier_->deleteLater();
+}
+
+void TDescriptorWatch::SetEnabled(bool enabled)
+{
+    if (notifier_ != nullptr)
+        notifier_->setEnabled(enabled);
+}

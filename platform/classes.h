@@ -222,3 +222,21 @@ private:
 std::shared_ptr<TNotifyWindow> AllocateHWnd(TNotifyWindow::Method method);
 // What a window does with a message it does not handle itself.
 intptr_t DefWindowProc(uint32_t message, uintptr_t wparam, intptr_t lparam);
+
+class QSocketNotifier;
+
+// Runs a routine on the thread that created the watch whenever a descriptor
+// is readable, from that thread's Qt event loop. On a thread without one the
+// watch is inactive. It may be destroyed from inside its own routine.
+class TDescriptorWatch {
+public:
+    TDescriptorWatch(int fd, std::function<void()> routine);
+    ~TDescriptorWatch();
+    TDescriptorWatch(const TDescriptorWatch&) = delete;
+    TDescriptorWatch& operator=(const TDescriptorWatch&) = delete;
+    bool Active() const { return notifier_ != nullptr; }
+    void SetEnabled(bool enabled);
+
+private:
+    QSocketNotifier* notifier_ = nullptr;
+};

@@ -199,7 +199,9 @@ public:
     virtual int SetCommMask(uint32_t mask) = 0;
     // Waits until an event of the mask occurs and reports the ones that did
     // (mask). Ends with mask 0 when the mask is changed, when stop (if given)
-    // is set, or after timeout_ms (negative: no limit).
+    // is set, or after timeout_ms (negative: no limit; 0: only a look at
+    // what is there now). Two threads may wait at once; each event goes to
+    // one of them.
     virtual int WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int timeout_ms) = 0;
     // Start a transfer: 0 when it completed at once (overlapped holds the
     // result), kIoPending when it completes later, or an errno. The buffer
@@ -215,6 +217,16 @@ public:
 
     // A completion object that is being destroyed withdraws its transfer.
     virtual void Cancel(ComOverlapped& overlapped) = 0;
+
+    // A descriptor that becomes readable when new input may have come, or
+    // -1 if the device has none. It is edge-like: bytes left unread do not
+    // keep it readable. WaitCommEvent consumes its readiness, so with a
+    // time-out of 0 it is the cheap look after a wake-up.
+    virtual int InputNotifyFd() const { return -1; }
+    // On: blocking waits leave input alone; whoever watches InputNotifyFd
+    // takes it in by a look (WaitCommEvent with time-out 0) after each
+    // notification.
+    virtual void SetInputByNotify(bool) {}
 };
 
 // Opens a serial device by port name for exclusive use: a path starting with

@@ -31,6 +31,7 @@
 
 #include <asm/termbits.h>
 #include <linux/serial.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -119,6 +120,9 @@ void InstallWatcherSignal()
     });
 }
 
+// Whether the calling thread is inside WaitCommEvent.
+thread_local bool t_in_wait = false;
+
 struct PendingRead {
     ComOverlapped* overlapped;
     uint8_t* buffer;
@@ -156,6 +160,8 @@ public:
     int EscapeCommFunction(uint32_t function) override;
     int TransmitCommChar(char c) override;
     void Cancel(ComOverlapped& overlapped) override;
+    int InputNotifyFd() const override { return input_notify_; }
+    void SetInputByNotify(bool on) override;
 
 private:
     // All *Locked members run with mutex_ held.
@@ -182,6 +188,9 @@ private:
     const int fd_;
     const int waiter_wake_; // ends a WaitCommEvent's poll
     const int worker_wake_; // ends the worker's poll
+    // An edge-triggered epoll set holding the tty: readable once per arrival
+    // of input (or hang-up), however many bytes stay unread.
+    const int input_notify_;
     std::mutex mutex_;
 
     // Our input queue: a ring.
@@ -192,12 +201,15 @@ private:
     size_t rx_nominal_ = 1024; // the queue size asked for
 
     uint32_t mask_ = 0;
-    std::thread::id waiter_thread_; // the thread in WaitCommEvent, if any
+    bool input_by_notify_ = false;
     uint32_t mask_generation_ = 0;
     uint32_t events_ = 0;
     uint32_t errors_ = 0;
     bool gone_ = false;
     bool tx_check_ = false;
+    // False once the kernel's output queue was seen empty with nothing
+    // written since: then it need not be asked again.
+    bool output_maybe_queued_ = false;
     bool closing_ = false;
     DCB dcb_{};
     COMMTIMEOUTS timeouts_{};
@@ -215,8 +227,12 @@ private:
 
 LinuxComDevice::LinuxComDevice(int fd, bool has_counters)
     : fd_(fd), waiter_wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      worker_wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), rx_(kMinInputQueue), has_counters_(has_counters)
+      worker_wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), input_notify_(::epoll_create1(EPOLL_CLOEXEC)),
+      rx_(kMinInputQueue), has_counters_(has_counters)
 {
+    epoll_event watch{};
+    watch.events = EPOLLIN | EPOLLET;
+    ::epoll_ctl(input_notify_, EPOLL_CTL_ADD, fd_, &watch);
     if (has_counters_) {
         Ioctl(fd_, TIOCGICOUNT, &counters_);
         StartLineWatcher();
@@ -238,6 +254,7 @@ LinuxComDevice::~LinuxComDevice()
     ::close(fd_);
     ::close(waiter_wake_);
     ::close(worker_wake_);
+    ::close(input_notify_);
 }
 
 // ---- settings ------------------------------------------------------------------
@@ -367,9 +384,9 @@ void LinuxComDevice::RecordLocked(uint32_t events)
 {
     uint32_t fresh = events & mask_ & ~events_;
     events_ |= events & mask_;
-    // The waiter looks at the events before it sleeps again; only another
-    // thread has to wake it.
-    if (fresh != 0 && std::this_thread::get_id() != waiter_thread_)
+    // A thread inside WaitCommEvent looks at the events before it sleeps
+    // again or returns; only others have to wake a waiter.
+    if (fresh != 0 && !t_in_wait)
         WakeFd(waiter_wake_);
 }
 
@@ -454,6 +471,9 @@ void LinuxComDevice::IngestLocked()
             rx_len_ += kept;
             if (kept > 0)
                 RecordLocked(EV_RXCHAR);
+            // On until EAGAIN even after a short read: a hang-up right
+            // behind the last bytes shows only there, and brings no new
+            // notification of its own.
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -476,17 +496,30 @@ void LinuxComDevice::IngestLocked()
 int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int timeout_ms)
 {
     mask = 0;
-    const Clock::time_point deadline = timeout_ms < 0 ? kNever : After(static_cast<uint64_t>(timeout_ms));
+    const Clock::time_point deadline = timeout_ms <= 0 ? kNever : After(static_cast<uint64_t>(timeout_ms));
+    const bool look_only = timeout_ms == 0;
+    // A look after a notification takes the pending "new input" edge.
+    if (look_only) {
+        epoll_event edge;
+        ::epoll_wait(input_notify_, &edge, 1, 0);
+    }
     std::unique_lock lock(mutex_);
     const uint32_t generation = mask_generation_;
-    waiter_thread_ = std::this_thread::get_id();
+    bool looked = false;
+    t_in_wait = true;
     struct Leave {
-        std::thread::id& waiter;
-        ~Leave() { waiter = {}; }
-    } leave{waiter_thread_};
+        ~Leave() { t_in_wait = false; }
+    } leave;
     for (;;) {
         if (mask_generation_ != generation)
             return 0;
+        if (look_only && !looked) {
+            // The edge is taken: read what it announced before anything
+            // else can return, or the input would wait for the next edge.
+            if (!gone_ && rx_len_ < rx_.size())
+                IngestLocked();
+            looked = true;
+        }
         if (tx_check_ && (mask_ & EV_TXEMPTY)) {
             int queued = 0;
             if (gone_ || Ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
@@ -501,7 +534,7 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         }
         if (stop != nullptr && stop->IsSet())
             return 0;
-        int wait_ms = MillisUntil(deadline);
+        int wait_ms = look_only ? 0 : MillisUntil(deadline);
         if (wait_ms == 0)
             return 0;
         if (tx_check_ && (mask_ & EV_TXEMPTY)) {
@@ -518,7 +551,7 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         fds[n++] = {waiter_wake_, POLLIN, 0};
         if (stop != nullptr)
             fds[n++] = {stop->Fd(), POLLIN, 0};
-        const bool watch_input = !gone_ && rx_len_ < rx_.size();
+        const bool watch_input = !gone_ && rx_len_ < rx_.size() && !input_by_notify_;
         if (watch_input)
             fds[n++] = {fd_, POLLIN, 0};
         // Every wake-up is written under the lock after its state change,
@@ -534,6 +567,15 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         if (watch_input && r > 0 && fds[n - 1].revents != 0)
             IngestLocked();
     }
+}
+
+void LinuxComDevice::SetInputByNotify(bool on)
+{
+    {
+        std::lock_guard lock(mutex_);
+        input_by_notify_ = on;
+    }
+    WakeFd(waiter_wake_);
 }
 
 // ---- transfers --------------------------------------------------------------------
@@ -626,11 +668,13 @@ void LinuxComDevice::ProgressWritesLocked()
         ssize_t n = ::write(fd_, op.buffer + op.done, static_cast<size_t>(op.count - op.done));
         if (n >= 0) {
             op.done += static_cast<int32_t>(n);
+            output_maybe_queued_ = output_maybe_queued_ || n > 0;
             if (op.done < op.count)
                 return;
             op.overlapped->Complete(op.done, 0);
             writes_.pop_front();
             tx_check_ = true;
+            output_maybe_queued_ = true;
             WakeFd(waiter_wake_);
             continue;
         }
@@ -653,10 +697,12 @@ int LinuxComDevice::WriteFile(const void* buffer, int32_t count, ComOverlapped& 
     if (writes_.empty()) {
         while (op.done < count) {
             ssize_t n = ::write(fd_, op.buffer + op.done, static_cast<size_t>(count - op.done));
-            if (n >= 0) {
+            if (n > 0) {
                 op.done += static_cast<int32_t>(n);
                 continue;
             }
+            if (n == 0)
+                break; // nothing taken now: the rest waits like a full queue
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN)
@@ -668,6 +714,7 @@ int LinuxComDevice::WriteFile(const void* buffer, int32_t count, ComOverlapped& 
         }
         if (count > 0) {
             tx_check_ = true;
+            output_maybe_queued_ = true;
             WakeFd(waiter_wake_);
         }
         if (op.done == count) {
@@ -821,7 +868,9 @@ int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
     if (!gone_) {
         int e = Ioctl(fd_, FIONREAD, &kernel_in);
         if (e == 0)
-            e = Ioctl(fd_, TIOCOUTQ, &kernel_out);
+            e = output_maybe_queued_ ? Ioctl(fd_, TIOCOUTQ, &kernel_out) : 0;
+        if (e == 0 && kernel_out == 0)
+            output_maybe_queued_ = false;
         if (e == EIO || e == ENXIO || e == ENODEV) {
             MarkGoneLocked(e);
         } else if (e != 0) {
@@ -897,6 +946,7 @@ int LinuxComDevice::TransmitCommChar(char c)
         ssize_t n = ::write(fd_, &c, 1);
         if (n == 1) {
             tx_check_ = true;
+            output_maybe_queued_ = true;
             WakeFd(waiter_wake_);
             return 0;
         }

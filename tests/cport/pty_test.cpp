@@ -419,6 +419,29 @@ TEST_F(Pty, FarEndHangUpIsReportedOnceAndNothingSpins)
     EXPECT_FALSE(port.Connected());
 }
 
+TEST_F(Pty, HandlerExceptionIsShownAndEndsDelivery)
+{
+    CaughtExceptions caught;
+    int calls = 0;
+    port.OnRxChar = [&](TObject*, int32_t) {
+        ++calls;
+        throw std::runtime_error("receive handler failed");
+    };
+    port.Open();
+    far.Send("a");
+    ASSERT_TRUE(PumpUntil([&] { return caught.Messages().size() == 1; }));
+    EXPECT_EQ(caught.Messages()[0], "receive handler failed");
+    far.Send("b");
+    PumpFor(50);
+    EXPECT_EQ(calls, 1) << "no events after a handler's exception until the port reopens";
+    EXPECT_EQ(port.Write("x", 1), 1);
+    port.Close();
+    port.Open();
+    far.Send("c");
+    ASSERT_TRUE(PumpUntil([&] { return calls == 2; }));
+    port.Close(); // before the handlers' captured locals go
+}
+
 TEST_F(Pty, UnreadBytesDoNotKeepTheEventThreadBusy)
 {
     int calls = 0, full = 0;
