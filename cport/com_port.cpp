@@ -622,14 +622,31 @@ void TCustomComPort::DestroyEventThread()
 {
     if (!event_thread_)
         return;
+    if (event_thread_->dispatching_on_owner_) {
+        // Close from a handler that the owning thread's own watch called:
+        // the thread object is still running that dispatch, and goes once
+        // it is over. The event thread is free and ends at once.
+        TComThread* thread = event_thread_.release();
+        thread->input_watch_.reset();
+        thread->Stop();
+        thread->WaitFor();
+        thread->device_.reset(); // the device closes with the handle below
+        thread->delete_when_done_ = true;
+        return;
+    }
     if (sync_dispatch_depth_ > 0) {
         // Close from inside this port's own thread-synchronised dispatch: the
         // event thread is blocked until the handler returns, so waiting for
         // it here would never end. It is told to stop and ends on its own
-        // once the dispatch is over, holding its own share of the device.
+        // once the dispatch is over.
         TComThread* thread = event_thread_.release();
         thread->input_watch_.reset(); // belongs to this thread
         thread->Stop();
+        // It touches its device no more once released: its clean-up is done
+        // here, and the device closes with the handle below, so the port
+        // can be opened again at once.
+        thread->LeaveDevice();
+        thread->device_.reset();
         std::thread([thread] { delete thread; }).detach();
         return;
     }

@@ -95,6 +95,10 @@ void TComThread::Execute()
 {
     try {
         for (;;) {
+            // Checked first: a thread released from inside its own dispatch
+            // has already given up its device.
+            if (stop_event_.IsSet())
+                break;
             uint32_t mask = 0;
             int result = device_->WaitCommEvent(mask, &stop_event_, -1);
             if (stop_event_.IsSet() || result != 0)
@@ -109,12 +113,17 @@ void TComThread::Execute()
         // through the application's exception handler, not by silence.
         delivery_ended_ = true;
         std::exception_ptr error = std::current_exception();
-        device_->SetCommMask(0);
-        device_->SetInputByNotify(false);
-        device_->PurgeComm(comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR);
+        LeaveDevice();
         SendSynchronous(owner_queue(), [error] { std::rethrow_exception(error); });
         throw;
     }
+    LeaveDevice();
+}
+
+void TComThread::LeaveDevice()
+{
+    if (!device_)
+        return;
     device_->SetCommMask(0);
     device_->SetInputByNotify(false);
     device_->PurgeComm(comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR);
@@ -151,6 +160,7 @@ void TComThread::DispatchOnOwner()
     // Only a look: what the event thread has not taken yet.
     if (device_->WaitCommEvent(mask, &stop_event_, 0) != 0 || mask == 0)
         return;
+    dispatching_on_owner_ = true;
     try {
         DispatchDepth depth(port_->sync_dispatch_depth_);
         DoEvents(MaskToComEvents(mask));
@@ -160,6 +170,11 @@ void TComThread::DispatchOnOwner()
         EndDelivery();
         ApplicationHandleException();
     }
+    dispatching_on_owner_ = false;
+    // A handler closed the port: this thread object was left to go here,
+    // once nothing of it is running any more.
+    if (delete_when_done_)
+        delete this;
 }
 
 void TComThread::EndDelivery()

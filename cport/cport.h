@@ -287,6 +287,8 @@ private:
     // dispatches them there; the other finds nothing left to do.
     void DispatchOnOwner();
     void EndDelivery();
+    // On the way out: no more event waits, queues discarded.
+    void LeaveDevice();
 
     TCustomComPort* port_;
     comm::ComStopEvent stop_event_;
@@ -294,6 +296,8 @@ private:
     std::unique_ptr<TDescriptorWatch> input_watch_; // owning thread only
     // Set once a handler's exception has ended event delivery.
     std::atomic<bool> delivery_ended_{false};
+    bool dispatching_on_owner_ = false; // inside DispatchOnOwner
+    bool delete_when_done_ = false;     // released by a Close from a handler
     // Shared so that a thread released by a Close from inside its own
     // dispatch can still finish its clean-up on the device.
     std::shared_ptr<comm::ComDevice> device_;

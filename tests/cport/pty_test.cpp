@@ -442,6 +442,32 @@ TEST_F(Pty, HandlerExceptionIsShownAndEndsDelivery)
     port.Close(); // before the handlers' captured locals go
 }
 
+TEST_F(Pty, HandlerMayReopenThePort)
+{
+    std::string received;
+    int reopened = 0;
+    port.OnRxChar = [&](TObject*, int32_t n) {
+        std::string s;
+        port.ReadStr(s, n);
+        received += s;
+        if (s.find('!') != std::string::npos) {
+            // Closed and opened again from inside its own dispatch: the
+            // device must be free again at once.
+            port.Close();
+            port.Open();
+            ++reopened;
+        }
+    };
+    port.Open();
+    far.Send("go!");
+    ASSERT_TRUE(PumpUntil([&] { return reopened == 1; }));
+    EXPECT_TRUE(port.Connected());
+    far.Send("more");
+    ASSERT_TRUE(PumpUntil([&] { return received.size() >= 7; }));
+    EXPECT_EQ(received, "go!more");
+    port.Close(); // before the handlers' captured locals go
+}
+
 TEST_F(Pty, UnreadBytesDoNotKeepTheEventThreadBusy)
 {
     int calls = 0, full = 0;
