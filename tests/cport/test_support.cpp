@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "qt_application.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 
@@ -8,22 +10,7 @@
 #include <thread>
 
 namespace {
-class QtApplication : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "cport_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = new QCoreApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QCoreApplication* app_ = nullptr;
-};
-
-[[maybe_unused]] testing::Environment* const g_qt = testing::AddGlobalTestEnvironment(new QtApplication);
+TARNBY_QT_TEST_APPLICATION;
 }
 
 bool PumpUntil(const std::function<bool()>& done, int deadline_ms)

@@ -1,5 +1,7 @@
 #include "e2e_support.h"
 
+#include "qt_application.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,24 +27,7 @@ extern char** environ;
 
 namespace {
 
-// The serial component hands its events to the main thread through the Qt
-// event loop, so the whole run has one application object.
-class QtApplication : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "e2e_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = new QCoreApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QCoreApplication* app_ = nullptr;
-};
-
-[[maybe_unused]] testing::Environment* const g_qt = testing::AddGlobalTestEnvironment(new QtApplication);
+TARNBY_QT_TEST_APPLICATION;
 
 std::string emulator_path()
 {
