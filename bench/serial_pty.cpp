@@ -80,6 +80,39 @@ double CpuSeconds()
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// The timing loops both ports go through, so that they are measured alike.
+// `got` is set by the port's receive handler.
+void TimeLatencies(benchmark::State& state, const Pty& pty, std::atomic<bool>& got)
+{
+    std::vector<double> micros;
+    for (auto _ : state) {
+        got = false;
+        auto start = Clock::now();
+        WriteAll(pty.Fd(), "x", 1);
+        PumpUntil(got);
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    ReportLatencies(state, micros);
+}
+
+// `received` and `done` are kept by the port's receive handler, `dispatches`
+// counts its calls.
+void TimeThroughput(benchmark::State& state, const Pty& pty, size_t& received, std::atomic<bool>& done,
+                    const int64_t& dispatches)
+{
+    const std::vector<char> data(kThroughputBytes, 'u');
+    for (auto _ : state) {
+        received = 0;
+        done = false;
+        std::thread writer([&] { WriteAll(pty.Fd(), data.data(), data.size()); });
+        PumpUntil(done);
+        writer.join();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kThroughputBytes));
+    state.counters["bytes_per_handler_call"] =
+        static_cast<double>(state.iterations() * kThroughputBytes) / static_cast<double>(std::max<int64_t>(dispatches, 1));
+}
+
 // ---- this component ----------------------------------------------------------
 
 void BM_CportLatency(benchmark::State& state)
@@ -95,16 +128,8 @@ void BM_CportLatency(benchmark::State& state)
         got.store(true, std::memory_order_release);
     };
     port.Open();
-    std::vector<double> micros;
-    for (auto _ : state) {
-        got = false;
-        auto start = Clock::now();
-        WriteAll(pty.Fd(), "x", 1);
-        PumpUntil(got);
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
+    TimeLatencies(state, pty, got);
     port.Close();
-    ReportLatencies(state, micros);
 }
 
 void BM_CportThroughput(benchmark::State& state)
@@ -130,18 +155,8 @@ void BM_CportThroughput(benchmark::State& state)
             done.store(true, std::memory_order_release);
     };
     port.Open();
-    const std::vector<char> data(kThroughputBytes, 'u');
-    for (auto _ : state) {
-        received = 0;
-        done = false;
-        std::thread writer([&] { WriteAll(pty.Fd(), data.data(), data.size()); });
-        PumpUntil(done);
-        writer.join();
-    }
+    TimeThroughput(state, pty, received, done, dispatches);
     port.Close();
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kThroughputBytes));
-    state.counters["bytes_per_handler_call"] =
-        static_cast<double>(state.iterations() * kThroughputBytes) / static_cast<double>(std::max<int64_t>(dispatches, 1));
 }
 
 void BM_CportIdleCpu(benchmark::State& state)
@@ -188,16 +203,8 @@ void BM_QSerialPortLatency(benchmark::State& state)
         port.readAll();
         got.store(true, std::memory_order_release);
     });
-    std::vector<double> micros;
-    for (auto _ : state) {
-        got = false;
-        auto start = Clock::now();
-        WriteAll(pty.Fd(), "x", 1);
-        PumpUntil(got);
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
+    TimeLatencies(state, pty, got);
     port.close();
-    ReportLatencies(state, micros);
 }
 
 void BM_QSerialPortThroughput(benchmark::State& state)
@@ -214,18 +221,8 @@ void BM_QSerialPortThroughput(benchmark::State& state)
         if (received >= kThroughputBytes)
             done.store(true, std::memory_order_release);
     });
-    const std::vector<char> data(kThroughputBytes, 'u');
-    for (auto _ : state) {
-        received = 0;
-        done = false;
-        std::thread writer([&] { WriteAll(pty.Fd(), data.data(), data.size()); });
-        PumpUntil(done);
-        writer.join();
-    }
+    TimeThroughput(state, pty, received, done, dispatches);
     port.close();
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kThroughputBytes));
-    state.counters["bytes_per_handler_call"] =
-        static_cast<double>(state.iterations() * kThroughputBytes) / static_cast<double>(std::max<int64_t>(dispatches, 1));
 }
 #endif
 
