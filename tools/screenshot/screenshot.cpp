@@ -1,11 +1,15 @@
 // screenshot: draws one instrument screen for given readings and settings
 // and writes it as a PNG, the way the window shows it (2 x 2 screen pixels per
 // display pixel, black on the LCD's light grey). With --gallery it writes
-// every registered scene and an index page.
+// every registered scene (or those of one name prefix) and an index page.
 //
 // The firmware runs against a host of its own here: no window, no port; a
 // message pump that only moves the 100 ms tick on, so that anything waiting
 // for an answer gives up instead of hanging.
+#include <QFile>
+#include <QImage>
+#include <QString>
+
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -22,7 +26,7 @@
 #include "firmware/instrument_state.h"
 #include "firmware/lcd/lcd.h"
 #include "firmware/link/link.h"
-#include "png_writer.h"
+#include "command_line.h"
 #include "scenes.h"
 
 namespace {
@@ -110,26 +114,13 @@ struct Options {
     std::string out;
     std::string gallery;
     std::string scene;
+    std::string docs;
     bool list = false;
     std::optional<uint8_t> page;
     std::vector<std::pair<const Reading*, int32_t>> readings;
     std::vector<std::pair<const Variable*, long long>> settings;
     std::optional<uint32_t> unlit;
 };
-
-void usage(std::FILE* to)
-{
-    std::fputs(
-        "usage: screenshot --out FILE.png [--scene NAME] [--page attitude|compass|turn]\n"
-        "                  [--heading DEG] [--pitch DEG] [--bank DEG] [--slip N] [--turn TENTHS]\n"
-        "                  [--g RAW256] [--set NAME=VALUE]... [--unlit RRGGBB]\n"
-        "       screenshot --gallery DIR     every registered scene, plus DIR/README.md\n"
-        "       screenshot --list            names and captions of the scenes\n"
-        "Starts from a level, still aircraft with default settings on the attitude page;\n"
-        "--scene, then --page, the readings and --set are applied in that order.\n"
-        "--turn also selects the turn rate as the turn source, as the turn slider does.\n",
-        to);
-}
 
 struct UsageError {
     std::string message;
@@ -148,67 +139,6 @@ long long parse_number(std::string_view text, std::string_view what, long long m
     return value;
 }
 
-Options parse(int argc, char** argv)
-{
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&]() -> std::string_view {
-            if (i + 1 >= argc)
-                throw UsageError{std::string(arg) + " needs a value"};
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            usage(stdout);
-            std::exit(0);
-        } else if (arg == "--out") {
-            o.out = value();
-        } else if (arg == "--gallery") {
-            o.gallery = value();
-        } else if (arg == "--scene") {
-            o.scene = value();
-        } else if (arg == "--list") {
-            o.list = true;
-        } else if (arg == "--page") {
-            const std::string_view p = value();
-            if (p == "attitude")
-                o.page = 0;
-            else if (p == "compass")
-                o.page = 1;
-            else if (p == "turn")
-                o.page = 2;
-            else
-                throw UsageError{"--page: expected attitude, compass or turn, not '" + std::string(p) + "'"};
-        } else if (arg == "--set") {
-            const std::string_view s = value();
-            const size_t eq = s.find('=');
-            if (eq == std::string_view::npos)
-                throw UsageError{"--set: expected NAME=VALUE, not '" + std::string(s) + "'"};
-            const std::string_view name = s.substr(0, eq);
-            const Variable* found = nullptr;
-            for (const Variable& v : variables)
-                if (name == v.name)
-                    found = &v;
-            if (!found)
-                throw UsageError{"--set: no setting named '" + std::string(name) + "'"};
-            o.settings.emplace_back(found, parse_number(s.substr(eq + 1), name, found->min, found->max));
-        } else if (arg == "--unlit") {
-            o.unlit = static_cast<uint32_t>(parse_number(value(), "--unlit", 0, 0xffffff, 16));
-        } else {
-            const Reading* found = nullptr;
-            for (const Reading& r : readings)
-                if (arg == r.option)
-                    found = &r;
-            if (!found)
-                throw UsageError{"unknown option '" + std::string(arg) + "'"};
-            o.readings.emplace_back(found, static_cast<int32_t>(parse_number(value(), arg, found->min, found->max)));
-        }
-    }
-    if (!o.list && o.out.empty() && o.gallery.empty())
-        throw UsageError{"nothing to do: give --out FILE, --gallery DIR or --list"};
-    return o;
-}
-
 const Scene* find_scene(std::string_view name)
 {
     for (const Scene& s : scene_registry())
@@ -217,17 +147,139 @@ const Scene* find_scene(std::string_view name)
     return nullptr;
 }
 
+QString settings_help()
+{
+    QString text = QStringLiteral("Names for --set, with the values each takes:\n");
+    QString line = QStringLiteral(" ");
+    for (const Variable& v : variables) {
+        const QString entry = QStringLiteral(" %1 %2..%3").arg(QString::fromLatin1(v.name)).arg(v.min).arg(v.max);
+        if (line.size() + entry.size() > 78) {
+            text += line + QLatin1Char('\n');
+            line = QStringLiteral(" ");
+        }
+        line += entry + QLatin1Char(';');
+    }
+    line.chop(1);
+    return text + line + QLatin1Char('\n');
+}
+
+Options parse(int argc, char** argv)
+{
+    command_line::ToolCommandLine cli(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Draws instrument screens with the firmware's own routines and writes them as PNG files,\n"
+                       "the way the window shows the display (2 x 2 screen pixels per display pixel).\n"
+                       "Starts from a level, still aircraft with default settings on the attitude page;\n"
+                       "--scene, then --page, the readings and --set are applied in that order.\n"
+                       "Give --out, --gallery, --docs or --list."));
+    QCommandLineParser& p = cli.parser();
+    auto option = [&p](const char* name, const char* help, const char* value = nullptr) {
+        p.addOption(value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+                                               QString::fromLatin1(value))
+                          : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help)));
+    };
+    option("out", "Write the screen to FILE (PNG).", "FILE");
+    option("scene", "Start from the named scene (see --list).", "NAME");
+    option("page", "Main page: attitude, compass or turn.", "PAGE");
+    option("heading", "Heading, 0..359 degrees.", "DEG");
+    option("pitch", "Pitch in degrees, positive nose up.", "DEG");
+    option("bank", "Bank in degrees, positive banked left.", "DEG");
+    option("slip", "Slip, -127..127, positive moves the ball right.", "N");
+    option("turn", "Turn rate in tenths of a degree per second, positive right; also selects the turn rate as "
+                   "the turn source, as the turn slider does.",
+           "TENTHS");
+    option("g", "G load in 1/256 G, 0..65535.", "RAW");
+    option("set", "Set an instrument variable (repeatable; names below).", "NAME=VALUE");
+    option("unlit", "Colour of unlit pixels, hexadecimal RRGGBB.", "RRGGBB");
+    option("gallery", "Write every scene and an index page, DIR/README.md.", "DIR");
+    option("docs", "Write the README's pictures: every scene in DIR/screens, the setup menus again in DIR/menus "
+                   "(build target gallery: DIR is docs/images).",
+           "DIR");
+    option("list", "List the scenes' names and captions.");
+    cli.set_epilogue(settings_help() +
+                     QStringLiteral("\nExamples:\n"
+                                    "  screenshot --out=turn.png --page turn --turn 180 --set tb_two_min=1\n"
+                                    "  screenshot --docs docs/images\n"));
+    cli.parse(argc, argv);
+
+    const auto text = [&p](const char* name) { return p.value(QString::fromLatin1(name)).toStdString(); };
+    Options o;
+    try {
+        o.out = text("out");
+        o.gallery = text("gallery");
+        o.scene = text("scene");
+        o.docs = text("docs");
+        o.list = p.isSet(QStringLiteral("list"));
+        if (p.isSet(QStringLiteral("page"))) {
+            const std::string page = text("page");
+            if (page == "attitude")
+                o.page = 0;
+            else if (page == "compass")
+                o.page = 1;
+            else if (page == "turn")
+                o.page = 2;
+            else
+                throw UsageError{"--page: expected attitude, compass or turn, not '" + page + "'"};
+        }
+        for (const Reading& r : readings) {
+            const QString name = QString::fromLatin1(r.option + 2);
+            for (const QString& value : p.values(name))
+                o.readings.emplace_back(
+                    &r, static_cast<int32_t>(parse_number(value.toStdString(), r.option, r.min, r.max)));
+        }
+        for (const QString& value : p.values(QStringLiteral("set"))) {
+            const std::string s = value.toStdString();
+            const size_t eq = s.find('=');
+            if (eq == std::string::npos)
+                throw UsageError{"--set: expected NAME=VALUE, not '" + s + "'"};
+            const std::string name = s.substr(0, eq);
+            const Variable* found = nullptr;
+            for (const Variable& v : variables)
+                if (name == v.name)
+                    found = &v;
+            if (!found)
+                throw UsageError{"--set: no setting named '" + name + "'"};
+            o.settings.emplace_back(found, parse_number(s.substr(eq + 1), name, found->min, found->max));
+        }
+        if (p.isSet(QStringLiteral("unlit")))
+            o.unlit = static_cast<uint32_t>(parse_number(text("unlit"), "--unlit", 0, 0xffffff, 16));
+        if (!o.scene.empty() && !find_scene(o.scene))
+            throw UsageError{"--scene: no scene named '" + o.scene + "'; --list names them"};
+        if (!o.list && o.out.empty() && o.gallery.empty() && o.docs.empty())
+            throw UsageError{"nothing to do: give --out FILE, --gallery DIR, --docs DIR or --list"};
+    } catch (const UsageError& e) {
+        cli.reject(QString::fromStdString(e.message));
+    }
+    return o;
+}
+
+
+bool in_selection(const Scene& scene, const std::string& only)
+{
+    return scene.name.compare(0, only.size(), only) == 0;
+}
+
 // One pass of the current screen on a cleared panel, presented and saved.
+// Returns an error message, empty on success.
 std::string render(const std::string& path)
 {
     lcd_clear();
     if (current_screen)
         current_screen();
     lcd_present();
-    return write_png(path, &lcd_surface[0][0], 2 * LCD_WIDTH, 2 * LCD_HEIGHT, LCD_SURFACE_WIDTH);
+    const QImage surface(reinterpret_cast<const uchar*>(&lcd_surface[0][0]), 2 * LCD_WIDTH, 2 * LCD_HEIGHT,
+                         static_cast<qsizetype>(LCD_SURFACE_WIDTH * sizeof(uint32_t)), QImage::Format_RGB32);
+    // Opened here rather than by QImage::save, which would not say why.
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return "cannot write " + path + ": " + file.errorString().toStdString();
+    if (!surface.save(&file, "PNG") || !file.flush())
+        return "cannot write " + path + ": " + file.errorString().toStdString();
+    return {};
 }
 
-int write_gallery(const std::string& dir)
+// Every scene whose name begins with `only`, and an index page.
+int write_gallery(const std::string& dir, const std::string& only, const std::string& title)
 {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
@@ -237,11 +289,15 @@ int write_gallery(const std::string& dir)
     }
     const std::string index_path = (std::filesystem::path(dir) / "README.md").string();
     std::ofstream index(index_path, std::ios::trunc);
-    index << "# Screens of the QR-7\n\n"
-             "Every picture is drawn by the instrument's own firmware and written by\n"
-             "`screenshot --gallery` (build target `gallery`); regenerate them after a change.\n\n"
-             "| Screen | |\n|---|---|\n";
+    index << "# " << title << "\n\n"
+             "Every picture is drawn by the instrument's own firmware. The build target\n"
+             "`gallery` (`screenshot --docs docs/images`) draws them again; the tools test\n"
+             "suite fails while they differ from what the firmware draws.\n\n"
+             "| Screen | What it shows |\n|---|---|\n";
+    size_t written = 0;
     for (const Scene& scene : scene_registry()) {
+        if (!in_selection(scene, only))
+            continue;
         base_state();
         if (scene.prepare)
             scene.prepare();
@@ -252,13 +308,18 @@ int write_gallery(const std::string& dir)
             return 1;
         }
         index << "| ![" << scene.name << "](" << file << ") | " << scene.caption << " |\n";
+        ++written;
     }
     index.close();
     if (!index) {
         std::fprintf(stderr, "screenshot: cannot write %s\n", index_path.c_str());
         return 1;
     }
-    std::printf("%zu scenes written to %s\n", scene_registry().size(), dir.c_str());
+    if (written == 0) {
+        std::fprintf(stderr, "screenshot: no scene's name begins with '%s' (see --list)\n", only.c_str());
+        return 1;
+    }
+    std::printf("%zu scenes written to %s\n", written, dir.c_str());
     return 0;
 }
 
@@ -266,14 +327,7 @@ int write_gallery(const std::string& dir)
 
 int main(int argc, char** argv)
 {
-    Options options;
-    try {
-        options = parse(argc, argv);
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "screenshot: %s\n", e.message.c_str());
-        usage(stderr);
-        return 2;
-    }
+    const Options options = parse(argc, argv);
 
     HeadlessHost host;
     if (options.unlit)
@@ -285,7 +339,14 @@ int main(int argc, char** argv)
             std::printf("%-36s %s\n", s.name.c_str(), s.caption.c_str());
     }
     if (!options.gallery.empty()) {
-        if (const int rc = write_gallery(options.gallery))
+        if (const int rc = write_gallery(options.gallery, "", "Screens of the QR-7"))
+            return rc;
+    }
+    if (!options.docs.empty()) {
+        const std::filesystem::path docs(options.docs);
+        if (const int rc = write_gallery((docs / "screens").string(), "", "Screens of the QR-7"))
+            return rc;
+        if (const int rc = write_gallery((docs / "menus").string(), "menu_", "Setup menu screens"))
             return rc;
     }
     if (options.out.empty())
@@ -294,10 +355,6 @@ int main(int argc, char** argv)
     base_state();
     if (!options.scene.empty()) {
         const Scene* scene = find_scene(options.scene);
-        if (!scene) {
-            std::fprintf(stderr, "screenshot: no scene named '%s' (see --list)\n", options.scene.c_str());
-            return 2;
-        }
         if (scene->prepare)
             scene->prepare();
     }
