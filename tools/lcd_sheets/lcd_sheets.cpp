@@ -1,16 +1,19 @@
-// lcd_sheets [output folder]: draws every font, the icons and the compass
-// rose with the firmware's own routines and saves them as PNG sheets, lit
-// pixels dark on the panel's light grey, so that a person can judge them.
+// lcd_sheets [FOLDER]: draws every font, the icons and the compass rose with
+// the firmware's own routines and saves them as PNG sheets, lit pixels dark
+// on the panel's light grey, so that a person can judge them.
 #include <QColor>
+#include <QDir>
 #include <QImage>
 #include <QPainter>
 #include <QString>
+#include <QStringList>
 
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "firmware/lcd/lcd.h"
 
 namespace {
@@ -92,7 +95,22 @@ std::string codes(int first, int last)
 
 int main(int argc, char** argv)
 {
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/images");
+    command_line::ToolCommandLine cli(
+        QStringLiteral("lcd_sheets"),
+        QStringLiteral("Draws the fonts, digits, icons and compass rose with the firmware's own routines and\n"
+                       "saves them as PNG sheets (lcd_small_font.png, lcd_menu_font.png, lcd_digits.png,\n"
+                       "lcd_icons.png, lcd_rose.png) in FOLDER, docs/images by default."));
+    cli.parser().addPositionalArgument(QStringLiteral("folder"), QStringLiteral("Where the sheets go."),
+                                       QStringLiteral("[FOLDER]"));
+    cli.parse(argc, argv, true);
+    const QStringList folders = cli.parser().positionalArguments();
+    if (folders.size() > 1)
+        cli.reject(QStringLiteral("one folder, not %1").arg(folders.size()));
+    const QString folder = folders.isEmpty() ? QStringLiteral("docs/images") : folders.constFirst();
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "lcd_sheets: cannot make the folder %s\n", qPrintable(folder));
+        return 1;
+    }
     bool ok = true;
 
     // Small font: all 96 codes, then the inverse video the menus use.

@@ -8,13 +8,17 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QSaveFile>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <numbers>
 #include <vector>
 
 #include <jpeglib.h>
+
+#include "command_line.h"
 
 namespace {
 
@@ -172,18 +176,17 @@ QImage draw_front_panel()
     return image;
 }
 
-bool write_jpeg(const QImage& image, const char* path, int quality)
+// Compressed in memory and saved whole, so a failed run leaves the old picture
+// as it was rather than half a JPEG.
+bool write_jpeg(const QImage& image, const QString& path, int quality)
 {
-    std::FILE* out = std::fopen(path, "wb");
-    if (!out) {
-        std::perror(path);
-        return false;
-    }
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr errors{};
     cinfo.err = jpeg_std_error(&errors);  // a fatal error ends this tool, which is fine here
     jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, out);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
     cinfo.image_width = static_cast<JDIMENSION>(image.width());
     cinfo.image_height = static_cast<JDIMENSION>(image.height());
     cinfo.input_components = 3;
@@ -204,22 +207,36 @@ bool write_jpeg(const QImage& image, const char* path, int quality)
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    const bool ok = std::fclose(out) == 0;
-    if (!ok)
-        std::perror(path);
-    return ok;
+    const QByteArray jpeg(reinterpret_cast<const char*>(buffer), static_cast<qsizetype>(size));
+    std::free(buffer);
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size() || !file.commit()) {
+        std::fprintf(stderr, "panel_art: cannot write %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.jpg\n", argv[0]);
-        return 2;
-    }
+    command_line::ToolCommandLine cli(
+        QStringLiteral("panel_art"),
+        QStringLiteral("Draws the QR-7's front face (336 x 323 pixels), the picture the window shows behind the\n"
+                       "display, and writes it as a JPEG. After changing the art:\n"
+                       "  panel_art assets/front_panel.jpg"));
+    cli.parser().addPositionalArgument(QStringLiteral("output"), QStringLiteral("The JPEG file to write."),
+                                       QStringLiteral("OUTPUT.jpg"));
+    cli.parse(argc, argv, true);
+    const QStringList files = cli.parser().positionalArguments();
+    if (files.size() != 1)
+        cli.reject(files.isEmpty() ? QStringLiteral("which file? give OUTPUT.jpg")
+                                   : QStringLiteral("one output file, not %1").arg(files.size()));
+
     // Text needs the font system of a GUI application, but no screen.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
-    return write_jpeg(draw_front_panel(), argv[1], 90) ? 0 : 1;
+    return write_jpeg(draw_front_panel(), files.constFirst(), 90) ? 0 : 1;
 }
