@@ -1,0 +1,265 @@
+// Writes the seed corpora of the fuzz targets:
+//   fuzz_make_seeds <fuzz/corpus> [<assets/front_panel.jpg>]
+// Seeds are few and small: each one reaches a different part of its target,
+// and the fuzzer takes it from there. The JPEG seeds are the front-panel
+// picture scaled down and written in several encodings.
+#include "link_frames.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#ifdef TARNBY_SEEDS_JPEG
+#include <jpeglib.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void write_file(const fs::path& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// ---- link_receive: header, then (time, byte) steps ---------------------------
+
+struct LinkInput {
+    uint8_t flags = 0;  // bit 0: heading_true
+    int8_t variation = 0;
+    int16_t pitch_trim = 0;
+    Bytes steps;
+
+    LinkInput& bytes(const Bytes& line, uint8_t time_before_first = 0)
+    {
+        for (size_t i = 0; i < line.size(); ++i) {
+            steps.push_back(i == 0 ? time_before_first : 0);
+            steps.push_back(line[i]);
+        }
+        return *this;
+    }
+    Bytes encode() const
+    {
+        const auto trim = static_cast<uint16_t>(pitch_trim);
+        return Bytes{flags, static_cast<uint8_t>(variation), lo(trim), hi(trim)} + steps;
+    }
+};
+
+void link_seeds(const fs::path& dir)
+{
+    const Bytes ack = make_frame(0xE5, 0x0A, {0x00});  // the worked example
+    auto seed = [&](const char* name, const LinkInput& input) { write_file(dir / name, input.encode()); };
+
+    seed("ack", LinkInput{}.bytes(ack));
+    seed("ack_broadcast", LinkInput{}.bytes(make_frame(0xFF, 0x0A, {})));
+    seed("ack_after_attention", LinkInput{}.bytes(Bytes{0xE5, 0x00} + ack));
+    seed("ack_bad_checksum", LinkInput{}.bytes({0x82, 0xE5, 0x02, 0x0A, 0x00, 0x47, 0x83}));
+    seed("ack_to_attitude_unit", LinkInput{}.bytes(make_frame(0xE6, 0x0A, {0x00})));
+    seed("compass_heading", LinkInput{}.bytes(compass_heading_frame(359, 2)));
+    seed("compass_heading_true", LinkInput{1, -10, 0, {}}.bytes(compass_heading_frame(5, 3)));
+    seed("compass_data_13", LinkInput{}.bytes(make_frame(0xE5, 51, Bytes(12, 0x81))));
+    seed("compass_data_19", LinkInput{}.bytes(make_frame(0xE5, 51, Bytes(18, 0x42))));
+    seed("attitude_short", LinkInput{}.bytes(make_frame(0xE5, 55, {0x21, 0x00, 0xFE, 0xFF, 0xC8, 0x12})));
+    seed("attitude_form0", LinkInput{}.bytes(attitude_frame({.form = 0, .bank = 33, .pitch = 65534, .slip = 200,
+                                                             .heading = 90, .turn_rate = 5})));
+    seed("attitude_form4_no_turn",
+         LinkInput{}.bytes(attitude_frame({.form = 4, .bank = 65000, .heading = 400, .with_turn_rate = false})));
+    seed("attitude_form5_trimmed", LinkInput{0, 0, -12, {}}.bytes(attitude_frame(
+                                       {.form = 5, .bank = 450, .pitch = 65085, .heading = 3599, .turn_rate = 65534})));
+    seed("compass_then_attitude",
+         LinkInput{}.bytes(compass_heading_frame(180) + attitude_frame({.form = 0, .heading = 10})));
+    seed("oversized_frame", LinkInput{}.bytes(make_frame(0xE5, 55, Bytes(60, 0x55)) + ack));
+    seed("end_byte_late", LinkInput{}.bytes(Bytes(ack.begin(), ack.end() - 1) + Bytes{0x00, 0x82, 0x83}));
+    // A pause of one tick inside a frame is kept, two ticks abandon it.
+    seed("pause_one_tick", LinkInput{}.bytes(Bytes(ack.begin(), ack.begin() + 3)).bytes(Bytes(ack.begin() + 3, ack.end()), 1));
+    seed("pause_two_ticks",
+         LinkInput{}.bytes(Bytes(ack.begin(), ack.begin() + 3)).bytes(Bytes(ack.begin() + 3, ack.end()) + ack, 2));
+    // An acknowledged exchange sets ticks to 0 while a frame is half received.
+    const Bytes attitude = attitude_frame({.form = 0, .bank = 33, .turn_rate = 5});
+    seed("ticks_reset_mid_frame", LinkInput{}.bytes(Bytes(attitude.begin(), attitude.begin() + 6), 57)
+                                      .bytes(Bytes(attitude.begin() + 6, attitude.end()), 0x80));
+    // Long silence: the heading hold runs out.
+    seed("heading_then_silence", LinkInput{}.bytes(compass_heading_frame(90)).bytes(ack, 127).bytes(ack, 127));
+}
+
+// ---- cport_names: texts ------------------------------------------------------
+
+// A file name that says what the text is: "#-1" is text_hashminus1.
+std::string text_file_name(const std::string& text)
+{
+    std::string name = "text_";
+    for (char c : text) {
+        if (c == '#')
+            name += "hash";
+        else if (c == '-')
+            name += "minus";
+        else if (c == '+')
+            name += "plus";
+        else
+            name += c;
+    }
+    return name;
+}
+
+void names_seeds(const fs::path& dir)
+{
+    for (const char* text : {"19200", "custom", "256000", "1.5", "2", "5", "Even", "sPaCe", "Hardware", "None",
+                             "Handshake", "Toggle", "Yes", "no", "#17", "#-1", "#300", "#+5", "#",
+                             "#9223372036854775807", "A"}) {
+        const std::string s = text;
+        write_file(dir / text_file_name(s), Bytes(s.begin(), s.end()));
+    }
+}
+
+// ---- jpeg_image: the front panel, small, in several encodings ----------------
+
+#ifdef TARNBY_SEEDS_JPEG
+struct Picture {
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    Bytes pixels;
+};
+
+Picture read_jpeg(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);  // a broken asset ends this tool, which is fine
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    Picture p{static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), 3, {}};
+    p.pixels.resize(static_cast<size_t>(p.width) * p.height * 3);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = p.pixels.data() + static_cast<size_t>(cinfo.output_scanline) * p.width * 3;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return p;
+}
+
+// Box filter down by a whole factor.
+Picture shrink(const Picture& p, int factor, bool grey)
+{
+    Picture s{p.width / factor, p.height / factor, grey ? 1 : 3, {}};
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x) {
+            unsigned sum[3] = {0, 0, 0};
+            for (int dy = 0; dy < factor; ++dy)
+                for (int dx = 0; dx < factor; ++dx)
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += p.pixels[(static_cast<size_t>(y * factor + dy) * p.width + x * factor + dx) * 3 + c];
+            const unsigned area = static_cast<unsigned>(factor * factor);
+            if (grey)
+                s.pixels.push_back(static_cast<uint8_t>((sum[0] * 30 + sum[1] * 59 + sum[2] * 11) / (100 * area)));
+            else
+                for (unsigned c : sum)
+                    s.pixels.push_back(static_cast<uint8_t>(c / area));
+        }
+    return s;
+}
+
+struct Encoding {
+    int quality = 75;
+    bool progressive = false;
+    int restart_rows = 0;
+    bool full_chroma = false;  // 4:4:4 instead of 4:2:0
+};
+
+Bytes write_jpeg(const Picture& p, const Encoding& e)
+{
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(p.width);
+    cinfo.image_height = static_cast<JDIMENSION>(p.height);
+    cinfo.input_components = p.components;
+    cinfo.in_color_space = p.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, e.quality, TRUE);
+    cinfo.optimize_coding = TRUE;  // smaller seeds
+    if (e.progressive)
+        jpeg_simple_progression(&cinfo);
+    cinfo.restart_in_rows = e.restart_rows;
+    if (e.full_chroma && p.components == 3)
+        cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(p.pixels.data()) +
+                       static_cast<size_t>(cinfo.next_scanline) * p.width * p.components;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    Bytes out(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return out;
+}
+
+void jpeg_seeds(const fs::path& dir, const fs::path& front_panel)
+{
+    const Picture panel = read_jpeg(front_panel);
+    const Picture small = shrink(panel, 8, false);  // 42 x 40
+    const Picture tiny = shrink(panel, 42, false);  // 8 x 7
+    write_file(dir / "panel_baseline.jpg", write_jpeg(small, {}));
+    write_file(dir / "panel_progressive.jpg", write_jpeg(small, {.progressive = true}));
+    write_file(dir / "panel_restarts_444.jpg", write_jpeg(small, {.quality = 50, .restart_rows = 1, .full_chroma = true}));
+    write_file(dir / "panel_grey.jpg", write_jpeg(shrink(panel, 8, true), {.quality = 60}));
+    write_file(dir / "panel_tiny.jpg", write_jpeg(tiny, {.quality = 90}));
+    // Cut short: the decoder must report it, not show a padded picture.
+    const Bytes whole = write_jpeg(small, {});
+    write_file(dir / "panel_truncated.jpg", Bytes(whole.begin(), whole.begin() + whole.size() / 2));
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: fuzz_make_seeds CORPUS_DIR [FRONT_PANEL_JPG]\n");
+        return 2;
+    }
+    const fs::path corpus = argv[1];
+    try {
+        for (const char* target : {"link_receive", "cport_names", "jpeg_image"})
+            fs::create_directories(corpus / target);
+        link_seeds(corpus / "link_receive");
+        names_seeds(corpus / "cport_names");
+#ifdef TARNBY_SEEDS_JPEG
+        jpeg_seeds(corpus / "jpeg_image", argc == 3 ? fs::path(argv[2]) : corpus / "../../assets/front_panel.jpg");
+#endif
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "fuzz_make_seeds: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
