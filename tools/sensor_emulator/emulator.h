@@ -1,0 +1,98 @@
+// The sensor unit on its line: the frame streams, the answers to the
+// instrument's commands, fault injection, and the operator's commands typed
+// on an input descriptor, all in one thread that sleeps in poll between
+// frames.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fault_injector.h"
+#include "frame_encoder.h"
+#include "pty_line.h"
+#include "sensor_unit.h"
+
+namespace emulator {
+
+struct EmulatorOptions {
+    double attitude_hz = 20;  // frames per second; 0 for none
+    double heading_hz = 5;
+    double data_hz = 1;
+    UnitOptions unit;
+    double answer_delay_ms = 20;
+    double start_heading = 0;
+    double fault_interval = 0;  // mean seconds between random faults; 0 for none
+    uint32_t seed = 1;
+};
+
+// The operator's commands, as "help" shows them (and --help after the
+// options).
+extern const char OPERATOR_COMMANDS_HELP[];
+
+class Emulator {
+public:
+    // Where lines for a person go: `log` for what happens on the line (the
+    // caller adds a time stamp or drops it), `reply` for answers to the
+    // operator's commands. Both are called on the thread that runs run().
+    using Output = std::function<void(const std::string&)>;
+
+    // Throws std::runtime_error when no pseudo-terminal can be had.
+    explicit Emulator(const EmulatorOptions& options, Output log = {}, Output reply = {});
+
+    // The device the instrument opens as its serial port.
+    const std::string& device() const { return line_.slave_path(); }
+
+    // Runs until "quit", the end of `input` (or a read error on it), or
+    // *stop turning non-zero (a signal handler's flag). Returns 0, or 1 when
+    // waiting failed.
+    int run(int input, const volatile std::sig_atomic_t* stop = nullptr);
+
+    // One line typed by the operator; false when it asks to leave.
+    bool command_line(const std::string& text);
+
+private:
+    struct Stream {
+        const char* name;
+        double period;  // seconds
+        std::function<Bytes()> make;
+        double next = 0;
+    };
+
+    double now() const;
+    void step_time(double now);
+    void send_due(double now);
+    double next_wake(double now) const;
+    void handle_line_input(double now);
+    void disconnected(double now);
+    void inject(const Bytes& burst, const std::string& what);
+    void show_status(double now);
+    void log(const std::string& line) const;
+    void reply(const std::string& line) const;
+
+    EmulatorOptions options_;
+    Output log_;
+    Output reply_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    PtyLine line_;
+    SensorUnit unit_;
+    FaultInjector faults_;
+    FrameReader reader_;
+    std::vector<Stream> streams_;
+    std::deque<std::pair<double, Bytes>> answers_;
+    bool connected_ = false;
+    double next_presence_check_ = 0;
+    double last_step_ = 0;
+    double next_status_ = 10;
+    std::string input_text_;
+    bool quit_ = false;
+    unsigned long frames_sent_ = 0;
+    unsigned long commands_heard_ = 0;
+};
+
+} // namespace emulator
