@@ -12,3 +12,9 @@
 class TForm1;
 
 void install_automation(TForm1& form);
+
+// The program's exit status as far as the hooks are concerned: 1 once one
+// of them could not do what it was asked (a value that is not a number, a
+// screenshot that could not be written; each said so in one line on
+// standard error), else 0. A scripted run must not pass for a good one.
+int automation_exit_status();
