@@ -9,7 +9,6 @@
 #include "app/lamp_shape.h"
 #include "app/lcd_image.h"
 #include "firmware/firmware_loop.h"
-#include "firmware/instrument_state.h"
 
 WindowHost::WindowHost(TForm1& form) : form_(form)
 {
@@ -18,15 +17,17 @@ WindowHost::WindowHost(TForm1& form) : form_(form)
 }
 
 // Handles what is waiting at once, then keeps handling messages as they
-// arrive until the next display frame is due, so the loop runs at the
-// display's pace instead of pinning a core, while a click, a tick or a
-// received byte is still handled the moment it comes in. OFF (or closing
-// the window) ends the wait early.
+// arrive until the next display frame is due, so the loop and the splash run
+// at the display's pace instead of pinning a core, while a click, a tick or
+// a received byte is still handled the moment it comes in. OFF ends the wait
+// early, except during the splash, which plays on whatever OFF says; closing
+// the window ends it early always.
 void WindowHost::pump_messages()
 {
     // A close waits for the loop; OFF is asked for again at every pump
     // because starting the instrument clears it once, after the splash.
-    if (form_.close_pending())
+    const bool closing = form_.close_pending();
+    if (closing)
         firmware_stop();
     using clock = std::chrono::steady_clock;
     const auto now = clock::now();
@@ -38,7 +39,7 @@ void WindowHost::pump_messages()
 
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QEventLoop waiter;
-    while (stop_requested == 0) {
+    while (!closing && !loop_ending()) {
         const auto remaining = next_frame_ - clock::now();
         if (remaining <= clock::duration::zero())
             break;

@@ -16,10 +16,17 @@ void backlight_on_hook() {}
 void backlight_off_hook() {}
 void start_hook() {}
 
+// Splashes playing: more than one when ON is pressed again during a splash.
+static int splashes_playing = 0;
+
 // The maker line slides in from the right edge; once it has passed column
 // 102 the model line follows from the left until it is centred.
 static void play_splash()
 {
+    struct Playing {
+        Playing() { ++splashes_playing; }
+        ~Playing() { --splashes_playing; }
+    } playing;
     int8_t maker_column = 127;
     int8_t model_column = -20;
     for (int frame = 0; frame < 80; ++frame) {
@@ -135,9 +142,15 @@ void firmware_stop()
     stop_requested = 1;
 }
 
+bool loop_ending()
+{
+    return stop_requested != 0 && splashes_playing == 0;
+}
+
 void timer_tick()
 {
     ++ticks;
+    rx_clock_tick();
     if (led_timer > 0)
         --led_timer;
     const uint8_t before = two_second_count++;
@@ -152,6 +165,10 @@ void timer_tick()
         --heading_hold;
     else
         heading_valid = 0;
+    if (attitude_hold > 0)
+        --attitude_hold;
+    else
+        attitude_valid = 0;
 }
 
 void store_key_code(uint8_t code)

@@ -12,6 +12,12 @@ void firmware_run();
 // OFF.
 void firmware_stop();
 
+// Whether the running loop ends at its next check: OFF was pressed and no
+// splash is playing. OFF during a splash has no lasting effect (the loop's
+// start clears it once the splash is over), so a host keeps pacing the
+// splash frames whatever stop_requested says meanwhile.
+bool loop_ending();
+
 // One 100 ms tick of Timer1.
 void timer_tick();
 

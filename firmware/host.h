@@ -13,7 +13,7 @@ public:
     // Handles the window's pending messages (timer ticks, clicks, slider moves,
     // received bytes). Rather than spin, it waits for messages until the next
     // display frame is due (about 60 per second), handling each as it comes,
-    // and returns early once stop_requested is set.
+    // and returns early once the loop is ending (loop_ending()).
     virtual void pump_messages() = 0;
 
     // Adds one line at the end of the communication log (Memo1).

@@ -168,6 +168,44 @@ TEST_F(WindowTest, OnPlaysAPacedSplashThenPacedPassesUntilOff)
     EXPECT_TRUE(form->Image1->isVisible()) << "the last frame stays in the window";
 }
 
+// OFF leaves stop_requested set until the next ON has played its splash, and
+// OFF during a splash sets it there too: neither may cut the splash short or
+// keep the loop from running after it.
+TEST_F(WindowTest, EveryOnPlaysThePacedSplashAndOffDuringItHasNoLastingEffect)
+{
+    form->show();
+    CountingHost counter(host());
+    constexpr int SPLASH_FRAMES = 80;  // one pump each
+    const struct {
+        const char* on;
+        int off_at_splash_frame;  // 0: none
+    } table[] = {{"first ON, OFF during the splash", 20}, {"second ON", 0}, {"third ON", 0}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.on);
+        QElapsedTimer clock;
+        clock.start();
+        int pumps = 0;
+        int passes = 0;
+        qint64 splash_ms = -1;
+        counter.on_pump = [&] {
+            ++pumps;
+            if (pumps == row.off_at_splash_frame)
+                form->Button2->click();
+            if (pumps <= SPLASH_FRAMES)
+                return;
+            if (splash_ms < 0)
+                splash_ms = clock.elapsed();
+            if (++passes == 3)
+                form->Button2->click();
+        };
+        form->Button1->click();  // returns after OFF
+        EXPECT_FALSE(form->firmware_running());
+        // 80 frames at about 60 a second; a slow machine only lengthens it.
+        EXPECT_GE(splash_ms, 1200) << "the splash is not paced";
+        EXPECT_EQ(passes, 3) << "the loop runs after the splash until the next OFF";
+    }
+}
+
 TEST_F(WindowTest, PassesReadTheSlidersAndTheKeyFastBox)
 {
     form->CheckBox3->setChecked(true);
