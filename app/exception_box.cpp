@@ -24,7 +24,7 @@ void show_exception_message(const QString& message)
     }
     // Modal, like every error box of the desktop: the message loop keeps
     // running underneath it, so the timer keeps ticking.
-    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(), message);
+    QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Tarnby"), message);
 }
 
 void show_current_exception()

@@ -7,8 +7,9 @@
 
 TarnbyApplication::TarnbyApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
+    // No display name: the platform would add it to every window title, and
+    // the window's caption is exactly "Aldane QR-7".
     setApplicationName(QStringLiteral("tarnby"));
-    setApplicationDisplayName(QStringLiteral("Tarnby"));
     // Exceptions the serial component meets away from any handler of ours
     // (its event thread, opening a port while loading) reach the same box.
     // A box can only be shown on this thread: from any other the message is
