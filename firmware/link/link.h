@@ -21,12 +21,19 @@ extern uint8_t rx_command;
 extern uint8_t rx_payload[50];
 extern uint8_t rx_index;
 extern uint8_t rx_checksum;
-// ticks when the last byte arrived: a frame interrupted for two ticks or
+// The parser's own clock: 100 ms timer ticks counted for it alone. Nothing
+// else sets it (an acknowledged exchange sets ticks back to 0), and it does
+// not wrap in the life of the program, so a gap between two bytes is always
+// measured truly.
+extern uint32_t rx_clock;
+// rx_clock when the last byte arrived: a frame interrupted for two ticks or
 // more is abandoned, so a cut-short frame cannot swallow the next one.
-extern uint8_t rx_byte_tick;
+extern uint32_t rx_byte_tick;
 
 // One received byte through the parser.
 void rx_parse_byte(uint8_t b);
+// One 100 ms tick of the parser's clock (from the window's timer).
+void rx_clock_tick();
 // Bytes read from the port, in order.
 void link_receive(const uint8_t* data, size_t count);
 

@@ -15,7 +15,8 @@ uint8_t rx_command;
 uint8_t rx_payload[50];
 uint8_t rx_index;
 uint8_t rx_checksum;
-uint8_t rx_byte_tick;
+uint32_t rx_clock;
+uint32_t rx_byte_tick;
 
 namespace {
 
@@ -72,9 +73,8 @@ void handle_compass_heading()
     if (rx_length < 4)
         return;
     heading_arrived(word_at(0));
-    const uint8_t tilt = rx_payload[2];
-    if (tilt >= 1 && tilt <= 3)
-        tilt_comp = tilt;
+    // Taken as sent: the screens cope with a mode they do not know.
+    tilt_comp = rx_payload[2];
     compass_heading_seen = 1;
     compass_frame_received = 1;
 }
@@ -156,6 +156,7 @@ void handle_attitude()
         handle_short_attitude();
     else if (rx_length == 16 || rx_length == 18)
         handle_long_attitude();
+    attitude_hold = 5;
     attitude_valid = 1;
 }
 
@@ -192,9 +193,9 @@ void rx_parse_byte(uint8_t b)
     // The sensor unit writes a frame in one go. Two timer ticks without a
     // byte in the middle of one means the rest was lost: start afresh rather
     // than take the next frame's bytes as the tail of this one.
-    if (rx_state != RX_IDLE && static_cast<uint8_t>(ticks - rx_byte_tick) >= 2)
+    if (rx_state != RX_IDLE && rx_clock - rx_byte_tick >= 2)
         rx_state = RX_IDLE;
-    rx_byte_tick = ticks;
+    rx_byte_tick = rx_clock;
 
     switch (rx_state) {
     case RX_IDLE:
@@ -245,6 +246,11 @@ void rx_parse_byte(uint8_t b)
         rx_state = RX_IDLE;
         return;
     }
+}
+
+void rx_clock_tick()
+{
+    ++rx_clock;
 }
 
 void link_receive(const uint8_t* data, size_t count)

@@ -57,7 +57,7 @@ constexpr Command COMMANDS[] = {
 };
 
 // How many timer ticks the sender waits for a half-received frame to finish.
-constexpr int IDLE_WAIT_TICKS = 3;
+constexpr uint32_t IDLE_WAIT_TICKS = 3;
 
 // OFF during a wait: the window's pump stops waiting for messages once
 // stop_requested is set, so going on would only spin. A wait that began with
@@ -74,16 +74,11 @@ struct OffWatch {
 void wait_for_idle_parser()
 {
     const OffWatch off;
-    uint8_t seen_tick = ticks;
-    int ticks_waited = 0;
+    const uint32_t started = rx_clock;
     while (rx_state != 0) {
-        if (!host().port_connected() || off.off_pressed() || ticks_waited >= IDLE_WAIT_TICKS)
+        if (!host().port_connected() || off.off_pressed() || rx_clock - started >= IDLE_WAIT_TICKS)
             return;
         host().pump_messages();
-        if (ticks != seen_tick) {
-            seen_tick = ticks;
-            ++ticks_waited;
-        }
     }
 }
 
@@ -172,7 +167,8 @@ void reset_link_state()
 {
     rx_state = rx_address = rx_length = rx_remaining = rx_command = 0;
     std::memset(rx_payload, 0, sizeof rx_payload);
-    rx_index = rx_checksum = rx_byte_tick = 0;
+    rx_index = rx_checksum = 0;
+    rx_clock = rx_byte_tick = 0;
     tx_address = tx_length = 0;
     std::memset(tx_body, 0, sizeof tx_body);
 }

@@ -153,6 +153,35 @@ TEST(LinkFraming, HalfFrameIsAbandonedAfterTwoQuietTicks)
     EXPECT_EQ(ack_received, 1);
 }
 
+// The time-out has a clock of its own: an exchange setting ticks back to 0
+// while a frame is half received must not cut the frame, nor may a silence
+// of a whole turn of the 8-bit tick counter pass for no gap at all.
+TEST(LinkFraming, HalfFrameTimeOutIsMeasuredOnTheParsersOwnClock)
+{
+    // An 18-byte attitude frame: bank 33, turn rate 5.
+    const std::vector<uint8_t> head{0x82, 0xE5, 0x12, 0x37, 0x00, 0x21};
+    std::vector<uint8_t> tail(13, 0x00);
+    tail.insert(tail.end(), {0x05, 0x00, 0x41, 0x83});
+    {
+        FakeHost host;
+        ticks = 57;
+        feed(head);
+        ticks = 0;  // an acknowledged exchange starts
+        feed(tail);
+        EXPECT_EQ(bank, 33);
+        EXPECT_EQ(turn_rate, 5);
+        EXPECT_EQ(attitude_valid, 1);
+        EXPECT_EQ(rx_state, 0);
+    }
+    {
+        FakeHost host;
+        feed(head);
+        host.idle_for(256 * 100);
+        feed(make_frame(0xE5, 0x0A, {0x00}));
+        EXPECT_EQ(ack_received, 1) << "256 quiet ticks are a gap too";
+    }
+}
+
 TEST(LinkFraming, QuietLineAfterTheClaimEndsIt)
 {
     FakeHost host;
@@ -199,14 +228,13 @@ TEST(CompassHeadingFrame, VariationIsAddedAndWrapped)
     }
 }
 
-TEST(CompassHeadingFrame, TiltOutsideTheThreeChoicesIsIgnored)
+TEST(CompassHeadingFrame, TiltIsTakenAsSentAlsoOutsideTheThreeChoices)
 {
     FakeHost host;
-    tilt_comp = 2;
-    feed(compass_heading_frame(10, 0));
-    EXPECT_EQ(tilt_comp, 2);
-    feed(compass_heading_frame(10, 4));
-    EXPECT_EQ(tilt_comp, 2);
+    for (uint8_t tilt : {0, 4, 255, 2}) {
+        feed(compass_heading_frame(10, tilt));
+        EXPECT_EQ(tilt_comp, tilt);
+    }
     EXPECT_EQ(heading, 10) << "the heading itself is still taken";
 }
 
