@@ -6,7 +6,7 @@ int32_t heading, pitch, bank, slip, turn_rate, gforce_raw;
 
 int32_t slider_heading, slider_pitch, slider_bank, slider_slip, slider_turn, slider_gforce;
 
-uint8_t heading_valid, heading_hold, attitude_valid, compass_heading_seen, sensor_status;
+uint8_t heading_valid, heading_hold, attitude_valid, attitude_hold, compass_heading_seen, sensor_status;
 uint8_t turn_source, tilt_comp, ack_received, compass_frame_received, compass_data_received;
 int32_t compass_ns, compass_ew, compass_z;
 int32_t compass_ns_min, compass_ns_max, compass_ew_min, compass_ew_max, compass_z_min, compass_z_max;
@@ -62,7 +62,7 @@ void reset_instrument_state()
 {
     heading = pitch = bank = slip = turn_rate = gforce_raw = 0;
     slider_heading = slider_pitch = slider_bank = slider_slip = slider_turn = slider_gforce = 0;
-    heading_valid = heading_hold = attitude_valid = compass_heading_seen = sensor_status = 0;
+    heading_valid = heading_hold = attitude_valid = attitude_hold = compass_heading_seen = sensor_status = 0;
     turn_source = tilt_comp = ack_received = compass_frame_received = compass_data_received = 0;
     compass_ns = compass_ew = compass_z = 0;
     compass_ns_min = compass_ns_max = compass_ew_min = compass_ew_max = compass_z_min = compass_z_max = 0;

@@ -32,7 +32,10 @@ extern int32_t slider_gforce;
 // Data presence and sensor reports.
 extern uint8_t heading_valid;
 extern uint8_t heading_hold;  // two-second periods before heading_valid drops
+// Like heading data, attitude data is dropped when the sensor unit has gone
+// quiet: a frozen horizon must not pass for a live one.
 extern uint8_t attitude_valid;
+extern uint8_t attitude_hold;  // two-second periods before attitude_valid drops
 extern uint8_t compass_heading_seen;
 extern uint8_t sensor_status;  // 0x02 range exceeded, 0x10 G negative
 extern uint8_t turn_source;    // 0 short frames, 1 no turn rate, 2 turn rate present

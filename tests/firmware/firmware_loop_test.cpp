@@ -7,6 +7,7 @@
 #include "firmware/instrument_state.h"
 #include "firmware/lcd/lcd.h"
 #include "firmware/link/link.h"
+#include "link/link_frames.h"
 
 namespace {
 
@@ -117,6 +118,35 @@ TEST(FirmwareLoop, OnResetsTheLoopState)
     EXPECT_EQ(main_page, 0);
     EXPECT_EQ(menu_cursor, 0);
     EXPECT_EQ(contrast, 32);
+}
+
+// A sensor unit that stops sending must not leave a frozen horizon looking
+// live: attitude data lapse 10 to 12 s after the last attitude frame, by the
+// timer, with the loop running or stopped.
+TEST(FirmwareLoop, AttitudeDataLapseTenToTwelveSecondsAfterTheLastFrame)
+{
+    FakeHost host;
+    host.connected = true;
+    const std::vector<uint8_t> frame = make_frame(0xE5, 55, {0, 0, 0, 0, 0, 0});
+    constexpr int64_t last_frame_at = 4000;
+    for (int64_t at : {int64_t{2000}, int64_t{3000}, last_frame_at})
+        host.at(at, [&] { feed(frame); });
+    int64_t lapsed_at = -1;
+    host.on_pump = [&] {
+        if (lapsed_at < 0 && host.now_ms() > last_frame_at && attitude_valid == 0)
+            lapsed_at = host.now_ms();
+    };
+    host.run_for(20000);
+    ASSERT_GT(lapsed_at, 0) << "attitude data never lapsed";
+    EXPECT_GE(lapsed_at - last_frame_at, 10000);
+    EXPECT_LE(lapsed_at - last_frame_at, 12000 + host.frame_ms);
+
+    feed(frame);
+    EXPECT_EQ(attitude_valid, 1);
+    host.idle_for(9900);
+    EXPECT_EQ(attitude_valid, 1);
+    host.idle_for(2200);
+    EXPECT_EQ(attitude_valid, 0) << "the timer clears it with the loop stopped too";
 }
 
 TEST(FirmwareLoop, LampShowsTheRangeBitForOneAndAHalfSeconds)
