@@ -10,8 +10,9 @@
 // call, as one read of the port delivers them.
 //
 // Besides the sanitizers, every call checks what the parser may leave
-// behind, and at the end the link must recover: after a quiet gap a good
-// frame is taken.
+// behind; the same input run again without the resets of ticks must leave
+// the same state (the parser keeps time on a clock of its own); and at the
+// end the link must recover: after a quiet gap a good frame is taken.
 #include "firmware/firmware_loop.h"
 #include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -70,9 +72,34 @@ void check_state()
     expect_flag("compass_data_received", compass_data_received);
 }
 
-void pass_time(uint8_t step)
+// What the link leaves behind: parser state, readings and marks.
+struct LinkState {
+    uint8_t rx[7];
+    uint8_t payload[sizeof rx_payload];
+    int32_t readings[6];
+    uint8_t marks[11];
+    int32_t compass[9];
+
+    static LinkState now()
+    {
+        LinkState s{
+            {rx_state, rx_address, rx_length, rx_remaining, rx_command, rx_index, rx_checksum},
+            {},
+            {heading, pitch, bank, slip, turn_rate, gforce_raw},
+            {heading_valid, heading_hold, attitude_valid, attitude_hold, compass_heading_seen, sensor_status,
+             turn_source, tilt_comp, ack_received, compass_frame_received, compass_data_received},
+            {compass_ns, compass_ew, compass_z, compass_ns_min, compass_ns_max, compass_ew_min, compass_ew_max,
+             compass_z_min, compass_z_max},
+        };
+        std::memcpy(s.payload, rx_payload, sizeof rx_payload);
+        return s;
+    }
+    bool operator==(const LinkState&) const = default;
+};
+
+void pass_time(uint8_t step, bool with_ticks_resets)
 {
-    if (step & 0x80)
+    if ((step & 0x80) && with_ticks_resets)
         ticks = 0;
     for (int i = step & 0x7F; i > 0; --i)
         timer_tick();
@@ -87,14 +114,11 @@ void feed(std::vector<uint8_t>& pending)
     check_state();
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+// The input from program start.
+LinkState run(const uint8_t* data, size_t size, bool with_ticks_resets)
 {
     reset_instrument_state();
     reset_link_state();
-    if (size < 4)
-        return -1;  // not worth keeping in the corpus
 
     heading_true = data[0] & 1;
     const int variation_byte = static_cast<int8_t>(data[1]);
@@ -107,11 +131,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 4; i + 1 < size; i += 2) {
         if (data[i] != 0) {
             feed(pending);
-            pass_time(data[i]);
+            pass_time(data[i], with_ticks_resets);
         }
         pending.push_back(data[i + 1]);
     }
     feed(pending);
+    return LinkState::now();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 4)
+        return -1;  // not worth keeping in the corpus
+
+    const LinkState steady = run(data, size, false);
+    if (run(data, size, true) != steady)
+        fail("an exchange setting ticks to 0 changed what the parser did, rx_state", rx_state);
 
     // Whatever came before, a quiet line for a few ticks and then a good
     // frame: the acknowledgement reaches the instrument.
