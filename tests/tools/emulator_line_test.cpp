@@ -1,0 +1,259 @@
+// The emulator at work on its pseudo-terminal, the test standing where the
+// instrument would: it opens the device, sends command frames and reads
+// what comes back, while the emulator runs in a thread of its own and takes
+// operator commands from a pipe.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "emulator.h"
+#include "tool_support.h"
+
+using namespace tools_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto DEADLINE = 20s;
+
+class EmulatorOnLine : public testing::Test {
+protected:
+    // Quiet by default: no streams, so only answers and faults come.
+    void start(emulator::EmulatorOptions options = quiet())
+    {
+        int fds[2];
+        ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+        input_ = fds[1];
+        auto log = [this](const std::string& line) {
+            std::lock_guard lock(mutex_);
+            log_ += line + "\n";
+            changed_.notify_all();
+        };
+        emulator_ = std::make_unique<emulator::Emulator>(options, log, log);
+        const int read_end = fds[0];
+        finished_ = std::async(std::launch::async, [this, read_end] {
+            const int result = emulator_->run(read_end);
+            ::close(read_end);
+            return result;
+        });
+    }
+
+    static emulator::EmulatorOptions quiet()
+    {
+        emulator::EmulatorOptions o;
+        o.attitude_hz = 0;
+        o.heading_hz = 0;
+        o.data_hz = 0;
+        o.answer_delay_ms = 0;
+        return o;
+    }
+
+    void TearDown() override
+    {
+        close_line();
+        end_input();
+        if (finished_.valid()) {
+            EXPECT_EQ(finished_.wait_for(DEADLINE), std::future_status::ready) << "the emulator ends with its input";
+        }
+    }
+
+    void open_line()
+    {
+        line_ = ::open(emulator_->device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(line_, 0);
+    }
+
+    void close_line()
+    {
+        if (line_ >= 0)
+            ::close(line_);
+        line_ = -1;
+    }
+
+    void end_input()
+    {
+        if (input_ >= 0)
+            ::close(input_);
+        input_ = -1;
+    }
+
+    void type(const std::string& command)
+    {
+        const std::string text = command + "\n";
+        ASSERT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+
+    void send(const Bytes& bytes)
+    {
+        ASSERT_EQ(::write(line_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Waits until the log holds `text` `times` times.
+    bool logged(const std::string& text, int times = 1)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, DEADLINE, [&] {
+            int n = 0;
+            for (size_t at = log_.find(text); at != std::string::npos; at = log_.find(text, at + 1))
+                ++n;
+            return n >= times;
+        });
+    }
+
+    // Reads from the line until `enough` says so or the deadline passes.
+    template <typename Enough>
+    Bytes read_until(Enough enough)
+    {
+        Bytes got;
+        const auto until = std::chrono::steady_clock::now() + DEADLINE;
+        while (!enough(got) && std::chrono::steady_clock::now() < until) {
+            pollfd p{line_, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            uint8_t buffer[512];
+            const ssize_t n = ::read(line_, buffer, sizeof buffer);
+            if (n > 0)
+                got.insert(got.end(), buffer, buffer + n);
+        }
+        return got;
+    }
+
+    std::vector<LinkFrame> read_frames_until(size_t count, uint8_t command)
+    {
+        return frames_in(read_until([&](const Bytes& b) {
+            const auto frames = frames_in(b);
+            return static_cast<size_t>(std::count_if(frames.begin(), frames.end(), [&](const LinkFrame& f) {
+                       return f.command == command;
+                   })) >= count;
+        }));
+    }
+
+    void connect()
+    {
+        open_line();
+        ASSERT_TRUE(logged("simulator connected"));
+    }
+
+    std::unique_ptr<emulator::Emulator> emulator_;
+    std::future<int> finished_;
+    int input_ = -1;
+    int line_ = -1;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string log_;
+};
+
+} // namespace
+
+TEST_F(EmulatorOnLine, AnswersACommandOnTheLine)
+{
+    start();
+    connect();
+    Bytes stream{0xE5};  // the attention byte goes ahead of each frame
+    const Bytes bump = frame_bytes(0xE6, {0x35, 0x09, 0x46, 0x00});
+    stream.insert(stream.end(), bump.begin(), bump.end());
+    send(stream);
+    const std::vector<LinkFrame> got = read_frames_until(1, 0x0A);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].address, 0xE5);
+    EXPECT_EQ(got[0].length, 2);
+    EXPECT_TRUE(logged("attitude: bump factor 70 -> answered"));
+}
+
+TEST_F(EmulatorOnLine, StreamsEveryFrameKindWhileSomethingHoldsTheLine)
+{
+    emulator::EmulatorOptions options;
+    options.data_hz = 5;
+    start(options);
+    connect();
+    const Bytes got = read_until([](const Bytes& b) {
+        bool attitude = false, heading = false, data = false;
+        for (const LinkFrame& f : frames_in(b)) {
+            attitude |= f.command == 0x37 && f.length == 18;
+            heading |= f.command == 0x32 && f.length == 4;
+            data |= f.command == 0x33 && f.length == 19;
+        }
+        return attitude && heading && data;
+    });
+    for (const LinkFrame& f : frames_in(got))
+        EXPECT_EQ(f.address, 0xE5);
+    type("status");
+    EXPECT_TRUE(logged("simulator connected;"));
+}
+
+TEST_F(EmulatorOnLine, InjectsTheFaultsTheOperatorTypes)
+{
+    start();
+    connect();
+    type("noise 40");
+    EXPECT_EQ(read_until([](const Bytes& b) { return b.size() >= 40; }).size(), 40u);
+
+    type("badsum 2");
+    const Bytes bad = read_until([](const Bytes& b) { return std::count(b.begin(), b.end(), 0x83) >= 2; });
+    EXPECT_TRUE(logged("sent bad checksums"));
+    EXPECT_TRUE(frames_in(bad).empty());
+
+    type("truncate 1");
+    EXPECT_TRUE(logged("sent frames cut short"));
+
+    // Silent: a command is heard and not answered; then answers come again.
+    type("silence 3600");
+    EXPECT_TRUE(logged("silent for 3600.0 s"));
+    send(frame_bytes(0xE4, {0x34, 0x01}));
+    EXPECT_TRUE(logged("command to 0xE4 ignored: silent"));
+    type("silence 0");
+    type("answers off");
+    EXPECT_TRUE(logged("answers off"));
+    send(frame_bytes(0xE4, {0x34, 0x01}));
+    EXPECT_TRUE(logged("(answers are off)"));
+    type("answers on");
+    EXPECT_TRUE(logged("answers on"));
+    send(frame_bytes(0xE4, {0x34, 0x01}));
+    EXPECT_EQ(read_frames_until(1, 0x0A).size(), 1u);
+
+    type("noise many");
+    EXPECT_TRUE(logged("noise: \"many\" is not a number from 1 to 2048"));
+    type("fly");
+    EXPECT_TRUE(logged("unknown command \"fly\"; type help"));
+}
+
+TEST_F(EmulatorOnLine, WaitsForTheSimulatorToComeBack)
+{
+    start();
+    type("noise 8");
+    EXPECT_TRUE(logged("not connected: noise not sent"));
+    connect();
+    close_line();
+    EXPECT_TRUE(logged("simulator disconnected"));
+    open_line();
+    EXPECT_TRUE(logged("simulator connected", 2));
+    send(frame_bytes(0xE4, {0x34, 0x33}));
+    EXPECT_EQ(read_frames_until(1, 0x0A).size(), 1u);
+}
+
+TEST_F(EmulatorOnLine, EndsAtQuitOrAtTheEndOfItsInput)
+{
+    start();
+    type("quit");
+    ASSERT_EQ(finished_.wait_for(DEADLINE), std::future_status::ready);
+    EXPECT_EQ(finished_.get(), 0);
+    end_input();
+
+    start();
+    connect();
+    end_input();
+    ASSERT_EQ(finished_.wait_for(DEADLINE), std::future_status::ready);
+    EXPECT_EQ(finished_.get(), 0);
+    EXPECT_TRUE(logged("end of input"));
+}
