@@ -24,6 +24,7 @@
 #include "app/window_host.h"
 #include "firmware/firmware_loop.h"
 #include "firmware/instrument_state.h"
+#include "firmware/lcd/lcd.h"
 #include "firmware/link/link.h"
 
 TForm1* Form1 = nullptr;
@@ -120,13 +121,14 @@ void TForm1::build_controls()
     Shape1 = new LampShape(this);
     Shape1->setGeometry(154, 17, 29, 29);
 
+    // The panel frames the display's picture with one pixel all round.
     Panel1 = new QFrame(this);
-    Panel1->setGeometry(39, 92, 259, 131);
+    Panel1->setGeometry(39, 92, LCD_SURFACE_WIDTH + 2, LCD_SURFACE_HEIGHT + 2);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1->setLineWidth(1);
     Panel1->setAutoFillBackground(true);
     Image1 = new LcdImage(Panel1);
-    Image1->setGeometry(1, 1, 257, 129);
+    Image1->setGeometry(1, 1, LCD_SURFACE_WIDTH, LCD_SURFACE_HEIGHT);
 
     Image3 = new ClickArea(this);
     Image3->setGeometry(74, 243, 47, 47);
@@ -348,27 +350,27 @@ void TForm1::Button4Click()
 
 void TForm1::Image5Click()
 {
-    store_key_code(1);
+    store_key_code(KEY_KNOB_PRESS);
 }
 
 void TForm1::Button5Click()
 {
-    store_key_code(2);
+    store_key_code(KEY_CLOCKWISE);
 }
 
 void TForm1::Button6Click()
 {
-    store_key_code(3);
+    store_key_code(KEY_ANTICLOCKWISE);
 }
 
 void TForm1::Image3Click()
 {
-    store_key_code(4);
+    store_key_code(KEY_LEFT);
 }
 
 void TForm1::Image6Click()
 {
-    store_key_code(5);
+    store_key_code(KEY_RIGHT);
 }
 
 void TForm1::TrackBar1Change(int position)

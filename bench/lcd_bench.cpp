@@ -196,12 +196,11 @@ void BM_PresentQImage(benchmark::State& state)
     for (auto _ : state) {
         for (int x = 0; x < LCD_WIDTH; ++x)
             for (int y = 0; y < LCD_HEIGHT; ++y) {
-                const bool lit = frame_buffer[x + (y / 8) * 128] & (1 << (y % 8));
+                const bool lit = frame_buffer[x + (y / 8) * LCD_WIDTH] & (1 << (y % 8));
                 const QRgb colour = lit ? LCD_LIT_COLOUR : unlit;
-                image.setPixel(2 * x, 2 * y, colour);
-                image.setPixel(2 * x + 1, 2 * y, colour);
-                image.setPixel(2 * x, 2 * y + 1, colour);
-                image.setPixel(2 * x + 1, 2 * y + 1, colour);
+                for (int dy = 0; dy < LCD_PIXEL_SCALE; ++dy)
+                    for (int dx = 0; dx < LCD_PIXEL_SCALE; ++dx)
+                        image.setPixel(LCD_PIXEL_SCALE * x + dx, LCD_PIXEL_SCALE * y + dy, colour);
             }
         benchmark::DoNotOptimize(image.constBits());
         benchmark::ClobberMemory();

@@ -50,7 +50,7 @@ void load_defaults()
     tb_display = 1;
     compass_on = 1;
     compass_cal_type = 1;
-    compass_display = 2;
+    compass_display = COMPASS_CARD1;
     heading_true = 0;
     variation = 0;
     numeric_display = 0;

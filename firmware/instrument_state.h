@@ -49,12 +49,27 @@ extern int32_t compass_ew_min, compass_ew_max;
 extern int32_t compass_z_min, compass_z_max;
 
 // Keys, screens and loop control.
-extern uint8_t key_code;  // 0 none, 1 knob press, 2 clockwise, 3 anticlockwise, 4 left key, 5 right key
+
+// The codes of key_code, as the panel controls store them.
+enum : uint8_t {
+    KEY_NONE = 0,
+    KEY_KNOB_PRESS = 1,
+    KEY_CLOCKWISE = 2,      // knob turned clockwise
+    KEY_ANTICLOCKWISE = 3,  // knob turned anticlockwise
+    KEY_LEFT = 4,           // F1, up triangle
+    KEY_RIGHT = 5,          // F2, down triangle
+    KEY_CODE_COUNT
+};
+
+// The pages of the main screen, in the order the knob turns through them.
+enum : uint8_t { PAGE_ATTITUDE, PAGE_COMPASS, PAGE_TURN_BANK, MAIN_PAGE_COUNT };
+
+extern uint8_t key_code;  // a KEY_ code
 extern screen_routine current_screen;
 extern screen_routine return_screen;
 extern uint8_t menu_cursor;
 extern uint8_t menu_edit;
-extern uint8_t main_page;  // 0 attitude, 1 compass, 2 turn and bank
+extern uint8_t main_page;  // a PAGE_ value
 extern uint8_t key_step;   // 10 while "Key Fast" is checked, else 1
 extern uint8_t stop_requested;
 
@@ -76,6 +91,10 @@ extern uint8_t bug_turn_left;
 extern uint8_t bug_turn_right;
 extern uint32_t bug_offset;
 
+// The compass page's display styles (compass_display). What each looks like,
+// and its name, is the table COMPASS_STYLES in firmware/flight/flight.h.
+enum : uint8_t { COMPASS_NUMERIC, COMPASS_MIXED, COMPASS_CARD1, COMPASS_CARD2, COMPASS_ROSE, COMPASS_STYLE_COUNT };
+
 // Settings: loaded by load_defaults at every ON, changed by the setup menus.
 extern uint8_t contrast;
 extern uint8_t backlight;
@@ -92,7 +111,7 @@ extern uint8_t icon_large;
 extern uint8_t gforce_display;
 extern uint8_t compass_on;
 extern uint8_t compass_cal_type;  // 0 "GROUND", 1 "IN-FLIGHT"
-extern uint8_t compass_display;   // 0 NUMERIC, 1 MIXED, 2 CARD1, 3 CARD2, 4 ROSE
+extern uint8_t compass_display;   // a COMPASS_ style (firmware/flight/flight.h)
 extern uint8_t heading_true;
 extern int32_t variation;  // -99..99 degrees, negative is west
 

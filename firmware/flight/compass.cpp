@@ -27,23 +27,26 @@ const char* const intercardinal_points[4] = {"NE", "SE", "SW", "NW"};
 const char* thirty_degree_label(int32_t n, char (&number)[12])
 {
     const int32_t d = wrap_degrees(n);
-    switch (compass_display) {
-    case 0:
+    switch (compass_style(compass_display).labels) {
+    case TapeLabels::NUMBERS:
         break;
-    case 1:
+    case TapeLabels::CARDINALS_AND_NUMBERS:
         if (d % 90 == 0)
             return cardinal_points[d / 90];
         break;
-    case 2:
+    case TapeLabels::TWELVE_POINTS:
         return card_points[d / 30];
-    case 3:
+    case TapeLabels::EIGHT_POINTS:
         return d % 90 == 0 ? cardinal_points[d / 90] : nullptr;
-    default:
+    case TapeLabels::NONE:
         return nullptr;
     }
     std::snprintf(number, sizeof number, "%d", static_cast<int>(n));
     return number;
 }
+
+// What an unknown compass_display value shows.
+constexpr CompassStyle NO_STYLE = {COMPASS_STYLE_COUNT, " ", false, TapeLabels::NONE};
 
 void tape_label(int32_t x, const char* label)
 {
@@ -91,6 +94,11 @@ void rose_display()
 
 }  // namespace
 
+const CompassStyle& compass_style(uint8_t display)
+{
+    return display < std::size(COMPASS_STYLES) ? COMPASS_STYLES[display] : NO_STYLE;
+}
+
 void heading_tape()
 {
     // One pixel per degree with the heading under column 64. The columns
@@ -105,7 +113,7 @@ void heading_tape()
                 if (const char* label = thirty_degree_label(n, number))
                     tape_label(x, label);
             }
-        } else if (iabs(d) % 45 == 0 && compass_display == 3) {
+        } else if (iabs(d) % 45 == 0 && compass_style(compass_display).labels == TapeLabels::EIGHT_POINTS) {
             // 45, 135, 225, 315: no multiple of 10, so no tick under these.
             tape_label(x, intercardinal_points[wrap_degrees(n) / 90]);
         }
@@ -185,13 +193,13 @@ void compass_page()
         large_heading(reciprocal);
         large_heading_marks();
         bug_if_held();
-    } else if (compass_display <= 3) {
+    } else if (compass_style(compass_display).rose) {
+        rose_display();
+    } else {
         heading_tape();
         large_heading_marks();
         large_heading(heading);
         bug_if_held();
-    } else {
-        rose_display();
     }
     if (heading_bug_on == 0)
         compass_type_label();

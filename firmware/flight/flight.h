@@ -1,7 +1,11 @@
 // The flight display: the main screen and its three pages.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
+
+#include "firmware/instrument_state.h"
 
 // ---- main_screen.cpp --------------------------------------------------------
 void main_screen();
@@ -13,6 +17,46 @@ void column_fill(uint8_t x, uint8_t y, bool upward);
 void horizon_fill(uint8_t x, uint8_t y, bool leftward, bool upward);
 
 // ---- compass.cpp ------------------------------------------------------------
+
+// How a compass style labels the points of its tape.
+enum class TapeLabels : uint8_t {
+    NUMBERS,                // a number every 30 degrees
+    CARDINALS_AND_NUMBERS,  // N, E, S, W on the quarters, numbers between
+    TWELVE_POINTS,          // N, NNE, ENE, E, ... every 30 degrees
+    EIGHT_POINTS,           // N, E, S, W on the quarters, NE, SE, SW, NW halfway
+    NONE,
+};
+
+struct CompassStyle {
+    uint8_t style;      // its compass_display value
+    const char* name;   // on the COMPASS SETUP list
+    bool rose;          // the turning rose instead of the tape; it has no heading bug and no reciprocal display
+    TapeLabels labels;  // of the tape, when there is one
+};
+
+// Every compass_display value: a new style is one more row here (and its
+// enumerator), and the page, the keys and the setup list follow.
+inline constexpr CompassStyle COMPASS_STYLES[] = {
+    {COMPASS_NUMERIC, "NUMERIC", false, TapeLabels::NUMBERS},
+    {COMPASS_MIXED, "MIXED", false, TapeLabels::CARDINALS_AND_NUMBERS},
+    {COMPASS_CARD1, "CARD1", false, TapeLabels::TWELVE_POINTS},
+    {COMPASS_CARD2, "CARD2", false, TapeLabels::EIGHT_POINTS},
+    {COMPASS_ROSE, "ROSE", true, TapeLabels::NONE},
+};
+static_assert(std::size(COMPASS_STYLES) == COMPASS_STYLE_COUNT, "one row for every compass style");
+static_assert(
+    [] {
+        for (size_t i = 0; i < std::size(COMPASS_STYLES); ++i)
+            if (COMPASS_STYLES[i].style != i)
+                return false;
+        return true;
+    }(),
+    "rows in the order of their values");
+
+// The style of a compass_display value. A value that is no style (nothing in
+// the instrument sets one) is named " " and drawn as a tape without labels.
+const CompassStyle& compass_style(uint8_t display);
+
 void compass_page();
 void heading_tape();
 void compare_heading_bug();

@@ -12,21 +12,22 @@ void lcd_clear()
     std::memset(frame_buffer, 0, sizeof frame_buffer);
 }
 
-// The surface's single-pixel setter. The 257th column and 129th row lie
-// outside every 2 x 2 block and are never written.
+// The surface's single-pixel setter. The last column and row lie outside
+// every square and are never written.
 static inline void surface_set_pixel(int sx, int sy, uint32_t colour)
 {
     lcd_surface[sy][sx] = colour;
 }
 
+// Row by row, left to right within a row: (2x, 2y), (2x+1, 2y), (2x, 2y+1),
+// (2x+1, 2y+1) at the scale of 2.
 void lcd_present_pixel(uint8_t x, uint8_t y, uint32_t colour)
 {
-    const int sx = 2 * x;
-    const int sy = 2 * y;
-    surface_set_pixel(sx, sy, colour);
-    surface_set_pixel(sx + 1, sy, colour);
-    surface_set_pixel(sx, sy + 1, colour);
-    surface_set_pixel(sx + 1, sy + 1, colour);
+    const int sx = LCD_PIXEL_SCALE * x;
+    const int sy = LCD_PIXEL_SCALE * y;
+    for (int dy = 0; dy < LCD_PIXEL_SCALE; ++dy)
+        for (int dx = 0; dx < LCD_PIXEL_SCALE; ++dx)
+            surface_set_pixel(sx + dx, sy + dy, colour);
 }
 
 void lcd_present()
@@ -35,7 +36,7 @@ void lcd_present()
     const uint32_t unlit = host().lcd_unlit_colour();
     for (uint8_t x = 0; x < LCD_WIDTH; ++x) {
         for (uint8_t y = 0; y < LCD_HEIGHT; ++y) {
-            const bool lit = frame_buffer[x + (y / 8) * 128] & bit_mask[y % 8];
+            const bool lit = frame_buffer[x + (y / 8) * LCD_WIDTH] & bit_mask[y % 8];
             lcd_present_pixel(x, y, lit ? LCD_LIT_COLOUR : unlit);
         }
     }

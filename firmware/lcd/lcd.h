@@ -21,16 +21,21 @@ constexpr int LCD_HEIGHT = 64;
 extern uint8_t frame_buffer[1024];
 extern const uint8_t bit_mask[8];  // 1, 2, 4, ... 128, indexed by y mod 8
 
-// The window's picture of the display: 257 x 129 screen pixels, 0xffRRGGBB,
-// of which lcd_present paints the top-left 256 x 128.
-constexpr int LCD_SURFACE_WIDTH = 257;
-constexpr int LCD_SURFACE_HEIGHT = 129;
+// The window's picture of the display, 0xffRRGGBB: each display pixel is a
+// square of LCD_PIXEL_SCALE x LCD_PIXEL_SCALE screen pixels. lcd_present
+// paints the top-left LCD_PAINTED_WIDTH x LCD_PAINTED_HEIGHT; one more
+// column and row are never painted (257 x 129 at the scale of 2).
+constexpr int LCD_PIXEL_SCALE = 2;
+constexpr int LCD_PAINTED_WIDTH = LCD_PIXEL_SCALE * LCD_WIDTH;
+constexpr int LCD_PAINTED_HEIGHT = LCD_PIXEL_SCALE * LCD_HEIGHT;
+constexpr int LCD_SURFACE_WIDTH = LCD_PAINTED_WIDTH + 1;
+constexpr int LCD_SURFACE_HEIGHT = LCD_PAINTED_HEIGHT + 1;
 extern uint32_t lcd_surface[LCD_SURFACE_HEIGHT][LCD_SURFACE_WIDTH];
 constexpr uint32_t LCD_LIT_COLOUR = 0xff000000;
 
 void lcd_clear();
-// Paints the whole frame buffer into lcd_surface, 2 x 2 screen pixels per
-// display pixel, then tells the host.
+// Paints the whole frame buffer into lcd_surface, a square of screen pixels
+// per display pixel, then tells the host.
 void lcd_present();
 void lcd_present_pixel(uint8_t x, uint8_t y, uint32_t colour);
 

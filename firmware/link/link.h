@@ -8,6 +8,39 @@
 #include <cstddef>
 #include <cstdint>
 
+// ---- the frame on the line ---------------------------------------------------
+
+enum : uint8_t {
+    LINK_START = 0x82,
+    LINK_END = 0x83,
+    LINK_ATTENTION = 0xE5,      // ahead of every frame a sender puts on the line
+    LINK_CHECKSUM_SEED = 0xA5,  // the checksum starts from it
+};
+
+// Addresses: the units of the sensor unit, the instrument itself, everyone.
+enum : uint8_t {
+    LINK_COMPASS_UNIT = 0xE4,
+    LINK_INSTRUMENT = 0xE5,
+    LINK_ATTITUDE_UNIT = 0xE6,
+    LINK_BROADCAST = 0xFF,
+    LINK_LOWEST_ADDRESS = 0xE0,
+};
+
+// Commands of the frames the sensor unit sends the instrument.
+enum : uint8_t {
+    FRAME_ACK = 0x0A,              // 10, acknowledgement
+    FRAME_COMPASS_HEADING = 0x32,  // 50, heading and tilt compensation
+    FRAME_COMPASS_DATA = 0x33,     // 51, raw values and calibration limits
+    FRAME_ATTITUDE = 0x37,         // 55, bank, pitch, slip, G, status, turn rate
+};
+
+// Command bytes of the frames the instrument sends; the first data byte then
+// says what to do.
+enum : uint8_t {
+    TO_COMPASS_UNIT = 0x34,
+    TO_ATTITUDE_UNIT = 0x35,
+};
+
 // ---- receive.cpp: the receive parser -------------------------------------
 
 // Parser state; rx_state is also used by the sender (it waits for 0) and
@@ -53,8 +86,33 @@ void link_pause();
 // can arrive, but gives the half frame up after three ticks, at once while
 // the port is closed, and when OFF is pressed.
 void send_frame();
-// Fills the transmit buffer for command code 0..19 and sends it; any other
-// code sends nothing.
+// The codes of send_command; transmit.cpp's table of frames follows them.
+enum : uint8_t {
+    CMD_CLEAR_DEV_CAL = 0,        // clear the compass deviation calibration
+    CMD_START_DEV_CAL = 1,        // start it
+    CMD_FINISH_DEV_CAL_DONE = 2,  // compass command 3: finish, from the DONE key
+    CMD_FINISH_DEV_CAL_KNOB = 3,  // compass command 4: finish, from the knob
+    CMD_COMPASS_5 = 4,            // compass command 5 (no screen sends it)
+    CMD_COMPASS_A_B = 5,          // compass command a with b (no screen sends it)
+    CMD_TILT_COMP = 6,            // tilt compensation a, sent without an answer
+    CMD_ALIGN_NORTH = 7,
+    CMD_ALIGN_SOUTH = 8,
+    CMD_ALIGN_EAST = 9,
+    CMD_ALIGN_WEST = 10,
+    CMD_CLEAR_ALIGNMENT = 11,
+    CMD_BUMP_FACTOR = 12,         // a low byte, b high byte
+    CMD_SLEW_FACTOR = 13,         // a low byte, b high byte
+    CMD_ATTITUDE_12 = 14,         // attitude command 12 (no screen sends it)
+    CMD_ATTITUDE_17 = 15,         // attitude command 17 with a (no screen sends it)
+    CMD_CLEAR_RANGE_WARNING = 16, // the bytes of 14; its answer puts the lamp out
+    CMD_TB_SOURCE = 17,           // turn and bank source a (0 BANK, 4 GYRO), sent twice
+    CMD_START_CALIBRATION = 18,   // in-flight compass calibration
+    CMD_STOP_CALIBRATION = 19,
+    SENT_COMMAND_COUNT
+};
+
+// Fills the transmit buffer for a CMD_ code and sends it; any other code
+// sends nothing.
 void send_command(uint8_t code, uint8_t a, uint8_t b);
 
 // The acknowledged exchange: clears answer_flag and ticks, sends the command

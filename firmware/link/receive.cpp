@@ -160,29 +160,36 @@ void handle_attitude()
     attitude_valid = 1;
 }
 
+void handle_ack()
+{
+    ack_received = 1;
+}
+
+// The frames the instrument takes; any other command changes nothing.
+struct FrameHandler {
+    uint8_t command;
+    void (*handle)();
+};
+constexpr FrameHandler FRAME_HANDLERS[] = {
+    {FRAME_ACK, handle_ack},
+    {FRAME_COMPASS_HEADING, handle_compass_heading},
+    {FRAME_COMPASS_DATA, handle_compass_data},
+    {FRAME_ATTITUDE, handle_attitude},
+};
+
 void handle_frame()
 {
-    if (rx_address != 0xE5 && rx_address != 0xFF)
+    if (rx_address != LINK_INSTRUMENT && rx_address != LINK_BROADCAST)
         return;
     // Data beyond rx_payload were counted but not kept: no part of such a
     // frame is trusted.
     if (rx_length > RX_LONGEST_STORED)
         return;
-    switch (rx_command) {
-    case 10:
-        ack_received = 1;
-        break;
-    case 50:
-        handle_compass_heading();
-        break;
-    case 51:
-        handle_compass_data();
-        break;
-    case 55:
-        handle_attitude();
-        break;
-    default:
-        break;
+    for (const FrameHandler& frame : FRAME_HANDLERS) {
+        if (frame.command == rx_command) {
+            frame.handle();
+            return;
+        }
     }
 }
 
@@ -199,18 +206,18 @@ void rx_parse_byte(uint8_t b)
 
     switch (rx_state) {
     case RX_IDLE:
-        if (b == 0xE5) {
+        if (b == LINK_ATTENTION) {
             rx_state = RX_CLAIMED;
             return;
         }
-        rx_checksum = 0xA5;
+        rx_checksum = LINK_CHECKSUM_SEED;
         rx_index = 0;
-        rx_state = b == 0x82 ? RX_ADDRESS : RX_IDLE;
+        rx_state = b == LINK_START ? RX_ADDRESS : RX_IDLE;
         return;
     case RX_ADDRESS:
         rx_address = b;
         rx_checksum ^= b;
-        rx_state = b < 0xE0 ? RX_IDLE : RX_LENGTH;
+        rx_state = b < LINK_LOWEST_ADDRESS ? RX_IDLE : RX_LENGTH;
         return;
     case RX_LENGTH:
         rx_length = b;
@@ -237,7 +244,7 @@ void rx_parse_byte(uint8_t b)
         rx_state = b == rx_checksum ? RX_END : RX_IDLE;
         return;
     case RX_END:
-        if (b != 0x83)
+        if (b != LINK_END)
             return;
         rx_state = RX_IDLE;
         handle_frame();

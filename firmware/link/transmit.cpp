@@ -17,44 +17,49 @@ uint8_t tx_body[4];
 
 namespace {
 
-constexpr uint8_t COMPASS_UNIT = 0xE4;
-constexpr uint8_t ATTITUDE_UNIT = 0xE6;
-constexpr uint8_t TO_COMPASS = 0x34;
-constexpr uint8_t TO_ATTITUDE = 0x35;
-
 // Body bytes taken from the caller's arguments.
 constexpr int16_t ARG_A = -1;
 constexpr int16_t ARG_B = -2;
 
 struct Command {
+    uint8_t code;
     uint8_t address;
     uint8_t length;
     int16_t body[4];
 };
 
-// Indexed by command code.
+// One row per code, in the order of the codes.
 constexpr Command COMMANDS[] = {
-    {COMPASS_UNIT, 2, {TO_COMPASS, 0x01}},               // 0 clear deviation calibration
-    {COMPASS_UNIT, 2, {TO_COMPASS, 0x02}},               // 1 start deviation calibration
-    {COMPASS_UNIT, 2, {TO_COMPASS, 0x03}},               // 2 compass command 3 (finish, DONE)
-    {COMPASS_UNIT, 2, {TO_COMPASS, 0x04}},               // 3 compass command 4 (finish, knob)
-    {COMPASS_UNIT, 2, {TO_COMPASS, 0x05}},               // 4 compass command 5
-    {COMPASS_UNIT, 3, {TO_COMPASS, ARG_A, ARG_B}},       // 5 compass command a with b
-    {COMPASS_UNIT, 3, {TO_COMPASS, 0x0A, ARG_A}},        // 6 tilt compensation a
-    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x00}},         // 7 alignment: north
-    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x01}},         // 8 alignment: south
-    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x02}},         // 9 alignment: east
-    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x03}},         // 10 alignment: west
-    {COMPASS_UNIT, 3, {TO_COMPASS, 0x15, 0x04}},         // 11 clear alignment
-    {ATTITUDE_UNIT, 4, {TO_ATTITUDE, 0x09, ARG_A, ARG_B}},  // 12 bump factor, low then high byte
-    {ATTITUDE_UNIT, 4, {TO_ATTITUDE, 0x10, ARG_A, ARG_B}},  // 13 slew factor, low then high byte
-    {ATTITUDE_UNIT, 2, {TO_ATTITUDE, 0x0C}},             // 14 attitude command 12
-    {ATTITUDE_UNIT, 3, {TO_ATTITUDE, 0x11, ARG_A}},      // 15 attitude command 17 with a
-    {ATTITUDE_UNIT, 2, {TO_ATTITUDE, 0x0C}},             // 16 as 14; its answer puts the lamp out
-    {ATTITUDE_UNIT, 4, {TO_ATTITUDE, 0x06, ARG_A, ARG_A}},  // 17 turn and bank source, a twice
-    {COMPASS_UNIT, 2, {TO_COMPASS, 0x32}},               // 18 start in-flight calibration
-    {COMPASS_UNIT, 2, {TO_COMPASS, 0x33}},               // 19 stop in-flight calibration
+    {CMD_CLEAR_DEV_CAL, LINK_COMPASS_UNIT, 2, {TO_COMPASS_UNIT, 0x01}},
+    {CMD_START_DEV_CAL, LINK_COMPASS_UNIT, 2, {TO_COMPASS_UNIT, 0x02}},
+    {CMD_FINISH_DEV_CAL_DONE, LINK_COMPASS_UNIT, 2, {TO_COMPASS_UNIT, 0x03}},
+    {CMD_FINISH_DEV_CAL_KNOB, LINK_COMPASS_UNIT, 2, {TO_COMPASS_UNIT, 0x04}},
+    {CMD_COMPASS_5, LINK_COMPASS_UNIT, 2, {TO_COMPASS_UNIT, 0x05}},
+    {CMD_COMPASS_A_B, LINK_COMPASS_UNIT, 3, {TO_COMPASS_UNIT, ARG_A, ARG_B}},
+    {CMD_TILT_COMP, LINK_COMPASS_UNIT, 3, {TO_COMPASS_UNIT, 0x0A, ARG_A}},
+    {CMD_ALIGN_NORTH, LINK_COMPASS_UNIT, 3, {TO_COMPASS_UNIT, 0x15, 0x00}},
+    {CMD_ALIGN_SOUTH, LINK_COMPASS_UNIT, 3, {TO_COMPASS_UNIT, 0x15, 0x01}},
+    {CMD_ALIGN_EAST, LINK_COMPASS_UNIT, 3, {TO_COMPASS_UNIT, 0x15, 0x02}},
+    {CMD_ALIGN_WEST, LINK_COMPASS_UNIT, 3, {TO_COMPASS_UNIT, 0x15, 0x03}},
+    {CMD_CLEAR_ALIGNMENT, LINK_COMPASS_UNIT, 3, {TO_COMPASS_UNIT, 0x15, 0x04}},
+    {CMD_BUMP_FACTOR, LINK_ATTITUDE_UNIT, 4, {TO_ATTITUDE_UNIT, 0x09, ARG_A, ARG_B}},
+    {CMD_SLEW_FACTOR, LINK_ATTITUDE_UNIT, 4, {TO_ATTITUDE_UNIT, 0x10, ARG_A, ARG_B}},
+    {CMD_ATTITUDE_12, LINK_ATTITUDE_UNIT, 2, {TO_ATTITUDE_UNIT, 0x0C}},
+    {CMD_ATTITUDE_17, LINK_ATTITUDE_UNIT, 3, {TO_ATTITUDE_UNIT, 0x11, ARG_A}},
+    {CMD_CLEAR_RANGE_WARNING, LINK_ATTITUDE_UNIT, 2, {TO_ATTITUDE_UNIT, 0x0C}},
+    {CMD_TB_SOURCE, LINK_ATTITUDE_UNIT, 4, {TO_ATTITUDE_UNIT, 0x06, ARG_A, ARG_A}},
+    {CMD_START_CALIBRATION, LINK_COMPASS_UNIT, 2, {TO_COMPASS_UNIT, 0x32}},
+    {CMD_STOP_CALIBRATION, LINK_COMPASS_UNIT, 2, {TO_COMPASS_UNIT, 0x33}},
 };
+static_assert(std::size(COMMANDS) == SENT_COMMAND_COUNT, "one row for every command code");
+static_assert(
+    [] {
+        for (size_t i = 0; i < std::size(COMMANDS); ++i)
+            if (COMMANDS[i].code != i)
+                return false;
+        return true;
+    }(),
+    "rows in the order of their codes");
 
 // How many timer ticks the sender waits for a half-received frame to finish.
 constexpr uint32_t IDLE_WAIT_TICKS = 3;
@@ -111,12 +116,12 @@ void send_frame()
     std::memcpy(body, tx_body, sizeof body);
 
     wait_for_idle_parser();
-    send_byte(0xE5);
+    send_byte(LINK_ATTENTION);
     link_pause();
     rx_state = 0;
 
-    send_byte(0x82);
-    uint8_t checksum = 0xA5;
+    send_byte(LINK_START);
+    uint8_t checksum = LINK_CHECKSUM_SEED;
     send_byte(address);
     checksum ^= address;
     send_byte(length);
@@ -126,7 +131,7 @@ void send_frame()
         checksum ^= body[i];
     }
     send_byte(checksum);
-    send_byte(0x83);
+    send_byte(LINK_END);
     link_pause();
 }
 
