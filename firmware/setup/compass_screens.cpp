@@ -2,8 +2,10 @@
 // finish), clearing it, the alignment commands and the raw sensor values.
 // The sensor unit does the work; these screens only send the commands.
 #include <cstdio>
+#include <iterator>
 
 #include "firmware/lcd/lcd.h"
+#include "firmware/link/link.h"
 #include "firmware/setup/setup.h"
 
 namespace {
@@ -28,13 +30,13 @@ void dev_cal_confirm_screen()
     three_lines(4, 16, "PROCEED WITH", "COMPASS DEV", "CALIBRATION?");
     soft_key_labels(" OK ", " CANCEL ");
 
-    if (key_code == 4) {
+    if (key_code == KEY_LEFT) {
         // The compass unit answers the start with a data frame.
-        menu_exchange(1, 0, 0, compass_data_received, dev_cal_turn_screen, compass_setup_screen);
-    } else if (key_code == 5) {
+        menu_exchange(CMD_START_DEV_CAL, 0, 0, compass_data_received, dev_cal_turn_screen, compass_setup_screen);
+    } else if (key_code == KEY_RIGHT) {
         current_screen = compass_setup_screen;
     }
-    key_code = 0;
+    key_code = KEY_NONE;
 }
 
 void dev_cal_clear_screen()
@@ -42,11 +44,11 @@ void dev_cal_clear_screen()
     three_lines(4, 16, "CLEAR COMPASS", "DEVIATION", "CALIBRATION?");
     soft_key_labels(" OK ", " CANCEL ");
 
-    if (key_code == 4)
-        menu_exchange(0, 0, 0, ack_received, done_screen, compass_setup_screen);
-    else if (key_code == 5 || key_code == 1)
+    if (key_code == KEY_LEFT)
+        menu_exchange(CMD_CLEAR_DEV_CAL, 0, 0, ack_received, done_screen, compass_setup_screen);
+    else if (key_code == KEY_RIGHT || key_code == KEY_KNOB_PRESS)
         current_screen = compass_setup_screen;
-    key_code = 0;
+    key_code = KEY_NONE;
 }
 
 void dev_cal_turn_screen()
@@ -58,85 +60,93 @@ void dev_cal_turn_screen()
 
     // The compass unit answers both finishing commands with a data frame, as
     // it does the start; that one flag is cleared, awaited and judged.
-    if (key_code == 4) {
+    if (key_code == KEY_LEFT) {
         menu_cursor = 0;
         current_screen = sensor_data_screen;
-    } else if (key_code == 5) {
-        menu_exchange(2, 0, 0, compass_data_received, done_screen, compass_setup_screen);
-    } else if (key_code == 1) {
-        menu_exchange(3, 0, 0, compass_data_received, done_screen, compass_setup_screen);
+    } else if (key_code == KEY_RIGHT) {
+        menu_exchange(CMD_FINISH_DEV_CAL_DONE, 0, 0, compass_data_received, done_screen, compass_setup_screen);
+    } else if (key_code == KEY_KNOB_PRESS) {
+        menu_exchange(CMD_FINISH_DEV_CAL_KNOB, 0, 0, compass_data_received, done_screen, compass_setup_screen);
     }
-    key_code = 0;
+    key_code = KEY_NONE;
 }
+
+// ---- sensor data ---------------------------------------------------------------
+
+namespace {
+
+// A reading formatted into the one buffer every row shares: each is drawn
+// before the next is formatted.
+const char* reading(const char* format, int32_t value)
+{
+    static char text[32];
+    std::snprintf(text, sizeof text, format, static_cast<int>(value));
+    return text;
+}
+
+const char* done_text()
+{
+    return " *** DONE ***";
+}
+
+// The procedure goes on; when it ends, the compass list comes back one row
+// above DEV CALIBRATE.
+void back_to_turning(const MenuRow&)
+{
+    menu_cursor = static_cast<uint8_t>(compass_setup_row_opening(dev_cal_confirm_screen) - 1);
+    current_screen = dev_cal_turn_screen;
+}
+
+constexpr MenuRow SENSOR_DATA_ROWS[] = {
+    changing_action_row(done_text, back_to_turning, 12),
+    changing_action_row([] { return reading("NS: %d", compass_ns); }, nullptr),
+    changing_action_row([] { return reading("EW: %d", compass_ew); }, nullptr),
+    changing_action_row([] { return reading("Z: %d", compass_z); }, nullptr),
+    changing_action_row([] { return reading("NS MIN: %d", compass_ns_min); }, nullptr),
+    changing_action_row([] { return reading("NS MAX: %d", compass_ns_max); }, nullptr),
+    changing_action_row([] { return reading("EW MIN: %d", compass_ew_min); }, nullptr),
+    changing_action_row([] { return reading("EW MAX: %d", compass_ew_max); }, nullptr),
+    changing_action_row([] { return reading("Z MIN: %d", compass_z_min); }, nullptr),
+    changing_action_row([] { return reading("Z MAX: %d", compass_z_max); }, nullptr),
+};
+constexpr MenuList SENSOR_DATA = {sensor_data_screen, " SENSOR DATA ", SENSOR_DATA_ROWS, std::size(SENSOR_DATA_ROWS)};
+
+}  // namespace
 
 void sensor_data_screen()
 {
-    constexpr uint8_t last = 9;
-    if (menu_cursor > last)
-        menu_cursor = last;
-
-    struct Reading {
-        const char* format;
-        int32_t value;
-    };
-    const Reading readings[last] = {
-        {"NS: %d", compass_ns},          {"EW: %d", compass_ew},          {"Z: %d", compass_z},
-        {"NS MIN: %d", compass_ns_min},  {"NS MAX: %d", compass_ns_max},  {"EW MIN: %d", compass_ew_min},
-        {"EW MAX: %d", compass_ew_max},  {"Z MIN: %d", compass_z_min},    {"Z MAX: %d", compass_z_max},
-    };
-
-    menu_title(" SENSOR DATA ");
-    const uint8_t scroll = menu_list_scroll();
-    for (uint8_t row = 0; row <= last; ++row) {
-        const uint8_t line = static_cast<uint8_t>(row - scroll);
-        if (line >= MENU_VISIBLE_ROWS)
-            continue;
-        const uint8_t y = static_cast<uint8_t>(8 + 8 * line);
-        if (row == 0) {
-            menu_item(12, y, " *** DONE ***", menu_cursor == 0 ? 1 : 0);
-            continue;
-        }
-        char text[32];
-        std::snprintf(text, sizeof text, readings[row - 1].format, static_cast<int>(readings[row - 1].value));
-        menu_item(0, y, text, menu_cursor == row ? 1 : 0);
-    }
-
-    if (key_code == 1) {
-        if (menu_cursor == 0) {
-            menu_cursor = 6;
-            current_screen = dev_cal_turn_screen;
-        }
-    } else {
-        menu_browse(last);
-    }
-    key_code = 0;
+    menu_list_screen(SENSOR_DATA);
 }
+
+// ---- alignment -------------------------------------------------------------------
+
+namespace {
+
+void back_to_compass_setup(const MenuRow&)
+{
+    menu_cursor = compass_setup_row_opening(set_alignment_screen);
+    current_screen = compass_setup_screen;
+}
+
+// The cursor stays, so the list comes back on the same row after the message.
+void align(uint8_t code)
+{
+    menu_exchange(code, 0, 0, ack_received, done_screen, set_alignment_screen);
+}
+
+constexpr MenuRow ALIGNMENT_ROWS[] = {
+    done_row(back_to_compass_setup),
+    action_row("SET NORTH", [](const MenuRow&) { align(CMD_ALIGN_NORTH); }),
+    action_row("SET SOUTH", [](const MenuRow&) { align(CMD_ALIGN_SOUTH); }),
+    action_row("SET EAST", [](const MenuRow&) { align(CMD_ALIGN_EAST); }),
+    action_row("SET WEST", [](const MenuRow&) { align(CMD_ALIGN_WEST); }),
+    action_row("CLEAR ALIGNMENT", [](const MenuRow&) { align(CMD_CLEAR_ALIGNMENT); }),
+};
+constexpr MenuList SET_ALIGNMENT = {set_alignment_screen, " SET ALIGNMENT ", ALIGNMENT_ROWS, std::size(ALIGNMENT_ROWS)};
+
+}  // namespace
 
 void set_alignment_screen()
 {
-    constexpr uint8_t last = 5;
-    if (menu_cursor > last)
-        menu_cursor = last;
-
-    static const char* const rows[last] = {"SET NORTH", "SET SOUTH", "SET EAST", "SET WEST", "CLEAR ALIGNMENT"};
-
-    menu_title(" SET ALIGNMENT ");
-    lcd_text_centred_const(64, 8, "*** DONE ***", 0, PIXEL_SET, menu_cursor == 0 ? 1 : 0);
-    for (uint8_t row = 1; row <= last; ++row)
-        lcd_text_const(0, static_cast<uint8_t>(8 + 8 * row), rows[row - 1], 0, PIXEL_SET, menu_cursor == row ? 1 : 0);
-
-    if (key_code == 1) {
-        if (menu_cursor == 0) {
-            menu_cursor = 9;
-            current_screen = compass_setup_screen;
-        } else {
-            // Codes 7..11; the cursor stays, so the list comes back on the
-            // same row after the message.
-            menu_exchange(static_cast<uint8_t>(6 + menu_cursor), 0, 0, ack_received, done_screen,
-                          set_alignment_screen);
-        }
-    } else {
-        menu_browse(last);
-    }
-    key_code = 0;
+    menu_list_screen(SET_ALIGNMENT);
 }

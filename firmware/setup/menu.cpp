@@ -1,6 +1,7 @@
 // What every menu screen shares: title, scroll bar, list rows, the
 // acknowledged exchange, the two message screens and the main menu.
 #include <cstring>
+#include <iterator>
 
 #include "firmware/flight/flight.h"
 #include "firmware/lcd/lcd.h"
@@ -74,30 +75,16 @@ bool menu_exchange(uint8_t code, uint8_t a, uint8_t b, uint8_t& answer_flag, scr
     return answered;
 }
 
-void menu_done_row()
-{
-    if (menu_cursor < MENU_VISIBLE_ROWS)
-        lcd_text_centred_const(64, 8, "*** DONE ***", 0, PIXEL_SET, menu_cursor == 0 ? 1 : 0);
-}
-
-void menu_action_row(uint8_t row, const char* text)
-{
-    const uint8_t line = static_cast<uint8_t>(row - menu_list_scroll());
-    if (line >= MENU_VISIBLE_ROWS)
-        return;
-    menu_item(0, static_cast<uint8_t>(8 * line + 8), text, menu_cursor == row ? 1 : 0);
-}
-
 bool menu_browse(uint8_t last)
 {
     switch (key_code) {
-    case 2:
-    case 5:
+    case KEY_CLOCKWISE:
+    case KEY_RIGHT:
         if (menu_cursor < last)
             ++menu_cursor;
         return true;
-    case 3:
-    case 4:
+    case KEY_ANTICLOCKWISE:
+    case KEY_LEFT:
         if (menu_cursor > 0)
             --menu_cursor;
         return true;
@@ -106,9 +93,138 @@ bool menu_browse(uint8_t last)
     }
 }
 
-const char* menu_off_on(uint8_t flag)
+bool key_raises()
 {
-    return flag != 0 ? "ON" : "OFF";
+    return key_code == KEY_CLOCKWISE || key_code == KEY_LEFT;
+}
+
+bool key_lowers()
+{
+    return key_code == KEY_ANTICLOCKWISE || key_code == KEY_RIGHT;
+}
+
+// ---- setup lists ----------------------------------------------------------------
+
+namespace {
+
+void toggle(uint8_t& flag)
+{
+    flag = flag != 0 ? 0 : 1;
+}
+
+// "*** DONE ***" is drawn only while the list is not scrolled; scrolled, the
+// first row is off the panel anyway.
+void draw_done_row()
+{
+    if (menu_cursor < MENU_VISIBLE_ROWS)
+        lcd_text_centred_const(64, 8, "*** DONE ***", 0, PIXEL_SET, menu_cursor == 0 ? 1 : 0);
+}
+
+void draw_action_row(uint8_t index, uint8_t x, const char* text)
+{
+    const uint8_t line = static_cast<uint8_t>(index - menu_list_scroll());
+    if (line >= MENU_VISIBLE_ROWS)
+        return;
+    menu_item(x, static_cast<uint8_t>(8 * line + 8), text, menu_cursor == index ? 1 : 0);
+}
+
+const char* setting_value(const MenuRow& row)
+{
+    if (row.flag != nullptr)
+        return row.flag_texts[*row.flag != 0 ? 1 : 0];
+    return row.value != nullptr ? row.value() : "";
+}
+
+void draw_row(const MenuRow& row, uint8_t index)
+{
+    switch (row.kind) {
+    case MenuRowKind::DONE:
+        draw_done_row();
+        break;
+    case MenuRowKind::ACTION:
+        draw_action_row(index, row.x, row.text_now != nullptr ? row.text_now() : row.text);
+        break;
+    case MenuRowKind::SETTING:
+        // The value starts right after the label.
+        menu_setting_row(0, static_cast<uint8_t>(index - menu_list_scroll()), row.text, setting_value(row));
+        break;
+    }
+}
+
+void edit_setting(const MenuRow& row, bool up)
+{
+    if (row.flag != nullptr)
+        toggle(*row.flag);
+    else if (row.edit != nullptr)
+        row.edit(up);
+}
+
+}  // namespace
+
+namespace {
+
+// The list whose key is being handled, for the row actions that leave it.
+const MenuList* list_on_show = nullptr;
+
+}  // namespace
+
+void menu_list_screen(const MenuList& list)
+{
+    const uint8_t last = static_cast<uint8_t>(list.count - 1);
+    // The cursor is shared by every screen; never index the table with a
+    // value left over from a longer list.
+    if (menu_cursor > last)
+        menu_cursor = last;
+
+    menu_title(list.title);
+    for (uint8_t i = 0; i < list.count; ++i)
+        draw_row(list.rows[i], i);
+
+    const MenuRow& row = list.rows[menu_cursor];
+    if (key_code == KEY_KNOB_PRESS) {
+        if (row.kind == MenuRowKind::SETTING) {
+            toggle(menu_edit);
+        } else if (row.select != nullptr) {
+            list_on_show = &list;
+            row.select(row);
+            list_on_show = nullptr;
+        }
+    } else if (menu_edit == 1) {
+        if (key_raises() || key_lowers())
+            edit_setting(row, key_raises());
+    } else {
+        menu_browse(last);
+    }
+    key_code = KEY_NONE;
+}
+
+uint8_t menu_row_opening(const MenuList& list, screen_routine screen)
+{
+    for (uint8_t i = 0; i < list.count; ++i)
+        if (list.rows[i].opens == screen)
+            return i;
+    return 0;
+}
+
+uint8_t menu_row_selecting(const MenuList& list, menu_row_action select)
+{
+    for (uint8_t i = 0; i < list.count; ++i)
+        if (list.rows[i].select == select)
+            return i;
+    return 0;
+}
+
+void menu_open(const MenuRow& row)
+{
+    menu_cursor = 0;
+    current_screen = row.opens;
+    menu_edit = 0;
+}
+
+void menu_open_keeping_cursor(const MenuRow& row)
+{
+    current_screen = row.opens;
+    menu_edit = 0;
 }
 
 // ---- main menu --------------------------------------------------------------
@@ -128,7 +244,7 @@ const MainMenuEntry main_menu_entries[] = {
     {"HORIZON", "SETUP", 0, horizon_setup_screen},
     {"COMPASS", "SETUP", 6, compass_setup_screen},
 };
-constexpr uint8_t MAIN_MENU_LAST = sizeof main_menu_entries / sizeof main_menu_entries[0] - 1;
+constexpr uint8_t MAIN_MENU_LAST = std::size(main_menu_entries) - 1;
 
 }  // namespace
 
@@ -146,14 +262,27 @@ void main_menu_screen()
     lcd_text_centred_const(84, 36, entry.second_word, 1, PIXEL_SET, 0);
     lcd_draw_icon(entry.icon);
 
-    if (key_code == 1) {
+    if (key_code == KEY_KNOB_PRESS) {
         current_screen = entry.opens;
         menu_cursor = 0;
         menu_edit = 0;
     } else {
         menu_browse(MAIN_MENU_LAST);
     }
-    key_code = 0;
+    key_code = KEY_NONE;
+}
+
+// Back on the main menu's entry of the list being left.
+void menu_back_to_main_menu(const MenuRow&)
+{
+    const screen_routine list = list_on_show != nullptr ? list_on_show->screen : current_screen;
+    uint8_t entry = 0;
+    for (uint8_t i = 0; i <= MAIN_MENU_LAST; ++i)
+        if (main_menu_entries[i].opens == list)
+            entry = i;
+    menu_cursor = entry;
+    current_screen = main_menu_screen;
+    menu_edit = 0;
 }
 
 // ---- message screens ----------------------------------------------------------
@@ -166,12 +295,12 @@ static void message_frame()
 
 static void leave_message_on_key()
 {
-    if (key_code >= 1 && key_code <= 5) {
+    if (key_code >= KEY_KNOB_PRESS && key_code < KEY_CODE_COUNT) {
         // A message reached without a place to go back to would leave the
         // instrument on a blank panel; the flight display is the safe place.
         current_screen = return_screen != nullptr ? return_screen : main_screen;
     }
-    key_code = 0;
+    key_code = KEY_NONE;
 }
 
 void done_screen()

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 
 #include "firmware/instrument_state.h"
 
@@ -33,17 +34,117 @@ uint8_t menu_list_scroll();
 bool menu_exchange(uint8_t code, uint8_t a, uint8_t b, uint8_t& answer_flag,
                    screen_routine success, screen_routine back);
 
-// Helpers shared by the list screens.
-// "*** DONE ***" centred on the first list line, only while the list is not
-// scrolled.
-void menu_done_row();
-// An action row (plain text) of a scrolling list, at list row `row`.
-void menu_action_row(uint8_t row, const char* text);
-// Browsing keys: 2 and 5 next row up to `last`, 3 and 4 previous row down to
-// 0, never wrapping. Returns whether the key was one of them.
+// Browsing keys: clockwise and right next row up to `last`, anticlockwise and
+// left previous row down to 0, never wrapping. Returns whether the key was
+// one of them.
 bool menu_browse(uint8_t last);
-// Texts of the two-valued settings.
-const char* menu_off_on(uint8_t flag);
+// The keys that raise a value being edited (clockwise, left) and those that
+// lower it (anticlockwise, right).
+bool key_raises();
+bool key_lowers();
+
+// ---- setup lists as tables ---------------------------------------------------
+//
+// A setup list is a table of rows. Row 0 leaves the list; the others are
+// actions (key 1 runs them) or settings (key 1 toggles editing, and while
+// editing the raising and lowering keys change the value). Row numbers, the
+// row a child screen comes back to and the row count all come from the table.
+
+struct MenuRow;
+using menu_row_action = void (*)(const MenuRow& row);
+
+enum class MenuRowKind : uint8_t {
+    DONE,     // "*** DONE ***" centred on the first list line
+    ACTION,   // its text alone
+    SETTING,  // label, then the value
+};
+
+struct MenuRow {
+    MenuRowKind kind = MenuRowKind::ACTION;
+    const char* text = nullptr;            // an action's text, or a setting's label ("SLIP: ")
+    const char* (*text_now)() = nullptr;   // an action's text where it changes (STOP CALIBRATE, a reading)
+    uint8_t* flag = nullptr;               // a two-valued setting: any editing key toggles it
+    const char* flag_texts[2] = {};        // its texts for 0 and 1
+    const char* (*value)() = nullptr;      // a setting of more values: its text
+    void (*edit)(bool up) = nullptr;       // and one step of it
+    menu_row_action select = nullptr;      // key 1 on a DONE or ACTION row
+    screen_routine opens = nullptr;        // the screen the row leads to
+    uint8_t x = 0;                         // column of an action's text
+};
+
+// The DONE row, leaving the list by `leave`.
+constexpr MenuRow done_row(menu_row_action leave)
+{
+    MenuRow row;
+    row.kind = MenuRowKind::DONE;
+    row.select = leave;
+    return row;
+}
+
+// An action row; `opens` names the screen it leads to, so the screen can
+// find its way back to this row.
+constexpr MenuRow action_row(const char* text, menu_row_action select, screen_routine opens = nullptr)
+{
+    MenuRow row;
+    row.text = text;
+    row.select = select;
+    row.opens = opens;
+    return row;
+}
+
+// An action row whose text is worked out on every pass.
+constexpr MenuRow changing_action_row(const char* (*text_now)(), menu_row_action select, uint8_t x = 0)
+{
+    MenuRow row;
+    row.text_now = text_now;
+    row.select = select;
+    row.x = x;
+    return row;
+}
+
+// A two-valued setting.
+constexpr MenuRow flag_row(const char* label, uint8_t& flag, const char* off_text = "OFF", const char* on_text = "ON")
+{
+    MenuRow row;
+    row.kind = MenuRowKind::SETTING;
+    row.text = label;
+    row.flag = &flag;
+    row.flag_texts[0] = off_text;
+    row.flag_texts[1] = on_text;
+    return row;
+}
+
+// A setting of more than two values.
+constexpr MenuRow value_row(const char* label, const char* (*value)(), void (*edit)(bool up))
+{
+    MenuRow row;
+    row.kind = MenuRowKind::SETTING;
+    row.text = label;
+    row.value = value;
+    row.edit = edit;
+    return row;
+}
+
+struct MenuList {
+    screen_routine screen;  // the list screen that shows it
+    const char* title;
+    const MenuRow* rows;
+    uint8_t count;
+};
+
+// One pass of a list screen: title and rows, then key code handled and cleared.
+void menu_list_screen(const MenuList& list);
+// The row of `list` that leads to `screen`.
+uint8_t menu_row_opening(const MenuList& list, screen_routine screen);
+// The row of `list` whose key 1 runs `select`.
+uint8_t menu_row_selecting(const MenuList& list, menu_row_action select);
+
+// Row actions most lists share. Open the row's screen: on its first row;
+// keeping the cursor; and back from a setup list to the main menu, on the
+// list's own entry.
+void menu_open(const MenuRow& row);
+void menu_open_keeping_cursor(const MenuRow& row);
+void menu_back_to_main_menu(const MenuRow& row);
 
 void main_menu_screen();
 void done_screen();
@@ -52,11 +153,16 @@ void comms_error_screen();
 // ---- setting_screens.cpp ----------------------------------------------------
 
 // Factor table of the bump and slew screens, indexed by bump_index or
-// slew_index (0..4).
-constexpr uint8_t FACTOR_COUNT = 5;
-extern const char* const factor_names[FACTOR_COUNT];
-extern const uint16_t bump_factor_values[FACTOR_COUNT];
-extern const uint16_t slew_factor_values[FACTOR_COUNT];
+// slew_index.
+struct Factor {
+    const char* name;
+    uint16_t bump;  // sent as the bump factor
+    uint16_t slew;  // sent as the slew factor
+};
+inline constexpr Factor FACTORS[] = {
+    {"LOWEST", 70, 50}, {"LOW", 100, 100}, {"MEDIUM", 200, 200}, {"HIGH", 300, 300}, {"HIGHEST", 500, 500},
+};
+constexpr uint8_t FACTOR_COUNT = std::size(FACTORS);
 
 // Texts of the compass settings; values out of range read as " ".
 const char* compass_display_name(uint8_t display);
@@ -70,6 +176,10 @@ int32_t variation_stepped(int32_t value, uint8_t step, bool up);
 void display_setup_screen();
 void horizon_setup_screen();
 void compass_setup_screen();
+// Rows of the compass setup list: the one leading to `screen` (GROUND), and
+// the one that starts and stops the in-flight calibration.
+uint8_t compass_setup_row_opening(screen_routine screen);
+uint8_t compass_setup_calibrate_row();
 void contrast_screen();
 void bump_factor_screen();
 void slew_factor_screen();
