@@ -63,7 +63,7 @@ int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& as
         std::memcpy(async->Data, buffer, static_cast<size_t>(count));
         async->Size = count;
     }
-    int result = Device().WriteFile(buffer, count, async->Overlapped);
+    int result = DeviceRef()->WriteFile(buffer, count, async->Overlapped);
     if (result != 0 && result != comm::kIoPending)
         Check(result, 2);
     SendSignalToLink(leTx, true);
@@ -100,7 +100,7 @@ int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, PAsync& async)
     if (count < 0 || (buffer == nullptr && count > 0))
         throw EComPort(3, EINVAL);
     async->Kind = okRead;
-    int result = Device().ReadFile(buffer, count, async->Overlapped);
+    int result = DeviceRef()->ReadFile(buffer, count, async->Overlapped);
     if (result != 0 && result != comm::kIoPending)
         Check(result, 3);
     return StartedBytes(result, *async);
@@ -164,7 +164,7 @@ bool TCustomComPort::IsAsyncCompleted(PAsync async)
 
 void TCustomComPort::AbortAllAsync()
 {
-    Check(Device().PurgeComm(comm::PURGE_TXABORT | comm::PURGE_RXABORT), 5);
+    Check(DeviceRef()->PurgeComm(comm::PURGE_TXABORT | comm::PURGE_RXABORT), 5);
 }
 
 void TCustomComPort::ClearBuffer(bool input, bool output)
@@ -174,7 +174,7 @@ void TCustomComPort::ClearBuffer(bool input, bool output)
         flags |= comm::PURGE_RXCLEAR;
     if (output)
         flags |= comm::PURGE_TXCLEAR;
-    Check(Device().PurgeComm(flags), 5);
+    Check(DeviceRef()->PurgeComm(flags), 5);
 }
 
 // ---- queries ---------------------------------------------------------------------------
@@ -183,7 +183,7 @@ int32_t TCustomComPort::InputCount()
 {
     uint32_t errors = 0;
     comm::COMSTAT stat;
-    Check(Device().ClearCommError(errors, stat), 10);
+    Check(DeviceRef()->ClearCommError(errors, stat), 10);
     return static_cast<int32_t>(stat.cbInQue);
 }
 
@@ -191,7 +191,7 @@ int32_t TCustomComPort::OutputCount()
 {
     uint32_t errors = 0;
     comm::COMSTAT stat;
-    Check(Device().ClearCommError(errors, stat), 10);
+    Check(DeviceRef()->ClearCommError(errors, stat), 10);
     return static_cast<int32_t>(stat.cbOutQue);
 }
 
@@ -199,7 +199,7 @@ TComStateFlags TCustomComPort::StateFlags()
 {
     uint32_t errors = 0;
     comm::COMSTAT stat;
-    Check(Device().ClearCommError(errors, stat), 10);
+    Check(DeviceRef()->ClearCommError(errors, stat), 10);
     return TComStateFlags::FromBits(static_cast<uint8_t>(stat.Flags & 0x7F));
 }
 
@@ -207,7 +207,7 @@ TComErrors TCustomComPort::LastErrors()
 {
     uint32_t errors = 0;
     comm::COMSTAT stat;
-    Check(Device().ClearCommError(errors, stat), 10);
+    Check(DeviceRef()->ClearCommError(errors, stat), 10);
     TComErrors result;
     if (errors & comm::CE_FRAME)
         result.Include(ceFrame);
@@ -231,7 +231,7 @@ TComErrors TCustomComPort::LastErrors()
 TComSignals TCustomComPort::Signals()
 {
     uint32_t status = 0;
-    Check(Device().GetCommModemStatus(status), 11);
+    Check(DeviceRef()->GetCommModemStatus(status), 11);
     return TComSignals::FromBits(static_cast<uint8_t>((status >> 4) & 0xF));
 }
 
@@ -239,38 +239,39 @@ TComSignals TCustomComPort::Signals()
 
 void TCustomComPort::SetBreak(bool on_off)
 {
-    Check(Device().EscapeCommFunction(on_off ? comm::SETBREAK : comm::CLRBREAK), 12);
+    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETBREAK : comm::CLRBREAK), 12);
 }
 
 void TCustomComPort::SetDTR(bool on_off)
 {
-    Check(Device().EscapeCommFunction(on_off ? comm::SETDTR : comm::CLRDTR), 12);
+    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETDTR : comm::CLRDTR), 12);
 }
 
 void TCustomComPort::SetRTS(bool on_off)
 {
-    Check(Device().EscapeCommFunction(on_off ? comm::SETRTS : comm::CLRRTS), 12);
+    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETRTS : comm::CLRRTS), 12);
 }
 
 void TCustomComPort::SetXonXoff(bool on_off)
 {
-    Check(Device().EscapeCommFunction(on_off ? comm::SETXON : comm::SETXOFF), 12);
+    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETXON : comm::SETXOFF), 12);
 }
 
-void TCustomComPort::TransmitChar(char ch) { Check(Device().TransmitCommChar(ch), 13); }
+void TCustomComPort::TransmitChar(char ch) { Check(DeviceRef()->TransmitCommChar(ch), 13); }
 
 void TCustomComPort::WaitForEvent(TComEvents& events, const comm::ComStopEvent* stop, int32_t timeout)
 {
     if (thread_created_)
         throw EComPort(20);
-    comm::ComDevice& device = Device();
+    // Held for the whole wait: a Close on another thread ends it with an error.
+    std::shared_ptr<comm::ComDevice> device = DeviceRef();
     uint32_t mask = 0;
-    int result = device.SetCommMask(ComEventsToMask(events));
+    int result = device->SetCommMask(ComEventsToMask(events));
     if (result == 0)
-        result = device.WaitCommEvent(mask, stop, timeout < 0 ? -1 : timeout);
+        result = device->WaitCommEvent(mask, stop, timeout < 0 ? -1 : timeout);
     // Clearing the mask ends a wait still pending; a failure here changes
     // nothing about what was seen.
-    device.SetCommMask(0);
+    device->SetCommMask(0);
     Check(result, 21);
     events = MaskToComEvents(mask);
 }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
+#include <thread>
 
 using namespace cport_internal;
 
@@ -320,9 +322,17 @@ public:
     int TransmitCommChar(char) override { return EBADF; }
     void Cancel(comm::ComOverlapped&) override {}
 };
+
+
+std::shared_ptr<comm::ComDevice> ClosedDeviceRef()
+{
+    static const std::shared_ptr<comm::ComDevice> closed = std::make_shared<ClosedDevice>();
+    return closed;
+}
 }
 
-TCustomComPort::TCustomComPort(TComponent* owner) : TComponent(owner)
+TCustomComPort::TCustomComPort(TComponent* owner)
+    : TComponent(owner), owner_queue_(CurrentSyncQueue()), alive_(std::make_shared<std::atomic<bool>>(true))
 {
     parity_ = new TComParity;
     parity_->SetComPort(this);
@@ -341,10 +351,18 @@ TCustomComPort::~TCustomComPort()
     } catch (...) {
         // A destructor cannot raise; what Close could not finish is done below.
     }
-    DestroyEventThread();
+    // Left over when Close failed, or when a Close further down the stack
+    // (a handler destroyed the port while it waited) has yet to come back.
+    // Nothing here waits: a handler run meanwhile would find the port half
+    // gone.
+    ReleaseEventThread(false);
     window_.reset();
-    device_.reset();
+    TCustomComPort::DestroyHandle();
     connected_ = false;
+    // Told while the links list is still here, so that those who are told
+    // can unregister their links.
+    SendFreeNotifications();
+    alive_->store(false);
     delete buffer_;
     delete flow_control_;
     delete timeouts_;
@@ -353,8 +371,14 @@ TCustomComPort::~TCustomComPort()
 
 comm::ComDevice& TCustomComPort::Device() const
 {
-    static ClosedDevice closed;
-    return device_ ? *device_ : closed;
+    std::lock_guard lock(device_mutex_);
+    return device_ ? *device_ : *ClosedDeviceRef();
+}
+
+std::shared_ptr<comm::ComDevice> TCustomComPort::DeviceRef() const
+{
+    std::lock_guard lock(device_mutex_);
+    return device_ ? device_ : ClosedDeviceRef();
 }
 
 void TCustomComPort::SetConnected(bool value)
@@ -387,7 +411,10 @@ void TCustomComPort::SetPort(const std::string& value)
         return;
     port_ = value;
     if (connected_ && !Loading() && !Designing()) {
+        PortLife life(alive_);
         Close();
+        if (life.Gone())
+            return;
         Open();
     }
 }
@@ -541,19 +568,19 @@ comm::COMMTIMEOUTS TCustomComPort::BuildTimeouts() const
 void TCustomComPort::ApplyDCB()
 {
     if (ApplyAllowed())
-        Check(Device().SetCommState(BuildDCB()), 7);
+        Check(DeviceRef()->SetCommState(BuildDCB()), 7);
 }
 
 void TCustomComPort::ApplyTimeouts()
 {
     if (ApplyAllowed())
-        Check(Device().SetCommTimeouts(BuildTimeouts()), 8);
+        Check(DeviceRef()->SetCommTimeouts(BuildTimeouts()), 8);
 }
 
 void TCustomComPort::ApplyBuffer()
 {
     if (ApplyAllowed())
-        Check(Device().SetupComm(buffer_->InputSize(), buffer_->OutputSize()), 9);
+        Check(DeviceRef()->SetupComm(buffer_->InputSize(), buffer_->OutputSize()), 9);
 }
 
 void TCustomComPort::SetupComPort()
@@ -571,29 +598,48 @@ void TCustomComPort::CreateHandle()
     std::unique_ptr<comm::ComDevice> device = comm::OpenComDevice(port_, error);
     if (!device)
         throw EComPort(1, error);
-    device_ = std::move(device);
+    std::shared_ptr<comm::ComDevice> shared = std::move(device);
+    std::lock_guard lock(device_mutex_);
+    device_ = std::move(shared);
 }
 
-void TCustomComPort::DestroyHandle() { device_.reset(); }
+void TCustomComPort::DestroyHandle()
+{
+    std::shared_ptr<comm::ComDevice> device;
+    {
+        std::lock_guard lock(device_mutex_);
+        device = std::move(device_);
+        device_.reset();
+    }
+    // Closed now, whoever still holds it: reads and writes in flight on
+    // other threads end with an error, and the device is free to open again.
+    if (device)
+        device->Close();
+}
 
 void TCustomComPort::Open()
 {
     if (connected_ || Designing())
         return;
+    PortLife life(alive_);
     CallBeforeOpen();
+    // A handler may have destroyed the port, or opened it itself.
+    if (life.Gone() || connected_)
+        return;
+    // A port reopened from its own event thread (a handler in smNone mode)
+    // keeps the thread it belongs to.
+    if (!OnEventThread())
+        owner_queue_ = CurrentSyncQueue();
     CreateHandle();
+    ++generation_;
+    closing_ = false;
     connected_ = true;
     try {
         SetupComPort();
-        if (!events_.Empty()) {
-            if (sync_method_ == smWindowSync)
-                window_ = AllocateHWnd([this](uint32_t message, uintptr_t wparam, intptr_t lparam) {
-                    return WindowMethod(message, wparam, lparam);
-                });
-            event_thread_ = std::make_unique<TComThread>(this);
-            thread_created_ = true;
-        }
+        if (!events_.Empty())
+            StartEventThread();
     } catch (...) {
+        ReleaseEventThread(false);
         window_.reset();
         DestroyHandle();
         connected_ = false;
@@ -602,55 +648,99 @@ void TCustomComPort::Open()
     CallAfterOpen();
 }
 
+void TCustomComPort::StartEventThread()
+{
+    if (sync_method_ == smWindowSync) {
+        // Messages still on their way when this opening is over, or the port
+        // is gone, go nowhere.
+        window_ = AllocateHWnd([this, alive = alive_, generation = generation_](uint32_t message, uintptr_t wparam,
+                                                                               intptr_t lparam) -> intptr_t {
+            if (!alive->load() || generation_ != generation)
+                return DefWindowProc(message, wparam, lparam);
+            return WindowMethod(message, wparam, lparam);
+        });
+    }
+    auto thread = std::make_shared<TComThread>(this);
+    thread->WatchInputOnOwner();
+    event_thread_ = std::move(thread);
+    thread_created_ = true;
+}
+
 void TCustomComPort::Close()
 {
     if (!connected_ || Designing())
         return;
-    CallBeforeClose();
-    AbortAllAsync();
-    if (thread_created_) {
-        DestroyEventThread();
-        thread_created_ = false;
-        window_.reset();
+    PortLife life(alive_);
+    const uint64_t generation = generation_;
+    // Handlers run on the way: each may close the port itself, reopen it or
+    // destroy it, and then this Close has nothing more to do.
+    auto same_opening = [&] { return !life.Gone() && connected_ && generation_ == generation; };
+    // A Close from a handler while an earlier one waits for the event thread
+    // finishes the job without telling the handlers twice.
+    if (!closing_) {
+        closing_ = true;
+        CallBeforeClose();
+        if (!same_opening())
+            return;
     }
+    try {
+        AbortAllAsync();
+    } catch (...) {
+        closing_ = false;
+        throw;
+    }
+    if (thread_created_ && !ReleaseEventThread(true))
+        return;
+    if (!same_opening())
+        return;
     DestroyHandle();
     connected_ = false;
+    closing_ = false;
     CallAfterClose();
 }
 
-void TCustomComPort::DestroyEventThread()
+namespace {
+// Waits for a released event thread's end and frees it, away from the stack
+// that released it: that stack may be what the thread is waiting for.
+void FreeWhenEnded(const std::shared_ptr<TComThread>& thread)
 {
-    if (!event_thread_)
-        return;
-    if (event_thread_->dispatching_on_owner_) {
-        // Close from a handler that the owning thread's own watch called:
-        // the thread object is still running that dispatch, and goes once
-        // it is over. The event thread is free and ends at once.
-        TComThread* thread = event_thread_.release();
-        thread->input_watch_.reset();
-        thread->Stop();
-        thread->WaitFor();
-        thread->device_.reset(); // the device closes with the handle below
-        thread->delete_when_done_ = true;
-        return;
+    try {
+        std::thread([keep = thread]() mutable {
+            keep->WaitFor();
+            keep.reset();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to wait with: it ends on its own and is never freed.
+        new std::shared_ptr<TComThread>(thread);
     }
-    if (sync_dispatch_depth_ > 0) {
-        // Close from inside this port's own thread-synchronised dispatch: the
-        // event thread is blocked until the handler returns, so waiting for
-        // it here would never end. It is told to stop and ends on its own
-        // once the dispatch is over.
-        TComThread* thread = event_thread_.release();
-        thread->input_watch_.reset(); // belongs to this thread
-        thread->Stop();
-        // It touches its device no more once released: its clean-up is done
-        // here, and the device closes with the handle below, so the port
-        // can be opened again at once.
-        thread->LeaveDevice();
-        thread->device_.reset();
-        std::thread([thread] { delete thread; }).detach();
-        return;
-    }
+}
+}
+
+bool TCustomComPort::ReleaseEventThread(bool may_wait)
+{
+    std::shared_ptr<TComThread> thread = std::move(event_thread_);
     event_thread_.reset();
+    thread_created_ = false;
+    if (!thread)
+        return true;
+    thread->Stop();
+    // Waiting is safe only on the thread the event thread synchronises with,
+    // and only while none of its dispatches that may keep it blocked runs
+    // further down this stack.
+    const bool wait = may_wait && thread->OwnerIsCurrentThread() && thread->owner_dispatches_ == 0;
+    bool alive = true;
+    if (wait) {
+        PortLife life(alive_);
+        // Dispatches already on their way are served meanwhile.
+        thread->WaitFor();
+        alive = !life.Gone();
+    }
+    thread->Release();
+    if (alive && window_ == thread->window_)
+        window_.reset();
+    if (!wait)
+        FreeWhenEnded(thread);
+    return alive;
 }
 
 void TCustomComPort::Loaded()

@@ -30,13 +30,10 @@ uint32_t BitOf(TComEvent event)
     return 0;
 }
 
-// Counts the owning thread's thread-synchronised dispatches of a port.
-struct DispatchDepth {
-    explicit DispatchDepth(int& depth) : depth_(depth) { ++depth_; }
-    ~DispatchDepth() { --depth_; }
-    int& depth_;
-};
+thread_local bool t_on_event_thread = false;
 }
+
+bool cport_internal::OnEventThread() { return t_on_event_thread; }
 
 uint32_t ComEventsToMask(TComEvents events)
 {
@@ -58,22 +55,20 @@ TComEvents MaskToComEvents(uint32_t mask)
 
 // ---- TComThread ------------------------------------------------------------------
 
-TComThread::TComThread(TCustomComPort* port) : TThread(true), port_(port), device_(port->device_)
+TComThread::TComThread(TCustomComPort* port)
+    : TThread(true, port->owner_queue_ ? port->owner_queue_ : CurrentSyncQueue()), port_(port),
+      port_alive_(port->alive_), sync_method_(port->SyncMethod()), device_(port->DeviceRef()),
+      window_(port->window_)
 {
+    if (!stop_event_.Valid())
+        throw EComPort(1, stop_event_.Error());
     SetPriority(port->EventThreadPriority());
     device_->SetCommMask(ComEventsToMask(port->Events()));
-    // Received bytes go straight to the owning thread where its event loop
-    // can wait on the device itself: a hop through this thread would only
-    // add a wake-up to every byte's way.
-    const TComEvents input_events{evRxChar, evRxFlag, evRx80Full, evError};
-    if (port->SyncMethod() == smThreadSync && !(port->Events() * input_events).Empty()) {
-        input_watch_ = std::make_unique<TDescriptorWatch>(device_->InputNotifyFd(), [this] { DispatchOnOwner(); });
-        if (input_watch_->Active())
-            device_->SetInputByNotify(true);
-        else
-            input_watch_.reset();
+    try {
+        Resume();
+    } catch (const std::system_error& e) {
+        throw EComPort(1, e.code().value());
     }
-    Resume();
 }
 
 TComThread::~TComThread()
@@ -82,6 +77,7 @@ TComThread::~TComThread()
     Stop();
     Terminate();
     // Waited for here, not in the base: Execute uses this object's members.
+    // Whoever lets go of the thread last does so only after its end.
     WaitFor();
 }
 
@@ -91,55 +87,75 @@ void TComThread::Stop()
     std::this_thread::yield();
 }
 
+bool TComThread::Delivering() const { return !released_ && !delivery_ended_ && port_alive_->load(); }
+
 void TComThread::Execute()
 {
-    try {
-        for (;;) {
-            // Checked first: a thread released from inside its own dispatch
-            // has already given up its device.
-            if (stop_event_.IsSet())
-                break;
-            uint32_t mask = 0;
-            int result = device_->WaitCommEvent(mask, &stop_event_, -1);
-            if (stop_event_.IsSet() || result != 0)
-                break;
-            if (mask == 0)
-                continue;
-            events_ = MaskToComEvents(mask);
+    t_on_event_thread = true;
+    pthread_setname_np(pthread_self(), "cport-event");
+    for (;;) {
+        if (stop_event_.IsSet())
+            break;
+        uint32_t mask = 0;
+        int result = device_->WaitCommEvent(mask, &stop_event_, -1);
+        if (stop_event_.IsSet() || result != 0)
+            break;
+        // Once delivery has ended the waits go on all the same: they are
+        // what takes received bytes into the input queue.
+        if (mask == 0 || !Delivering())
+            continue;
+        events_ = MaskToComEvents(mask);
+        try {
             DispatchComMsg();
+        } catch (...) {
+            // A handler's exception ends delivery; the owner learns of it
+            // through the application's exception handler, not by silence.
+            delivery_ended_ = true;
+            device_->SetInputByNotify(false);
+            std::exception_ptr error = std::current_exception();
+            SendSynchronous(owner_queue(), [error] { std::rethrow_exception(error); });
         }
-    } catch (...) {
-        // A handler's exception ends the thread; the owner learns of it
-        // through the application's exception handler, not by silence.
-        delivery_ended_ = true;
-        std::exception_ptr error = std::current_exception();
-        LeaveDevice();
-        SendSynchronous(owner_queue(), [error] { std::rethrow_exception(error); });
-        throw;
     }
-    LeaveDevice();
+    // A port that let go of this thread has closed its device already.
+    if (!released_)
+        LeaveDevice();
 }
 
 void TComThread::LeaveDevice()
 {
-    if (!device_)
-        return;
     device_->SetCommMask(0);
     device_->SetInputByNotify(false);
     device_->PurgeComm(comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR);
 }
 
+void TComThread::Release()
+{
+    released_ = true;
+    input_watch_.reset();
+    Stop();
+}
+
 void TComThread::DispatchComMsg()
 {
-    switch (port_->SyncMethod()) {
-    case smThreadSync:
-        Synchronize([this] {
-            if (delivery_ended_)
+    switch (sync_method_) {
+    case smThreadSync: {
+        // Only a weak reference travels: this thread must never be the one
+        // that lets go of its own object.
+        std::weak_ptr<TComThread> weak = weak_from_this();
+        const TComEvents events = events_;
+        Synchronize([weak, events] {
+            std::shared_ptr<TComThread> self = weak.lock();
+            if (!self)
                 return;
-            DispatchDepth depth(port_->sync_dispatch_depth_);
-            DoEvents(events_);
+            try {
+                self->DispatchOnOwner(events);
+            } catch (...) {
+                self->EndDelivery();
+                ApplicationHandleException();
+            }
         });
         break;
+    }
     case smWindowSync:
         SendEvents();
         break;
@@ -149,32 +165,54 @@ void TComThread::DispatchComMsg()
     }
 }
 
-void TComThread::DispatchOnOwner()
+void TComThread::DispatchOnOwner(TComEvents events)
 {
-    if (delivery_ended_) {
-        // Nothing is delivered any more; the watch need not wake us.
-        input_watch_->SetEnabled(false);
+    if (!Delivering())
+        return;
+    struct Counted {
+        explicit Counted(int& n) : n_(n) { ++n_; }
+        ~Counted() { --n_; }
+        int& n_;
+    } counted(owner_dispatches_);
+    DoEvents(events);
+}
+
+void TComThread::WatchInputOnOwner()
+{
+    const TComEvents input_events = MaskToComEvents(comm::kInputEvents);
+    if (sync_method_ != smThreadSync || (port_->Events() * input_events).Empty() || !OwnerIsCurrentThread())
+        return;
+    const int fd = device_->InputNotifyFd();
+    if (fd < 0)
+        return;
+    std::weak_ptr<TComThread> weak = weak_from_this();
+    input_watch_ = std::make_unique<TDescriptorWatch>(fd, [weak] {
+        if (std::shared_ptr<TComThread> self = weak.lock())
+            self->LookForInput();
+    });
+    if (input_watch_->Active())
+        device_->SetInputByNotify(true);
+    else
+        input_watch_.reset();
+}
+
+void TComThread::LookForInput()
+{
+    if (!Delivering()) {
+        if (input_watch_)
+            input_watch_->SetEnabled(false);
         return;
     }
     uint32_t mask = 0;
-    // Only a look: what the event thread has not taken yet.
-    if (device_->WaitCommEvent(mask, &stop_event_, 0) != 0 || mask == 0)
+    // A look takes what has come, and the events waiting for us.
+    if (device_->WaitCommEvent(mask, nullptr, 0) != 0 || mask == 0)
         return;
-    dispatching_on_owner_ = true;
     try {
-        DispatchDepth depth(port_->sync_dispatch_depth_);
-        DoEvents(MaskToComEvents(mask));
+        DispatchOnOwner(MaskToComEvents(mask));
     } catch (...) {
-        // As on the event thread: the exception ends delivery until the
-        // port is opened again, and is shown.
         EndDelivery();
         ApplicationHandleException();
     }
-    dispatching_on_owner_ = false;
-    // A handler closed the port: this thread object was left to go here,
-    // once nothing of it is running any more.
-    if (delete_when_done_)
-        delete this;
 }
 
 void TComThread::EndDelivery()
@@ -182,16 +220,18 @@ void TComThread::EndDelivery()
     delivery_ended_ = true;
     if (input_watch_)
         input_watch_->SetEnabled(false);
-    Stop();
+    device_->SetInputByNotify(false);
 }
 
 void TComThread::DoEvents(TComEvents events)
 {
     for (TComEvent event : kDispatchOrder) {
-        // A handler may have closed the port; the rest of this wake-up has
-        // nobody left to go to.
-        if (!events.Contains(event) || !port_->Connected())
+        if (!events.Contains(event))
             continue;
+        // A handler may have closed the port, or destroyed it: the rest of
+        // this wake-up has nobody left to go to.
+        if (released_ || !port_alive_->load() || !port_->Connected())
+            return;
         switch (event) {
         case evError: port_->CallError(); break;
         case evRxChar: port_->CallRxChar(); break;
@@ -209,12 +249,15 @@ void TComThread::DoEvents(TComEvents events)
 
 void TComThread::SendEvents()
 {
-    std::shared_ptr<TNotifyWindow> window = port_->window_;
-    if (!window)
+    if (!window_)
         return;
-    for (TComEvent event : kDispatchOrder)
-        if (events_.Contains(event))
-            window->SendMessage(kComEventMessage, BitOf(event), 0);
+    for (TComEvent event : kDispatchOrder) {
+        if (!events_.Contains(event))
+            continue;
+        if (released_)
+            return;
+        window_->SendMessage(kComEventMessage, BitOf(event), 0);
+    }
 }
 
 // ---- window dispatch -------------------------------------------------------------
@@ -249,13 +292,22 @@ intptr_t TCustomComPort::WindowMethod(uint32_t message, uintptr_t wparam, intptr
 }
 
 // ---- Call... operations ----------------------------------------------------------
+//
+// Every handler and link callback may close the port or destroy it; after
+// each, a Call... operation goes on only while the port exists.
 
 void TCustomComPort::CallRxChar()
 {
+    PortLife life(alive_);
     int32_t count = InputCount();
-    if (count > 0)
+    if (count > 0) {
         SendSignalToLink(leRx, true);
+        if (life.Gone())
+            return;
+    }
     if (count > 0 && !TriggersOnRxChar()) {
+        // The buffer is the dispatch's own: what was fetched reaches every
+        // link even if one of them closes the port.
         std::vector<uint8_t> bytes;
         bool fetched = false;
         auto fetch = [&] {
@@ -266,17 +318,23 @@ void TCustomComPort::CallRxChar()
             fetched = true;
             DoRxBuf(bytes.data(), static_cast<int32_t>(bytes.size()));
         };
-        // A callback may register or unregister links: walk a snapshot.
-        std::vector<TComLink*> links = links_;
-        for (TComLink* link : links) {
+        bool alive = WalkLinks([&](TComLink* link) {
             if (!link->OnRxBuf)
-                continue;
-            if (!fetched)
+                return;
+            if (!fetched) {
                 fetch();
+                if (life.Gone())
+                    return;
+            }
             link->OnRxBuf(this, bytes.data(), static_cast<int32_t>(bytes.size()));
-        }
-        if (!fetched && !triggers_on_rx_char_)
+        });
+        if (!alive || life.Gone())
+            return;
+        if (!fetched && !triggers_on_rx_char_) {
             fetch();
+            if (life.Gone())
+                return;
+        }
         if (fetched)
             count = 0;
     }
@@ -286,20 +344,31 @@ void TCustomComPort::CallRxChar()
 
 void TCustomComPort::CallTxEmpty()
 {
+    PortLife life(alive_);
     SendSignalToLink(leTx, false);
+    if (life.Gone())
+        return;
     NotifyLink(leTxEmpty);
+    if (life.Gone())
+        return;
     DoTxEmpty();
 }
 
 void TCustomComPort::CallRxFlag()
 {
+    PortLife life(alive_);
     NotifyLink(leRxFlag);
+    if (life.Gone())
+        return;
     DoRxFlag();
 }
 
 void TCustomComPort::CallRing()
 {
+    PortLife life(alive_);
     NotifyLink(leRing);
+    if (life.Gone())
+        return;
     DoRing();
 }
 
@@ -316,22 +385,31 @@ void TCustomComPort::CallError()
 
 void TCustomComPort::CallCTSChange()
 {
+    PortLife life(alive_);
     bool on = Signals().Contains(csCTS);
     SendSignalToLink(leCTS, on);
+    if (life.Gone())
+        return;
     DoCTSChange(on);
 }
 
 void TCustomComPort::CallDSRChange()
 {
+    PortLife life(alive_);
     bool on = Signals().Contains(csDSR);
     SendSignalToLink(leDSR, on);
+    if (life.Gone())
+        return;
     DoDSRChange(on);
 }
 
 void TCustomComPort::CallRLSDChange()
 {
+    PortLife life(alive_);
     bool on = Signals().Contains(csRLSD);
     SendSignalToLink(leRLSD, on);
+    if (life.Gone())
+        return;
     DoRLSDChange(on);
 }
 
@@ -339,37 +417,60 @@ void TCustomComPort::CallBeforeOpen() { DoBeforeOpen(); }
 
 void TCustomComPort::CallAfterOpen()
 {
+    PortLife life(alive_);
     SendSignalToLink(leConn, true);
+    if (life.Gone() || !connected_)
+        return;
     DoAfterOpen();
+    // A handler that closed the port again leaves no lines to read.
+    if (life.Gone() || !connected_)
+        return;
     CheckSignals(true);
 }
 
 void TCustomComPort::CallBeforeClose()
 {
+    PortLife life(alive_);
     CheckSignals(false);
+    if (life.Gone())
+        return;
     DoBeforeClose();
 }
 
 void TCustomComPort::CallAfterClose()
 {
+    PortLife life(alive_);
     SendSignalToLink(leConn, false);
+    if (life.Gone())
+        return;
     DoAfterClose();
 }
 
 void TCustomComPort::CheckSignals(bool open)
 {
+    PortLife life(alive_);
     if (open) {
-        CallCTSChange();
-        CallDSRChange();
-        CallRLSDChange();
+        void (TCustomComPort::*const calls[])() = {&TCustomComPort::CallCTSChange, &TCustomComPort::CallDSRChange,
+                                                   &TCustomComPort::CallRLSDChange};
+        for (auto call : calls) {
+            (this->*call)();
+            if (life.Gone() || !connected_)
+                return;
+        }
         return;
     }
-    SendSignalToLink(leCTS, false);
-    SendSignalToLink(leDSR, false);
-    SendSignalToLink(leRLSD, false);
-    DoCTSChange(false);
-    DoDSRChange(false);
-    DoRLSDChange(false);
+    for (TComLinkEvent event : {leCTS, leDSR, leRLSD}) {
+        SendSignalToLink(event, false);
+        if (life.Gone())
+            return;
+    }
+    void (TCustomComPort::*const handlers[])(bool) = {&TCustomComPort::DoCTSChange, &TCustomComPort::DoDSRChange,
+                                                      &TCustomComPort::DoRLSDChange};
+    for (auto handler : handlers) {
+        (this->*handler)(false);
+        if (life.Gone())
+            return;
+    }
 }
 
 // ---- Do... operations: the one place handlers are called --------------------------
@@ -488,12 +589,26 @@ void TCustomComPort::UpdateHasLink()
     has_link_ = std::any_of(links_.begin(), links_.end(), [](TComLink* l) { return bool(l->OnRxBuf); });
 }
 
-void TCustomComPort::SendSignalToLink(TComLinkEvent event, bool on_off)
+bool TCustomComPort::WalkLinks(const std::function<void(TComLink*)>& call)
 {
     if (links_.empty())
-        return;
-    std::vector<TComLink*> links = links_;
+        return true;
+    PortLife life(alive_);
+    const std::vector<TComLink*> links = links_;
     for (TComLink* link : links) {
+        // Unregistered by an earlier callback: its owner may have freed it.
+        if (std::find(links_.begin(), links_.end(), link) == links_.end())
+            continue;
+        call(link);
+        if (life.Gone())
+            return false;
+    }
+    return true;
+}
+
+void TCustomComPort::SendSignalToLink(TComLinkEvent event, bool on_off)
+{
+    WalkLinks([&](TComLink* link) {
         TComSignalEvent* callback = nullptr;
         switch (event) {
         case leConn: callback = &link->OnConn; break;
@@ -506,15 +621,12 @@ void TCustomComPort::SendSignalToLink(TComLinkEvent event, bool on_off)
         }
         if (callback != nullptr && *callback)
             (*callback)(this, on_off);
-    }
+    });
 }
 
 void TCustomComPort::NotifyLink(TComLinkEvent event)
 {
-    if (links_.empty())
-        return;
-    std::vector<TComLink*> links = links_;
-    for (TComLink* link : links) {
+    WalkLinks([&](TComLink* link) {
         TNotifyEvent* callback = nullptr;
         switch (event) {
         case leRing: callback = &link->OnRing; break;
@@ -524,13 +636,13 @@ void TCustomComPort::NotifyLink(TComLinkEvent event)
         }
         if (callback != nullptr && *callback)
             (*callback)(this);
-    }
+    });
 }
 
 void TCustomComPort::TxNotifyLink(const void* buffer, int32_t count)
 {
-    std::vector<TComLink*> links = links_;
-    for (TComLink* link : links)
+    WalkLinks([&](TComLink* link) {
         if (link->OnTxBuf)
             link->OnTxBuf(this, buffer, count);
+    });
 }

@@ -7,10 +7,12 @@
 #include "platform/classes.h"
 #include "platform/comm.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -265,8 +267,14 @@ void DoneAsync(PAsync& async);
 
 // ---- the event thread --------------------------------------------------------
 
-class TComThread : public TThread {
+// Shared by the port and by every dispatch in flight, so that a handler may
+// close or destroy the port at any depth: a dispatch holds the thread object
+// while it runs, and asks before every step whether the port still exists
+// and still holds this thread.
+class TComThread : public TThread, public std::enable_shared_from_this<TComThread> {
 public:
+    // Raises EComPort (code 1 with the platform error) when the thread or
+    // its stop event cannot be made.
     explicit TComThread(TCustomComPort* port);
     ~TComThread() override;
     std::string ClassName() const override { return "TComThread"; }
@@ -282,25 +290,38 @@ private:
     void DispatchComMsg();
     void DoEvents(TComEvents events);
     void SendEvents();
-    // Thread-synchronised mode: the owning thread's event loop is woken by
-    // new input as well, and the first of the two threads to see the bytes
-    // dispatches them there; the other finds nothing left to do.
-    void DispatchOnOwner();
+    // A wake-up's events dispatched on the owning thread
+    // (thread-synchronised mode), counted while they run.
+    void DispatchOnOwner(TComEvents events);
+    // Thread-synchronised mode: the owning thread's event loop watches the
+    // device's input as well and dispatches it there at once, without a
+    // hop through this thread. This thread still takes every received byte
+    // into the port's input queue as it comes, so none waits for the owner.
+    void WatchInputOnOwner();
+    void LookForInput();
+    // A handler's exception: nothing more is delivered until the port is
+    // opened again. Received bytes still reach the input queue.
     void EndDelivery();
+    // The port lets go of this thread: nothing is dispatched to it any more.
+    void Release();
+    bool Delivering() const;
     // On the way out: no more event waits, queues discarded.
     void LeaveDevice();
 
-    TCustomComPort* port_;
+    TCustomComPort* port_; // only while the port is alive and holds this thread
+    std::shared_ptr<const std::atomic<bool>> port_alive_;
+    TSyncMethod sync_method_;
     comm::ComStopEvent stop_event_;
     TComEvents events_;
-    std::unique_ptr<TDescriptorWatch> input_watch_; // owning thread only
-    // Set once a handler's exception has ended event delivery.
-    std::atomic<bool> delivery_ended_{false};
-    bool dispatching_on_owner_ = false; // inside DispatchOnOwner
-    bool delete_when_done_ = false;     // released by a Close from a handler
-    // Shared so that a thread released by a Close from inside its own
-    // dispatch can still finish its clean-up on the device.
     std::shared_ptr<comm::ComDevice> device_;
+    std::shared_ptr<TNotifyWindow> window_;
+    std::unique_ptr<TDescriptorWatch> input_watch_; // owning thread only
+    std::atomic<bool> released_{false};
+    std::atomic<bool> delivery_ended_{false};
+    // Dispatches of this thread's events running on the owning thread now:
+    // while there is one, the thread may be blocked until it returns, so a
+    // Close must not wait for the thread. Owning thread only.
+    int owner_dispatches_ = 0;
 };
 
 // ---- the port ------------------------------------------------------------------
@@ -456,17 +477,30 @@ public:
     void NotifyLink(TComLinkEvent event);
     void TxNotifyLink(const void* buffer, int32_t count);
 
-    // The open device, or a stand-in that fails every call when closed.
+    // The open device, or a stand-in that fails every call when closed. The
+    // reference is good until the port closes; DeviceRef shares the device,
+    // which then stays usable (failing every call once the port has closed)
+    // for as long as it is held, from any thread.
     comm::ComDevice& Device() const;
+    std::shared_ptr<comm::ComDevice> DeviceRef() const;
 
 private:
     friend class TComThread;
     bool ApplyAllowed() const;
-    void DestroyEventThread();
+    void StartEventThread();
+    // Stops the event thread and lets go of it: waits for its end where that
+    // cannot deadlock (dispatches in flight complete meanwhile), else leaves
+    // the wait to a thread of its own. False if the port was destroyed by a
+    // handler during the wait.
+    bool ReleaseEventThread(bool may_wait);
     void UpdateHasLink();
+    // Calls call for each registered link over a snapshot, skipping links
+    // unregistered meanwhile; false once a callback has destroyed the port.
+    bool WalkLinks(const std::function<void(TComLink*)>& call);
 
-    std::unique_ptr<TComThread> event_thread_;
+    std::shared_ptr<TComThread> event_thread_;
     bool thread_created_ = false;
+    mutable std::mutex device_mutex_; // device_ is read by any thread
     std::shared_ptr<comm::ComDevice> device_;
     std::shared_ptr<TNotifyWindow> window_;
     int32_t update_count_ = 0;
@@ -474,7 +508,7 @@ private:
     bool triggers_on_rx_char_ = true;
     TThreadPriority event_thread_priority_ = tpNormal;
     bool has_link_ = false;
-    bool connected_ = false;
+    std::atomic<bool> connected_{false};
     TBaudRate baud_rate_ = br9600;
     int32_t custom_baud_rate_ = 9600;
     std::string port_ = "COM1";
@@ -489,9 +523,14 @@ private:
     TComFlowControl* flow_control_ = nullptr;
     TSyncMethod sync_method_ = smThreadSync;
     TStoredProps stored_props_{spBasic};
-    // Depth of thread-synchronised dispatches of this port now running on the
-    // owning thread: a Close from inside one must not wait for the thread.
-    int sync_dispatch_depth_ = 0;
+    // The before-close notifications of this opening have gone out.
+    bool closing_ = false;
+    // Counts openings: what was meant for an earlier one goes nowhere.
+    uint64_t generation_ = 0;
+    // The thread the event thread synchronises with.
+    std::shared_ptr<SyncQueue> owner_queue_;
+    // Held by everything that may outlive the port; false once it is gone.
+    std::shared_ptr<std::atomic<bool>> alive_;
 };
 
 // The port as a form places it; all behaviour is TCustomComPort's.

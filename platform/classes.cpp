@@ -33,13 +33,9 @@ TComponent::TComponent(TComponent* owner) : owner_(owner)
 
 TComponent::~TComponent()
 {
-    // Everyone who asked is told first, while this object is still whole.
-    auto notifies = free_notifies_;
-    free_notifies_.clear();
-    for (TComponent* c : notifies) {
-        c->RemoveFreeNotification(this);
-        c->Notification(this, opRemove);
-    }
+    // Everyone who asked is told first (unless a derived destructor already
+    // did), while this part of the object is still whole.
+    SendFreeNotifications();
     // Owned components go before their owner; each removes itself from the list.
     while (!components_.empty())
         delete components_.back();
@@ -80,6 +76,16 @@ void TComponent::RemoveFreeNotification(TComponent* component)
 }
 
 void TComponent::Notification(TComponent*, TOperation) {}
+
+void TComponent::SendFreeNotifications()
+{
+    auto notifies = free_notifies_;
+    free_notifies_.clear();
+    for (TComponent* c : notifies) {
+        c->RemoveFreeNotification(this);
+        c->Notification(this, opRemove);
+    }
+}
 
 void TComponent::InsertComponent(TComponent* component) { components_.push_back(component); }
 
@@ -346,7 +352,8 @@ void SyncQueue::ServeUntil(const std::function<bool()>& done)
         {
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return done() || !pending_.empty(); });
-            if (pending_.empty())
+            // Once done, later requests wait for the thread's own loop.
+            if (done() || pending_.empty())
                 return;
             request = pending_.front();
             pending_.pop_front();
@@ -383,11 +390,15 @@ int NiceFor(TThreadPriority priority)
 }
 }
 
-TThread::TThread(bool create_suspended) : owner_queue_(SyncQueue::ForCurrentThread())
+TThread::TThread(bool create_suspended) : TThread(create_suspended, SyncQueue::ForCurrentThread()) {}
+
+TThread::TThread(bool create_suspended, std::shared_ptr<SyncQueue> owner) : owner_queue_(std::move(owner))
 {
     if (!create_suspended)
         Resume();
 }
+
+bool TThread::OwnerIsCurrentThread() const { return owner_queue_ == SyncQueue::ForCurrentThread(); }
 
 TThread::~TThread()
 {
@@ -403,8 +414,8 @@ void TThread::Resume()
 {
     if (started_)
         return;
-    started_ = true;
     thread_ = std::thread([this] { Run(); });
+    started_ = true;
 }
 
 bool TThread::Finished() const
@@ -532,9 +543,21 @@ TDescriptorWatch::~TDescriptorWatch()
 {
     if (notifier_ == nullptr)
         return;
-    notifier_->setEnabled(false);
     QObject::disconnect(notifier_, nullptr, nullptr, nullptr);
-    notifier_->deleteLater();
+    if (notifier_->thread() == QThread::currentThread()) {
+        notifier_->setEnabled(false);
+        notifier_->deleteLater();
+        return;
+    }
+    // A notifier is switched off only on its own thread.
+    QSocketNotifier* notifier = notifier_;
+    QMetaObject::invokeMethod(
+        notifier,
+        [notifier] {
+            notifier->setEnabled(false);
+            delete notifier;
+        },
+        Qt::QueuedConnection);
 }
 
 void TDescriptorWatch::SetEnabled(bool enabled)

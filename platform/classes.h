@@ -87,6 +87,10 @@ public:
 protected:
     virtual void Loaded() { state_ &= static_cast<uint8_t>(~csLoading); }
     virtual void Notification(TComponent* component, TOperation operation);
+    // Tells everyone who asked that this component goes away. The base
+    // destructor does it; a derived destructor may do it earlier, while its
+    // own members can still be used by those who are told.
+    void SendFreeNotifications();
 
 private:
     void InsertComponent(TComponent* component);
@@ -172,6 +176,8 @@ public:
     TThread& operator=(const TThread&) = delete;
 
     std::string ClassName() const override { return "TThread"; }
+    // Starts a thread created suspended; raises std::system_error when no
+    // thread can be made (the object then stays unstarted).
     void Resume();
     void Terminate() { terminated_ = true; }
     bool Terminated() const { return terminated_; }
@@ -184,8 +190,13 @@ public:
     void SetPriority(TThreadPriority priority);
     // The exception that ended Execute, if any.
     std::exception_ptr FatalException() const { return fatal_; }
+    // Whether the calling thread is the one this thread synchronises with.
+    bool OwnerIsCurrentThread() const;
 
 protected:
+    // A thread that synchronises with the thread of the given request queue
+    // instead of the one that creates it.
+    TThread(bool create_suspended, std::shared_ptr<SyncQueue> owner);
     virtual void Execute() = 0;
     // Runs method on the owning thread and blocks until it has run there;
     // an exception it raises is raised again here.
@@ -227,7 +238,9 @@ class QSocketNotifier;
 
 // Runs a routine on the thread that created the watch whenever a descriptor
 // is readable, from that thread's Qt event loop. On a thread without one the
-// watch is inactive. It may be destroyed from inside its own routine.
+// watch is inactive. It may be destroyed from inside its own routine, and
+// from another thread (the routine then runs no more; the watch itself goes
+// at that thread's next turn of its loop).
 class TDescriptorWatch {
 public:
     TDescriptorWatch(int fd, std::function<void()> routine);

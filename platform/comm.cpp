@@ -1,6 +1,7 @@
 #include "platform/comm.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -55,7 +56,11 @@ void ComOverlapped::Complete(int32_t bytes, int error)
 
 // ---- ComStopEvent ------------------------------------------------------------
 
-ComStopEvent::ComStopEvent() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+ComStopEvent::ComStopEvent() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+    if (fd_ < 0)
+        error_ = errno;
+}
 
 ComStopEvent::~ComStopEvent()
 {
@@ -66,6 +71,8 @@ ComStopEvent::~ComStopEvent()
 void ComStopEvent::Set()
 {
     set_ = true;
+    if (fd_ < 0)
+        return;
     uint64_t one = 1;
     // A full counter is as set as it gets; nothing to do about EAGAIN.
     [[maybe_unused]] ssize_t r = ::write(fd_, &one, sizeof one);
@@ -74,11 +81,66 @@ void ComStopEvent::Set()
 void ComStopEvent::Reset()
 {
     set_ = false;
+    if (fd_ < 0)
+        return;
     uint64_t value;
     [[maybe_unused]] ssize_t r = ::read(fd_, &value, sizeof value);
 }
 
 bool ComStopEvent::IsSet() const { return set_; }
+
+// ---- WaitLoopThread ----------------------------------------------------------
+
+WaitLoopThread::WaitLoopThread(std::function<int()> wait, std::function<bool(int)> after)
+    : wait_(std::move(wait)), after_(std::move(after))
+{
+}
+
+WaitLoopThread::~WaitLoopThread() { Stop(); }
+
+int WaitLoopThread::Start(const char* name)
+{
+    if (started_)
+        return 0;
+    name_ = name;
+    // The thread takes no signals meant for the application's own threads.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    int error = pthread_create(&thread_, nullptr, &WaitLoopThread::Main, this);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    started_ = error == 0;
+    return error;
+}
+
+void WaitLoopThread::Stop()
+{
+    if (!started_)
+        return;
+    started_ = false;
+    // Acted on at once inside the wait, or as soon as the thread enters it
+    // again; never while it is in after().
+    pthread_cancel(thread_);
+    pthread_join(thread_, nullptr);
+}
+
+void* WaitLoopThread::Main(void* arg)
+{
+    auto* self = static_cast<WaitLoopThread*>(arg);
+    pthread_setname_np(pthread_self(), self->name_);
+    // Cancellation is enabled only around the wait, and then acts at once:
+    // the wait holds nothing that could be left behind.
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
+    for (;;) {
+        pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
+        int result = self->wait_();
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+        if (!self->after_(result))
+            break;
+    }
+    return nullptr;
+}
 
 // ---- opening -----------------------------------------------------------------
 

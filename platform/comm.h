@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <string>
 #include <vector>
 
@@ -180,15 +181,31 @@ public:
     void Reset();
     bool IsSet() const;
     int Fd() const { return fd_; }
+    // False when no descriptor could be made for it (Error says why): a
+    // wait on it could then never be cut short.
+    bool Valid() const { return fd_ >= 0; }
+    int Error() const { return error_; }
 
 private:
     int fd_;
+    int error_ = 0;
     std::atomic<bool> set_{false}; // spares a system call per look
 };
 
+// Events that tell of received input. While input goes to an owner that
+// watches InputNotifyFd, blocking waits leave these to that owner's looks.
+constexpr uint32_t kInputEvents = EV_RXCHAR | EV_RXFLAG | EV_RX80FULL | EV_ERR;
+
+// A device is shared by the port and each operation in flight on it; Close
+// ends its use at once while the object lives on for whoever still holds it.
 class ComDevice {
 public:
     virtual ~ComDevice() = default;
+
+    // Releases the device: pending transfers complete (cancelled), waits
+    // return, and every later operation fails with EBADF. May be called
+    // from any thread, more than once.
+    virtual void Close() {}
 
     // Recommended queue sizes in bytes.
     virtual int SetupComm(int32_t input_size, int32_t output_size) = 0;
@@ -220,13 +237,43 @@ public:
 
     // A descriptor that becomes readable when new input may have come, or
     // -1 if the device has none. It is edge-like: bytes left unread do not
-    // keep it readable. WaitCommEvent consumes its readiness, so with a
-    // time-out of 0 it is the cheap look after a wake-up.
+    // keep it readable. A look (WaitCommEvent with time-out 0) consumes its
+    // readiness and takes whatever events are there.
     virtual int InputNotifyFd() const { return -1; }
-    // On: blocking waits leave input alone; whoever watches InputNotifyFd
-    // takes it in by a look (WaitCommEvent with time-out 0) after each
-    // notification.
+    // On: blocking waits still take received bytes into the device's own
+    // queue at once, but leave the input events (kInputEvents) to the looks
+    // of whoever watches InputNotifyFd, so that they are dispatched there.
     virtual void SetInputByNotify(bool) {}
+};
+
+// A thread that repeats a wait which nothing but a signal could otherwise
+// cut short (the kernel's wait for modem-line changes). Stop needs no signal
+// handler of ours and works whatever signals the starting thread blocks: it
+// cancels the thread, which the C library does with a signal of its own that
+// no application can own or block, and only while the thread is inside the
+// wait.
+class WaitLoopThread {
+public:
+    // wait() blocks until something happened (0) or fails (an errno); it
+    // must hold no resources, since it may be left at any point.
+    // after(result) runs outside the wait and returns false to end the loop.
+    WaitLoopThread(std::function<int()> wait, std::function<bool(int)> after);
+    ~WaitLoopThread();
+    WaitLoopThread(const WaitLoopThread&) = delete;
+    WaitLoopThread& operator=(const WaitLoopThread&) = delete;
+
+    // 0 or the errno of the thread's creation.
+    int Start(const char* name);
+    // Returns once the thread has ended; does nothing if it never started.
+    void Stop();
+
+private:
+    static void* Main(void* self);
+    std::function<int()> wait_;
+    std::function<bool(int)> after_;
+    const char* name_ = "";
+    bool started_ = false;
+    pthread_t thread_{};
 };
 
 // Opens a serial device by port name for exclusive use: a path starting with

@@ -21,6 +21,11 @@
 // a write the kernel cannot take yet) are finished by a worker thread that
 // is started the first time one is needed and sleeps in poll otherwise.
 //
+// Lifetime: every use of the tty descriptor happens under the device's lock
+// or in a wait that Close wakes and waits out (the worker and the line
+// watcher end first), so Close can release the tty at once, with the object
+// living on, failing every call, for whoever still holds it.
+//
 // Settings Linux lacks: DSR output flow, DSR sensitivity and DTR handshake
 // are not available (DTR handshake holds DTR high); RTS handshake and CTS
 // output flow are one kernel switch (CRTSCTS), so either turns on both; RTS
@@ -36,18 +41,20 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <system_error>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -89,6 +96,12 @@ void DrainFd(int fd)
     [[maybe_unused]] ssize_t r = ::read(fd, &value, sizeof value);
 }
 
+void CloseFd(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 Clock::time_point After(uint64_t ms)
 {
     if (ms >= (uint64_t{1} << 40))
@@ -104,24 +117,10 @@ int MillisUntil(Clock::time_point t)
     return static_cast<int>(std::clamp<int64_t>(left, 0, 1 << 30));
 }
 
-// The line watcher's wake-up: a signal that interrupts TIOCMIWAIT. Its
-// handler does nothing; installed once, only when a watcher is started.
-int WatcherSignal() { return SIGRTMIN + 5; }
-
-void InstallWatcherSignal()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction action {};
-        action.sa_handler = [](int) {};
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0; // no SA_RESTART: the ioctl must return EINTR
-        ::sigaction(WatcherSignal(), &action, nullptr);
-    });
-}
-
-// Whether the calling thread is inside WaitCommEvent.
+// Whether the calling thread is inside WaitCommEvent, and whether that is a
+// look (a wait with time-out 0, which takes every kind of event).
 thread_local bool t_in_wait = false;
+thread_local bool t_looking = false;
 
 struct PendingRead {
     ComOverlapped* overlapped;
@@ -142,11 +141,55 @@ struct PendingWrite {
     Clock::time_point deadline = kNever;
 };
 
+// The descriptors a device needs besides the tty, made before the tty is
+// opened so that a shortage of descriptors touches no device.
+struct WakeFds {
+    int waiter = -1; // ends a WaitCommEvent's poll
+    int worker = -1; // ends the worker's poll
+    int look = -1;   // tells the input watcher that input events wait for its look
+    int input_notify = -1;
+
+    int Make()
+    {
+        waiter = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (waiter < 0)
+            return errno;
+        worker = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (worker < 0)
+            return errno;
+        look = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (look < 0)
+            return errno;
+        input_notify = ::epoll_create1(EPOLL_CLOEXEC);
+        if (input_notify < 0)
+            return errno;
+        epoll_event watch{};
+        watch.events = EPOLLIN; // readable until a look drains it
+        watch.data.fd = look;
+        if (::epoll_ctl(input_notify, EPOLL_CTL_ADD, look, &watch) != 0)
+            return errno;
+        return 0;
+    }
+    void CloseAll()
+    {
+        CloseFd(waiter);
+        CloseFd(worker);
+        CloseFd(look);
+        CloseFd(input_notify);
+        *this = WakeFds{};
+    }
+};
+
 class LinuxComDevice : public ComDevice {
 public:
-    LinuxComDevice(int fd, bool has_counters);
+    // Takes the tty descriptor and the wake-up descriptors.
+    LinuxComDevice(int fd, const WakeFds& wake, bool has_counters);
     ~LinuxComDevice() override;
 
+    // Starts the line watcher where the driver counts line changes; errno.
+    int StartLineWatcher();
+
+    void Close() override;
     int SetupComm(int32_t input_size, int32_t output_size) override;
     int SetCommState(const DCB& dcb) override;
     int SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
@@ -168,17 +211,18 @@ private:
     void IngestLocked();
     void FeedReadsLocked();
     void ProgressWritesLocked();
+    void WritesChangedLocked();
     void ExpireLocked(Clock::time_point now);
     void CheckCountersLocked();
     void RecordLocked(uint32_t events);
     void MarkGoneLocked(int error);
     void CompleteAllLocked(bool reads, bool writes, int error);
+    void CheckTxEmptyLocked();
+    int TxCheckIntervalLocked();
     Clock::time_point NextDeadlineLocked() const;
-    void StartWorkerLocked();
+    int StartWorkerLocked();
     void WorkerLoop();
-    void StartLineWatcher();
-    void LineWatcherLoop();
-    void StopLineWatcher();
+    int SetCommStateLocked(const DCB& dcb);
     // Takes n bytes from the head of our queue (a ring).
     void PopLocked(uint8_t* out, size_t n);
     // Bytes read straight into a caller's buffer get what queued bytes get:
@@ -186,10 +230,12 @@ private:
     int32_t FilterDirect(uint8_t* data, size_t n);
 
     const int fd_;
-    const int waiter_wake_; // ends a WaitCommEvent's poll
-    const int worker_wake_; // ends the worker's poll
-    // An edge-triggered epoll set holding the tty: readable once per arrival
-    // of input (or hang-up), however many bytes stay unread.
+    const int waiter_wake_;
+    const int worker_wake_;
+    const int look_wake_;
+    // An epoll set holding the tty, edge-triggered (readable once per
+    // arrival of input or hang-up however many bytes stay unread), and the
+    // look wake-up (readable while input events wait for a look).
     const int input_notify_;
     std::mutex mutex_;
 
@@ -206,11 +252,14 @@ private:
     uint32_t events_ = 0;
     uint32_t errors_ = 0;
     bool gone_ = false;
+    // Set by every write: EV_TXEMPTY is due once all of it has left.
     bool tx_check_ = false;
     // False once the kernel's output queue was seen empty with nothing
     // written since: then it need not be asked again.
     bool output_maybe_queued_ = false;
-    bool closing_ = false;
+    bool closing_ = false; // no new work; every call fails
+    int pollers_ = 0;      // threads in a WaitCommEvent poll, unlocked
+    std::condition_variable pollers_done_;
     DCB dcb_{};
     COMMTIMEOUTS timeouts_{};
 
@@ -220,41 +269,50 @@ private:
 
     const bool has_counters_;
     serial_icounter_struct counters_{};
-    std::thread watcher_;
-    std::atomic<bool> watcher_stop_{false};
-    std::atomic<bool> watcher_running_{false};
+    std::unique_ptr<WaitLoopThread> watcher_;
 };
 
-LinuxComDevice::LinuxComDevice(int fd, bool has_counters)
-    : fd_(fd), waiter_wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      worker_wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), input_notify_(::epoll_create1(EPOLL_CLOEXEC)),
-      rx_(kMinInputQueue), has_counters_(has_counters)
+LinuxComDevice::LinuxComDevice(int fd, const WakeFds& wake, bool has_counters)
+    : fd_(fd), waiter_wake_(wake.waiter), worker_wake_(wake.worker), look_wake_(wake.look),
+      input_notify_(wake.input_notify), rx_(kMinInputQueue), has_counters_(has_counters)
 {
-    epoll_event watch{};
-    watch.events = EPOLLIN | EPOLLET;
-    ::epoll_ctl(input_notify_, EPOLL_CTL_ADD, fd_, &watch);
-    if (has_counters_) {
+    if (has_counters_)
         Ioctl(fd_, TIOCGICOUNT, &counters_);
-        StartLineWatcher();
-    }
 }
 
 LinuxComDevice::~LinuxComDevice()
 {
-    StopLineWatcher();
+    Close();
+    CloseFd(waiter_wake_);
+    CloseFd(worker_wake_);
+    CloseFd(look_wake_);
+    CloseFd(input_notify_);
+}
+
+void LinuxComDevice::Close()
+{
     {
         std::lock_guard lock(mutex_);
+        if (closing_)
+            return;
         closing_ = true;
         CompleteAllLocked(true, true, ECANCELED);
     }
+    WakeFd(waiter_wake_);
     WakeFd(worker_wake_);
+    // Both wait on the tty outside the lock; neither calls out of the device,
+    // so neither can be the thread closing it.
+    if (watcher_)
+        watcher_->Stop();
     if (worker_.joinable())
         worker_.join();
+    std::unique_lock lock(mutex_);
+    pollers_done_.wait(lock, [this] { return pollers_ == 0; });
+    // The exclusive claim stays with the tty while another process holds it
+    // open: it has to be given up explicitly.
+    ::ioctl(fd_, TIOCNXCL);
     // Closing the descriptor also drops the advisory lock.
     ::close(fd_);
-    ::close(waiter_wake_);
-    ::close(worker_wake_);
-    ::close(input_notify_);
 }
 
 // ---- settings ------------------------------------------------------------------
@@ -264,6 +322,8 @@ int LinuxComDevice::SetupComm(int32_t input_size, int32_t output_size)
     if (input_size < 0 || output_size < 0)
         return EINVAL;
     std::lock_guard lock(mutex_);
+    if (closing_)
+        return EBADF;
     rx_nominal_ = input_size > 0 ? static_cast<size_t>(input_size) : kMinInputQueue;
     size_t size = std::clamp<size_t>(static_cast<size_t>(input_size), kMinInputQueue, kMaxInputQueue);
     if (size == rx_.size())
@@ -282,6 +342,14 @@ int LinuxComDevice::SetCommState(const DCB& dcb)
 {
     if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2)
         return EINVAL;
+    std::lock_guard lock(mutex_);
+    if (closing_)
+        return EBADF;
+    return SetCommStateLocked(dcb);
+}
+
+int LinuxComDevice::SetCommStateLocked(const DCB& dcb)
+{
     termios2 tio{};
     if (int e = Ioctl(fd_, TCGETS2, &tio))
         return e;
@@ -353,8 +421,6 @@ int LinuxComDevice::SetCommState(const DCB& dcb)
         if (e != 0 && !NotSupported(e))
             return e;
     }
-
-    std::lock_guard lock(mutex_);
     dcb_ = dcb;
     return 0;
 }
@@ -362,6 +428,8 @@ int LinuxComDevice::SetCommState(const DCB& dcb)
 int LinuxComDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
 {
     std::lock_guard lock(mutex_);
+    if (closing_)
+        return EBADF;
     timeouts_ = timeouts;
     return 0;
 }
@@ -370,6 +438,8 @@ int LinuxComDevice::SetCommMask(uint32_t mask)
 {
     {
         std::lock_guard lock(mutex_);
+        if (closing_)
+            return EBADF;
         mask_ = mask;
         ++mask_generation_;
         events_ = 0;
@@ -384,9 +454,16 @@ void LinuxComDevice::RecordLocked(uint32_t events)
 {
     uint32_t fresh = events & mask_ & ~events_;
     events_ |= events & mask_;
-    // A thread inside WaitCommEvent looks at the events before it sleeps
-    // again or returns; only others have to wake a waiter.
-    if (fresh != 0 && !t_in_wait)
+    if (fresh == 0)
+        return;
+    // Input events may be left to the input watcher's look; the rest are
+    // for a blocking waiter. A thread inside WaitCommEvent looks at the
+    // events it may take before it sleeps again or returns: only others
+    // have to be woken.
+    const uint32_t for_look = input_by_notify_ ? fresh & kInputEvents : 0;
+    if (for_look != 0 && !t_looking)
+        WakeFd(look_wake_);
+    if ((fresh & ~for_look) != 0 && !t_in_wait)
         WakeFd(waiter_wake_);
 }
 
@@ -402,7 +479,7 @@ void LinuxComDevice::MarkGoneLocked(int error)
 
 void LinuxComDevice::CheckCountersLocked()
 {
-    if (!has_counters_ || gone_)
+    if (!has_counters_ || gone_ || closing_)
         return;
     serial_icounter_struct now{};
     if (Ioctl(fd_, TIOCGICOUNT, &now) != 0)
@@ -456,7 +533,7 @@ int32_t LinuxComDevice::FilterDirect(uint8_t* data, size_t n)
 
 void LinuxComDevice::IngestLocked()
 {
-    while (!gone_) {
+    while (!gone_ && !closing_) {
         // Waiting reads are served first, so they take the oldest bytes.
         FeedReadsLocked();
         size_t room = rx_.size() - rx_len_;
@@ -493,75 +570,99 @@ void LinuxComDevice::IngestLocked()
     rx_was_80_full_ = full80;
 }
 
+void LinuxComDevice::CheckTxEmptyLocked()
+{
+    // Due once every byte written has left: none waits here any more (the
+    // worker wakes the waiter when the last one goes) and the kernel's
+    // output queue is empty.
+    if (!tx_check_ || !(mask_ & EV_TXEMPTY) || !writes_.empty())
+        return;
+    int queued = 0;
+    if (gone_ || Ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
+        tx_check_ = false;
+        RecordLocked(EV_TXEMPTY);
+    }
+}
+
+int LinuxComDevice::TxCheckIntervalLocked()
+{
+    if (!tx_check_ || !(mask_ & EV_TXEMPTY) || !writes_.empty() || gone_)
+        return -1;
+    // The kernel does not say when its output queue runs dry; look again
+    // after about the time the bytes take on the line.
+    int queued = 0;
+    Ioctl(fd_, TIOCOUTQ, &queued);
+    uint64_t ms = 1 + static_cast<uint64_t>(std::max(queued, 0)) * 10000 / std::max<uint32_t>(dcb_.BaudRate, 1);
+    return static_cast<int>(std::min<uint64_t>(ms, 1000));
+}
+
 int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int timeout_ms)
 {
     mask = 0;
     const Clock::time_point deadline = timeout_ms <= 0 ? kNever : After(static_cast<uint64_t>(timeout_ms));
-    const bool look_only = timeout_ms == 0;
-    // A look after a notification takes the pending "new input" edge.
-    if (look_only) {
-        epoll_event edge;
-        ::epoll_wait(input_notify_, &edge, 1, 0);
-    }
+    const bool look = timeout_ms == 0;
     std::unique_lock lock(mutex_);
+    if (closing_)
+        return EBADF;
     const uint32_t generation = mask_generation_;
-    bool looked = false;
     t_in_wait = true;
+    t_looking = look;
     struct Leave {
-        ~Leave() { t_in_wait = false; }
+        ~Leave() { t_in_wait = t_looking = false; }
     } leave;
+    if (look) {
+        // The notification is taken: the edge of new input and the wake-up
+        // for input events. What the edge announced is read before anything
+        // can return, or it would wait for the next edge.
+        epoll_event edges[2];
+        ::epoll_wait(input_notify_, edges, 2, 0);
+        DrainFd(look_wake_);
+        if (!gone_ && rx_len_ < rx_.size())
+            IngestLocked();
+    }
     for (;;) {
+        if (closing_)
+            return EBADF;
         if (mask_generation_ != generation)
             return 0;
-        if (look_only && !looked) {
-            // The edge is taken: read what it announced before anything
-            // else can return, or the input would wait for the next edge.
-            if (!gone_ && rx_len_ < rx_.size())
-                IngestLocked();
-            looked = true;
-        }
-        if (tx_check_ && (mask_ & EV_TXEMPTY)) {
-            int queued = 0;
-            if (gone_ || Ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
-                tx_check_ = false;
-                RecordLocked(EV_TXEMPTY);
-            }
-        }
-        if (uint32_t ready = events_ & mask_) {
+        CheckTxEmptyLocked();
+        const uint32_t takeable = look || !input_by_notify_ ? mask_ : mask_ & ~kInputEvents;
+        if (uint32_t ready = events_ & takeable) {
             events_ &= ~ready;
             mask = ready;
             return 0;
         }
         if (stop != nullptr && stop->IsSet())
             return 0;
-        int wait_ms = look_only ? 0 : MillisUntil(deadline);
+        int wait_ms = look ? 0 : MillisUntil(deadline);
         if (wait_ms == 0)
             return 0;
-        if (tx_check_ && (mask_ & EV_TXEMPTY)) {
-            // The kernel does not say when its output queue runs dry; look
-            // again after about the time the bytes take on the line.
-            int queued = 0;
-            Ioctl(fd_, TIOCOUTQ, &queued);
-            uint64_t ms = 1 + static_cast<uint64_t>(queued) * 10000 / std::max<uint32_t>(dcb_.BaudRate, 1);
-            int check_ms = static_cast<int>(std::min<uint64_t>(ms, 1000));
+        if (int check_ms = TxCheckIntervalLocked(); check_ms >= 0)
             wait_ms = wait_ms < 0 ? check_ms : std::min(wait_ms, check_ms);
-        }
         pollfd fds[3];
         nfds_t n = 0;
         fds[n++] = {waiter_wake_, POLLIN, 0};
         if (stop != nullptr)
             fds[n++] = {stop->Fd(), POLLIN, 0};
-        const bool watch_input = !gone_ && rx_len_ < rx_.size() && !input_by_notify_;
+        // Received bytes are taken into our queue at once, whoever dispatches
+        // their events: the tty's buffer is small, and a hang-up discards it.
+        const bool watch_input = !gone_ && rx_len_ < rx_.size();
         if (watch_input)
             fds[n++] = {fd_, POLLIN, 0};
-        // Every wake-up is written under the lock after its state change,
-        // which was seen above; older ones can go.
+        // Every wake-up is written after its state change, which was seen
+        // above under the lock; older ones can go.
         DrainFd(waiter_wake_);
+        ++pollers_;
         lock.unlock();
         int r = ::poll(fds, n, wait_ms);
+        int poll_error = r < 0 ? errno : 0;
         lock.lock();
-        if (r < 0 && errno != EINTR)
-            return errno;
+        if (--pollers_ == 0 && closing_)
+            pollers_done_.notify_all();
+        if (closing_)
+            return EBADF;
+        if (r < 0 && poll_error != EINTR)
+            return poll_error;
         if (r > 0 && (fds[0].revents & POLLIN))
             DrainFd(waiter_wake_);
         if (watch_input && r > 0 && fds[n - 1].revents != 0)
@@ -571,11 +672,13 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
 
 void LinuxComDevice::SetInputByNotify(bool on)
 {
-    {
-        std::lock_guard lock(mutex_);
-        input_by_notify_ = on;
-    }
-    WakeFd(waiter_wake_);
+    std::lock_guard lock(mutex_);
+    if (closing_ || input_by_notify_ == on)
+        return;
+    input_by_notify_ = on;
+    // Input events already waiting change hands.
+    if (events_ & kInputEvents)
+        WakeFd(on ? look_wake_ : waiter_wake_);
 }
 
 // ---- transfers --------------------------------------------------------------------
@@ -604,6 +707,8 @@ int LinuxComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlap
     if (count < 0 || (buffer == nullptr && count > 0))
         return EINVAL;
     std::unique_lock lock(mutex_);
+    if (closing_)
+        return EBADF;
     const bool was_full = rx_len_ == rx_.size();
     PendingRead op{&overlapped, static_cast<uint8_t*>(buffer), count};
     const COMMTIMEOUTS& t = timeouts_;
@@ -653,12 +758,23 @@ int LinuxComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlap
     if (t.ReadIntervalTimeout != MAXDWORD)
         op.interval_ms = t.ReadIntervalTimeout;
     op.last_byte = Clock::now();
+    if (int e = StartWorkerLocked()) {
+        // What was taken already is the result, as after a time-out.
+        overlapped.Complete(op.got, op.got > 0 ? 0 : e);
+        return op.got > 0 ? 0 : e;
+    }
     overlapped.Begin(this);
     // The partial bytes already moved count towards the result.
     reads_.push_back(op);
-    StartWorkerLocked();
     WakeFd(worker_wake_);
     return kIoPending;
+}
+
+void LinuxComDevice::WritesChangedLocked()
+{
+    // The last pending write gone: the waiter may now find the output empty.
+    if (writes_.empty() && tx_check_ && (mask_ & EV_TXEMPTY))
+        WakeFd(waiter_wake_);
 }
 
 void LinuxComDevice::ProgressWritesLocked()
@@ -673,9 +789,7 @@ void LinuxComDevice::ProgressWritesLocked()
                 return;
             op.overlapped->Complete(op.done, 0);
             writes_.pop_front();
-            tx_check_ = true;
-            output_maybe_queued_ = true;
-            WakeFd(waiter_wake_);
+            WritesChangedLocked();
             continue;
         }
         if (errno == EINTR)
@@ -691,6 +805,8 @@ int LinuxComDevice::WriteFile(const void* buffer, int32_t count, ComOverlapped& 
     if (count < 0 || (buffer == nullptr && count > 0))
         return EINVAL;
     std::lock_guard lock(mutex_);
+    if (closing_)
+        return EBADF;
     if (gone_)
         return EIO;
     PendingWrite op{&overlapped, static_cast<const uint8_t*>(buffer), count};
@@ -712,24 +828,30 @@ int LinuxComDevice::WriteFile(const void* buffer, int32_t count, ComOverlapped& 
                 MarkGoneLocked(error);
             return error;
         }
-        if (count > 0) {
-            tx_check_ = true;
-            output_maybe_queued_ = true;
+    }
+    if (count > 0) {
+        output_maybe_queued_ = true;
+        // The waiter hears of writes only when it has an EV_TXEMPTY to find,
+        // and only at the first write since the last one it reported.
+        if (!tx_check_ && (mask_ & EV_TXEMPTY))
             WakeFd(waiter_wake_);
-        }
-        if (op.done == count) {
-            overlapped.Complete(count, 0);
-            return 0;
-        }
+        tx_check_ = true;
+    }
+    if (op.done == count) {
+        overlapped.Complete(count, 0);
+        return 0;
     }
     const COMMTIMEOUTS& t = timeouts_;
     uint64_t total = uint64_t{t.WriteTotalTimeoutMultiplier} * static_cast<uint64_t>(count) +
                      t.WriteTotalTimeoutConstant;
     if (total != 0)
         op.deadline = After(total);
+    if (int e = StartWorkerLocked()) {
+        overlapped.Complete(op.done, op.done > 0 ? 0 : e);
+        return op.done > 0 ? 0 : e;
+    }
     overlapped.Begin(this);
     writes_.push_back(op);
-    StartWorkerLocked();
     WakeFd(worker_wake_);
     return kIoPending;
 }
@@ -751,6 +873,7 @@ void LinuxComDevice::ExpireLocked(Clock::time_point now)
         // The time-out cut the write short: what went out is the result.
         writes_.front().overlapped->Complete(writes_.front().done, 0);
         writes_.pop_front();
+        WritesChangedLocked();
         ProgressWritesLocked();
     }
 }
@@ -776,10 +899,11 @@ void LinuxComDevice::CompleteAllLocked(bool reads, bool writes, int error)
             op.overlapped->Complete(op.got, op.got > 0 ? 0 : error);
         reads_.clear();
     }
-    if (writes) {
+    if (writes && !writes_.empty()) {
         for (PendingWrite& op : writes_)
             op.overlapped->Complete(op.done, op.done > 0 ? 0 : error);
         writes_.clear();
+        WritesChangedLocked();
     }
 }
 
@@ -795,13 +919,23 @@ void LinuxComDevice::Cancel(ComOverlapped& overlapped)
         if (match_write(op))
             op.overlapped->Complete(op.done, ECANCELED);
     std::erase_if(reads_, match_read);
-    std::erase_if(writes_, match_write);
+    if (std::erase_if(writes_, match_write) > 0)
+        WritesChangedLocked();
 }
 
-void LinuxComDevice::StartWorkerLocked()
+int LinuxComDevice::StartWorkerLocked()
 {
-    if (!worker_.joinable())
-        worker_ = std::thread([this] { WorkerLoop(); });
+    if (worker_.joinable())
+        return 0;
+    try {
+        worker_ = std::thread([this] {
+            pthread_setname_np(pthread_self(), "cport-io");
+            WorkerLoop();
+        });
+    } catch (const std::system_error& e) {
+        return e.code().value() != 0 ? e.code().value() : EAGAIN;
+    }
+    return 0;
 }
 
 void LinuxComDevice::WorkerLoop()
@@ -825,6 +959,8 @@ void LinuxComDevice::WorkerLoop()
         lock.lock();
         if (r > 0 && (fds[0].revents & POLLIN))
             DrainFd(worker_wake_);
+        if (closing_)
+            break;
         if (r > 0 && n == 2 && fds[1].revents != 0) {
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
                 IngestLocked();
@@ -841,6 +977,8 @@ int LinuxComDevice::PurgeComm(uint32_t flags)
     if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
         return EINVAL;
     std::lock_guard lock(mutex_);
+    if (closing_)
+        return EBADF;
     CompleteAllLocked((flags & PURGE_RXABORT) != 0, (flags & PURGE_TXABORT) != 0, 0);
     if (flags & PURGE_RXCLEAR) {
         rx_head_ = rx_len_ = 0;
@@ -856,14 +994,17 @@ int LinuxComDevice::PurgeComm(uint32_t flags)
 
 int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
 {
+    errors = 0;
+    stat = COMSTAT{};
     std::lock_guard lock(mutex_);
+    if (closing_)
+        return EBADF;
     CheckCountersLocked();
     // The errors up to now are reported and reset. A hang-up that this very
     // call runs into is left for the error event it raises, so that a mere
     // look at the queue cannot swallow it.
     errors = errors_;
     errors_ = 0;
-    stat = COMSTAT{};
     int kernel_in = 0, kernel_out = 0;
     if (!gone_) {
         int e = Ioctl(fd_, FIONREAD, &kernel_in);
@@ -896,11 +1037,11 @@ int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
 int LinuxComDevice::GetCommModemStatus(uint32_t& status)
 {
     status = 0;
-    {
-        std::lock_guard lock(mutex_);
-        if (gone_)
-            return EIO;
-    }
+    std::lock_guard lock(mutex_);
+    if (closing_)
+        return EBADF;
+    if (gone_)
+        return EIO;
     int lines = 0;
     int e = Ioctl(fd_, TIOCMGET, &lines);
     if (e != 0)
@@ -921,8 +1062,8 @@ int LinuxComDevice::EscapeCommFunction(uint32_t function)
     int line = 0;
     unsigned long request = 0;
     switch (function) {
-    case SETXOFF: return Ioctl(fd_, TCXONC, reinterpret_cast<void*>(TCOOFF));
-    case SETXON: return Ioctl(fd_, TCXONC, reinterpret_cast<void*>(TCOON));
+    case SETXOFF: request = TCXONC; line = TCOOFF; break;
+    case SETXON: request = TCXONC; line = TCOON; break;
     case SETRTS: request = TIOCMBIS; line = TIOCM_RTS; break;
     case CLRRTS: request = TIOCMBIC; line = TIOCM_RTS; break;
     case SETDTR: request = TIOCMBIS; line = TIOCM_DTR; break;
@@ -931,6 +1072,11 @@ int LinuxComDevice::EscapeCommFunction(uint32_t function)
     case CLRBREAK: request = TIOCCBRK; break;
     default: return EINVAL;
     }
+    std::lock_guard lock(mutex_);
+    if (closing_)
+        return EBADF;
+    if (request == TCXONC)
+        return Ioctl(fd_, request, reinterpret_cast<void*>(static_cast<intptr_t>(line)));
     int e = request == TIOCSBRK || request == TIOCCBRK ? Ioctl(fd_, request, nullptr) : Ioctl(fd_, request, &line);
     return NotSupported(e) ? 0 : e;
 }
@@ -938,6 +1084,8 @@ int LinuxComDevice::EscapeCommFunction(uint32_t function)
 int LinuxComDevice::TransmitCommChar(char c)
 {
     std::lock_guard lock(mutex_);
+    if (closing_)
+        return EBADF;
     if (gone_)
         return EIO;
     // Ahead of every write still waiting here; the kernel's own queue cannot
@@ -945,9 +1093,10 @@ int LinuxComDevice::TransmitCommChar(char c)
     for (;;) {
         ssize_t n = ::write(fd_, &c, 1);
         if (n == 1) {
-            tx_check_ = true;
             output_maybe_queued_ = true;
-            WakeFd(waiter_wake_);
+            if (!tx_check_ && (mask_ & EV_TXEMPTY))
+                WakeFd(waiter_wake_);
+            tx_check_ = true;
             return 0;
         }
         if (n < 0 && errno == EINTR)
@@ -958,53 +1107,66 @@ int LinuxComDevice::TransmitCommChar(char c)
 
 // ---- line watcher ----------------------------------------------------------------------
 
-void LinuxComDevice::StartLineWatcher()
+int LinuxComDevice::StartLineWatcher()
 {
-    InstallWatcherSignal();
-    watcher_running_ = true;
-    watcher_ = std::thread([this] { LineWatcherLoop(); });
-}
-
-void LinuxComDevice::LineWatcherLoop()
-{
-    while (!watcher_stop_) {
-        // Not the retrying helper: the stop signal's EINTR must come through.
-        int e = ::ioctl(fd_, TIOCMIWAIT, TIOCM_RNG | TIOCM_DSR | TIOCM_CD | TIOCM_CTS) == 0 ? 0 : errno;
-        if (watcher_stop_)
-            break;
-        if (e == EINTR)
-            continue;
-        if (e != 0) {
-            // No line waits on this driver (or the device is gone): this
-            // watcher has nothing to do; the counters are still read with
-            // the input.
+    if (!has_counters_)
+        return 0;
+    const int fd = fd_;
+    watcher_ = std::make_unique<WaitLoopThread>(
+        // Straight to the kernel: nothing between us and the wait may hold
+        // anything when the watcher is stopped there.
+        [fd] {
+            long r = ::syscall(SYS_ioctl, fd, TIOCMIWAIT, TIOCM_RNG | TIOCM_DSR | TIOCM_CD | TIOCM_CTS);
+            return r == 0 ? 0 : errno;
+        },
+        [this](int result) {
             std::lock_guard lock(mutex_);
             CheckCountersLocked();
-            break;
-        }
-        std::lock_guard lock(mutex_);
-        CheckCountersLocked();
-    }
-    watcher_running_ = false;
-}
-
-void LinuxComDevice::StopLineWatcher()
-{
-    if (!watcher_.joinable())
-        return;
-    watcher_stop_ = true;
-    // The signal may land just before the ioctl starts; repeat until the
-    // watcher has seen the stop flag.
-    while (watcher_running_) {
-        ::pthread_kill(watcher_.native_handle(), WatcherSignal());
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    watcher_.join();
+            // No line waits on this driver (or the device is gone): this
+            // watcher has nothing more to do; the counters are still read
+            // with the input.
+            return (result == 0 || result == EINTR) && !closing_;
+        });
+    return watcher_->Start("cport-lines");
 }
 
 } // namespace
 
 // ---- opening and enumeration ---------------------------------------------------------
+
+namespace {
+// Whether a character device is a serial port or the slave side of a
+// pseudo-terminal, by the kernel's list of tty drivers: opening any other
+// device may do something (a watchdog arms itself when opened). 0 if it is,
+// ENOTTY if it is not, ENOENT if the system has no such list, or the errno
+// of reading it.
+int CheckTtyDriver(dev_t device)
+{
+    FILE* f = std::fopen("/proc/tty/drivers", "re");
+    if (f == nullptr)
+        return errno;
+    int result = ENOTTY;
+    char line[512];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        char name[128], path[128], minors[64], type[64];
+        unsigned major_number = 0;
+        if (std::sscanf(line, "%127s %127s %u %63s %63s", name, path, &major_number, minors, type) != 5)
+            continue;
+        unsigned low = 0, high = 0;
+        int bounds = std::sscanf(minors, "%u-%u", &low, &high);
+        if (bounds == 1)
+            high = low;
+        else if (bounds != 2)
+            continue;
+        if (major_number != major(device) || minor(device) < low || minor(device) > high)
+            continue;
+        result = std::strcmp(type, "serial") == 0 || std::strcmp(type, "pty:slave") == 0 ? 0 : ENOTTY;
+        break;
+    }
+    std::fclose(f);
+    return result;
+}
+} // namespace
 
 std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& error)
 {
@@ -1017,25 +1179,45 @@ std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& erro
         error = ENOTTY;
         return nullptr;
     }
+    error = CheckTtyDriver(info.st_rdev);
+    if (error == ENOENT)
+        error = 0; // no list to ask: the terminal check after opening decides
+    if (error != 0)
+        return nullptr;
+    WakeFds wake;
+    if ((error = wake.Make()) != 0) {
+        wake.CloseAll();
+        return nullptr;
+    }
+    // Non-blocking, so that a port waiting for carrier cannot hold us, and
+    // never as our controlling terminal.
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = errno;
+        wake.CloseAll();
         return nullptr;
     }
-    termios2 tio{};
-    if (::ioctl(fd, TCGETS2, &tio) != 0) {
-        error = ENOTTY;
+    auto fail = [&](int e) -> std::unique_ptr<ComDevice> {
+        error = e;
         ::close(fd);
+        wake.CloseAll();
         return nullptr;
-    }
+    };
+    struct stat opened {};
+    termios2 tio{};
+    // The same device the checks were made on, and a terminal.
+    if (::fstat(fd, &opened) != 0 || opened.st_rdev != info.st_rdev || ::ioctl(fd, TCGETS2, &tio) != 0)
+        return fail(ENOTTY);
+    epoll_event edge{};
+    edge.events = EPOLLIN | EPOLLET;
+    edge.data.fd = fd;
+    if (::epoll_ctl(wake.input_notify, EPOLL_CTL_ADD, fd, &edge) != 0)
+        return fail(errno);
     // Exclusive use: TIOCEXCL keeps other users out, but not root, so an
     // advisory lock is taken as well, which every instance of this layer
     // honours.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? EBUSY : errno;
-        ::close(fd);
-        return nullptr;
-    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail(errno == EWOULDBLOCK ? EBUSY : errno);
     ::ioctl(fd, TIOCEXCL);
     // Raw from the start; the line settings follow at once.
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
@@ -1053,8 +1235,12 @@ std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& erro
     }
     serial_icounter_struct counters{};
     bool has_counters = ::ioctl(fd, TIOCGICOUNT, &counters) == 0;
-    error = 0;
-    return std::make_unique<LinuxComDevice>(fd, has_counters);
+    auto device = std::make_unique<LinuxComDevice>(fd, wake, has_counters);
+    // From here the device owns the descriptors and gives them up itself.
+    error = device->StartLineWatcher();
+    if (error != 0)
+        return nullptr;
+    return device;
 }
 
 int EnumSerialDevices(std::vector<std::string>& paths)

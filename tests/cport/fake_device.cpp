@@ -16,11 +16,31 @@ public:
         std::lock_guard lock(line_->mutex);
         ++line_->live_devices;
     }
-    ~FakeDevice() override
+    ~FakeDevice() override { Close(); }
+
+    void Close() override
     {
         std::lock_guard lock(line_->mutex);
+        if (closed_)
+            return;
+        closed_ = true;
+        if (pending_ != nullptr) {
+            pending_->Complete(0, ECANCELED);
+            pending_ = nullptr;
+        }
         line_->calls.push_back("Close");
         --line_->live_devices;
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t r = ::write(line_->wake_fd, &one, sizeof one);
+    }
+    int InputNotifyFd() const override { return line_->notify_input ? line_->look_fd : -1; }
+    void SetInputByNotify(bool on) override
+    {
+        {
+            std::lock_guard lock(line_->mutex);
+            line_->by_notify = on;
+        }
+        Wake();
     }
 
     int SetupComm(int32_t in, int32_t out) override
@@ -63,11 +83,21 @@ public:
             return e;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         std::unique_lock lock(line_->mutex);
+        if (closed_)
+            return EBADF;
+        const bool look = timeout_ms == 0;
+        if (look && line_->look_fd >= 0) {
+            uint64_t value;
+            [[maybe_unused]] ssize_t r = ::read(line_->look_fd, &value, sizeof value);
+        }
         uint32_t generation = line_->mask_generation;
         for (;;) {
+            if (closed_)
+                return EBADF;
             if (line_->mask_generation != generation)
                 return 0;
-            if (uint32_t ready = line_->pending_events & line_->mask) {
+            const uint32_t takeable = look || !line_->by_notify ? line_->mask : line_->mask & ~comm::kInputEvents;
+            if (uint32_t ready = line_->pending_events & takeable) {
                 line_->pending_events &= ~ready;
                 mask = ready;
                 return 0;
@@ -94,6 +124,8 @@ public:
         if (int e = line_->Fail("ReadFile"))
             return e;
         std::lock_guard lock(line_->mutex);
+        if (closed_)
+            return EBADF;
         int32_t n = std::min<int32_t>(count, static_cast<int32_t>(line_->input.size()));
         std::copy_n(line_->input.begin(), n, static_cast<uint8_t*>(buffer));
         line_->input.erase(line_->input.begin(), line_->input.begin() + n);
@@ -105,6 +137,8 @@ public:
         if (int e = line_->Fail("WriteFile"))
             return e;
         std::lock_guard lock(line_->mutex);
+        if (closed_)
+            return EBADF;
         if (line_->failing.count("WritePending")) {
             // Left running until the test aborts it.
             overlapped.Begin(this);
@@ -136,6 +170,8 @@ public:
         if (int e = line_->Fail("ClearCommError"))
             return e;
         std::lock_guard lock(line_->mutex);
+        if (closed_)
+            return EBADF;
         errors = line_->errors;
         line_->errors = 0;
         stat.cbInQue = static_cast<uint32_t>(line_->input.size());
@@ -147,6 +183,8 @@ public:
         if (int e = line_->Fail("GetCommModemStatus"))
             return e;
         std::lock_guard lock(line_->mutex);
+        if (closed_)
+            return EBADF;
         status = line_->modem_status;
         return 0;
     }
@@ -159,6 +197,8 @@ public:
         if (int e = line_->Fail("TransmitCommChar"))
             return e;
         std::lock_guard lock(line_->mutex);
+        if (closed_)
+            return EBADF;
         line_->written.push_back(static_cast<uint8_t>(c));
         return 0;
     }
@@ -175,6 +215,8 @@ private:
     int Record(const std::string& call, const std::string& op)
     {
         std::lock_guard lock(line_->mutex);
+        if (closed_)
+            return EBADF;
         line_->calls.push_back(call);
         auto it = line_->failing.find(op);
         return it == line_->failing.end() ? 0 : it->second;
@@ -187,18 +229,23 @@ private:
 
     std::shared_ptr<FakeLine> line_;
     comm::ComOverlapped* pending_ = nullptr;
+    bool closed_ = false; // guarded by the line's mutex
 };
 
 } // namespace
 
 void FakeLine::Raise(uint32_t events)
 {
+    bool for_look;
     {
         std::lock_guard lock(mutex);
         pending_events |= events & mask;
+        for_look = by_notify && (events & mask & comm::kInputEvents) != 0;
     }
     uint64_t one = 1;
     [[maybe_unused]] ssize_t r = ::write(wake_fd, &one, sizeof one);
+    if (for_look)
+        r = ::write(look_fd, &one, sizeof one);
 }
 
 void FakeLine::Receive(const std::string& bytes)
@@ -232,6 +279,7 @@ int FakeLine::Fail(const std::string& op)
 FakeDeviceScope::FakeDeviceScope() : line(std::make_shared<FakeLine>())
 {
     line->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    line->look_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     std::weak_ptr<FakeLine> weak = line;
     comm::SetComDeviceOpener([weak](const std::string& port, int& error) -> std::unique_ptr<comm::ComDevice> {
         auto l = weak.lock();
@@ -257,4 +305,5 @@ FakeDeviceScope::~FakeDeviceScope()
 {
     comm::SetComDeviceOpener({});
     ::close(line->wake_fd);
+    ::close(line->look_fd);
 }

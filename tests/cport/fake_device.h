@@ -43,9 +43,15 @@ struct FakeLine {
     void ClearCalls();
     int Fail(const std::string& op); // errno scripted for op, or 0
 
+    // Opt in to an input watch as the real device has one: input events
+    // are then left to the looks of the owner's event loop.
+    bool notify_input = false;
+
     uint32_t pending_events = 0;
     uint32_t mask_generation = 0;
+    bool by_notify = false;
     int wake_fd = -1;
+    int look_fd = -1;
 };
 
 class FakeDeviceScope {
