@@ -10,6 +10,7 @@
 
 #include <string_view>
 
+#include "firmware/firmware_loop.h"
 #include "firmware/flight/flight.h"
 #include "firmware/headless_host.h"
 #include "firmware/instrument_state.h"
@@ -19,21 +20,14 @@ namespace {
 
 HeadlessHost bench_host;
 
-// Default settings, both sensors reporting, the main screen on `page`.
+// A level aircraft at 1 G on heading 47, the main screen on `page`.
 void prepare(uint8_t page)
 {
     set_host(&bench_host);
-    reset_instrument_state();
-    load_defaults();
-    heading_valid = attitude_valid = 1;
-    tilt_comp = 1;
+    level_aircraft_state();
     main_page = page;
     heading = 47;
-    pitch = 0;
-    bank = 0;
-    slip = 0;
     gforce_raw = 256;
-    turn_source = 0;
 }
 
 void pass(benchmark::State& state)
@@ -69,14 +63,14 @@ void Baseline_ClearAndPresent(benchmark::State& state)
 // Level: half the panel swept column by column by the ground fill.
 void Attitude_Level(benchmark::State& state)
 {
-    prepare(0);
+    prepare(PAGE_ATTITUDE);
     pass(state);
 }
 
 // Steep left bank: the fill runs from the top left corner.
 void Attitude_Bank100(benchmark::State& state)
 {
-    prepare(0);
+    prepare(PAGE_ATTITUDE);
     bank = 100;
     pass(state);
 }
@@ -84,14 +78,14 @@ void Attitude_Bank100(benchmark::State& state)
 // Horizon above the panel: all ground by one memset.
 void Attitude_AllGround(benchmark::State& state)
 {
-    prepare(0);
+    prepare(PAGE_ATTITUDE);
     pitch = -40;
     pass(state);
 }
 
 void Attitude_AllOverlays(benchmark::State& state)
 {
-    prepare(0);
+    prepare(PAGE_ATTITUDE);
     bank = 20;
     pitch = 5;
     numeric_display = 1;
@@ -100,15 +94,15 @@ void Attitude_AllOverlays(benchmark::State& state)
 
 void Compass_Card1(benchmark::State& state)
 {
-    prepare(1);
-    compass_display = 2;
+    prepare(PAGE_COMPASS);
+    compass_display = COMPASS_CARD1;
     pass(state);
 }
 
 void Compass_Card2WithBug(benchmark::State& state)
 {
-    prepare(1);
-    compass_display = 3;
+    prepare(PAGE_COMPASS);
+    compass_display = COMPASS_CARD2;
     heading_bug_on = 1;
     heading_bug = 90;
     pass(state);
@@ -116,21 +110,21 @@ void Compass_Card2WithBug(benchmark::State& state)
 
 void Compass_Rose(benchmark::State& state)
 {
-    prepare(1);
-    compass_display = 4;
+    prepare(PAGE_COMPASS);
+    compass_display = COMPASS_ROSE;
     pass(state);
 }
 
 void TurnBank_FromBank(benchmark::State& state)
 {
-    prepare(2);
+    prepare(PAGE_TURN_BANK);
     bank = 15;
     pass(state);
 }
 
 void TurnBank_FromTurnRate(benchmark::State& state)
 {
-    prepare(2);
+    prepare(PAGE_TURN_BANK);
     turn_source = 2;
     turn_rate = -30;
     pass(state);
@@ -138,7 +132,7 @@ void TurnBank_FromTurnRate(benchmark::State& state)
 
 void NoData(benchmark::State& state)
 {
-    prepare(0);
+    prepare(PAGE_ATTITUDE);
     attitude_valid = 0;
     pass(state);
 }

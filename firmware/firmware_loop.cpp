@@ -111,14 +111,18 @@ static void run_pass()
     host().pump_messages();
 }
 
-void firmware_run()
+// What ON sets before the splash: a key clicked during the splash is kept
+// for the first pass, one clicked before ON is not.
+static void reset_before_splash()
 {
     load_defaults();
-    main_page = 0;
-    key_code = 0;
-    play_splash();
-    start_hook();
+    main_page = PAGE_ATTITUDE;
+    key_code = KEY_NONE;
+}
 
+// What ON sets once the splash is over.
+static void reset_after_splash()
+{
     stop_requested = 0;
     current_screen = main_screen;
     menu_cursor = 0;
@@ -132,9 +136,33 @@ void firmware_run()
     sensor_status = 0;
     led_timer = 0;
     calibrating = 0;
+}
+
+void firmware_run()
+{
+    reset_before_splash();
+    play_splash();
+    start_hook();
+    reset_after_splash();
 
     while (stop_requested == 0)
         run_pass();
+}
+
+void switched_on_state()
+{
+    reset_before_splash();
+    reset_after_splash();
+}
+
+void level_aircraft_state()
+{
+    reset_instrument_state();
+    reset_link_state();
+    switched_on_state();
+    // As the sliders at rest give them, every pass.
+    heading_valid = 1;
+    attitude_valid = 1;
 }
 
 void firmware_stop()
@@ -173,7 +201,7 @@ void timer_tick()
 
 void store_key_code(uint8_t code)
 {
-    if (key_code == 0)
+    if (key_code == KEY_NONE)
         key_code = code;
 }
 

@@ -12,6 +12,15 @@ void firmware_run();
 // OFF.
 void firmware_stop();
 
+// The state ON leaves before its first pass (settings at their defaults, the
+// loop's own resets), without the splash: for drawing screens outside the
+// loop.
+void switched_on_state();
+// Program start, then ON, with a level, still aircraft and both sensors
+// reporting: every reading 0, as the sliders at rest give it. Where the
+// screenshot tool's scenes, the flight tests and the benchmarks start from.
+void level_aircraft_state();
+
 // Whether the running loop ends at its next check: OFF was pressed and no
 // splash is playing. OFF during a splash has no lasting effect (the loop's
 // start clears it once the splash is over), so a host keeps pacing the
@@ -21,8 +30,8 @@ bool loop_ending();
 // One 100 ms tick of Timer1.
 void timer_tick();
 
-// A front-panel control was clicked: 1 knob press, 2 clockwise,
-// 3 anticlockwise, 4 left key, 5 right key. Dropped while a key is pending.
+// A front-panel control was clicked: one of the KEY_ codes. Dropped while a
+// key is pending.
 void store_key_code(uint8_t code);
 
 // TrackBar5 moved: besides the slider variable, the turn rate is now

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fake_host.h"
+#include "firmware/firmware_loop.h"
 #include "firmware/flight/flight.h"
 #include "firmware/instrument_state.h"
 #include "firmware/lcd/lcd.h"
@@ -49,14 +50,7 @@ inline std::string row_pixels(int y, int x0, int x1)
 
 class FlightTest : public ::testing::Test {
 protected:
-    FlightTest()
-    {
-        load_defaults();
-        heading_valid = 1;
-        attitude_valid = 1;
-        tilt_comp = 1;
-        current_screen = main_screen;
-    }
+    FlightTest() { level_aircraft_state(); }
 
     // One pass of the main screen on a cleared panel, as the loop does it.
     static void draw_main()

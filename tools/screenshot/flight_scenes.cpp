@@ -8,27 +8,27 @@ namespace {
 
 void attitude(int32_t bank_deg, int32_t pitch_deg)
 {
-    main_page = 0;
+    main_page = PAGE_ATTITUDE;
     bank = bank_deg;
     pitch = pitch_deg;
 }
 
 void compass(int32_t heading_deg, uint8_t style)
 {
-    main_page = 1;
+    main_page = PAGE_COMPASS;
     heading = heading_deg;
     compass_display = style;
 }
 
 void turn(int32_t bank_deg)
 {
-    main_page = 2;
+    main_page = PAGE_TURN_BANK;
     bank = bank_deg;
 }
 
 void turn_rate_of(int32_t tenths)
 {
-    main_page = 2;
+    main_page = PAGE_TURN_BANK;
     turn_source = 2;
     turn_rate = tenths;
 }
@@ -104,39 +104,39 @@ const SceneRegistration flight_scenes[] = {
 
     // ---- compass page ----
     SceneRegistration{{"compass_numeric", "Compass, DISPLAY NUMERIC: tape labelled every 30 degrees",
-                       [] { compass(27, 0); }}},
+                       [] { compass(27, COMPASS_NUMERIC); }}},
     SceneRegistration{{"compass_mixed", "Compass, DISPLAY MIXED: N, E, S, W and numbers",
-                       [] { compass(96, 1); }}},
+                       [] { compass(96, COMPASS_MIXED); }}},
     SceneRegistration{{"compass_card1", "Compass, DISPLAY CARD1 (the default): twelve points",
-                       [] { compass(10, 2); }}},
+                       [] { compass(10, COMPASS_CARD1); }}},
     SceneRegistration{{"compass_card2", "Compass, DISPLAY CARD2: cardinal and intercardinal points",
-                       [] { compass(45, 3); }}},
+                       [] { compass(45, COMPASS_CARD2); }}},
     SceneRegistration{{"compass_rose", "Compass, DISPLAY ROSE: the rose turns against the heading",
-                       [] { compass(30, 4); }}},
+                       [] { compass(30, COMPASS_ROSE); }}},
     SceneRegistration{{"compass_rose_true", "ROSE with HEADING TRUE, heading 250", [] {
-                           compass(250, 4);
+                           compass(250, COMPASS_ROSE);
                            heading_true = 1;
                        }}},
     SceneRegistration{{"compass_tilt_3d", "Tilt compensation 3D G shown as 3G", [] {
-                           compass(182, 2);
+                           compass(182, COMPASS_CARD1);
                            tilt_comp = 3;
                        }}},
     SceneRegistration{{"compass_bug_left", "Heading bug 350 at heading 10: turn left, five arrows", [] {
-                           compass(10, 2);
+                           compass(10, COMPASS_CARD1);
                            heading_bug_on = 1;
                            heading_bug = 350;
                        }}},
     SceneRegistration{{"compass_bug_right", "Heading bug 64 at heading 57: turn right, three arrows", [] {
-                           compass(57, 0);
+                           compass(57, COMPASS_NUMERIC);
                            heading_bug_on = 1;
                            heading_bug = 64;
                        }}},
     SceneRegistration{{"compass_reciprocal", "Right key: the reciprocal of heading 200 for ten seconds", [] {
-                           compass(200, 2);
+                           compass(200, COMPASS_CARD1);
                            reciprocal_shown = 1;
                        }}},
     SceneRegistration{{"compass_calibrating", "Calibration box over the tape", [] {
-                           compass(133, 2);
+                           compass(133, COMPASS_CARD1);
                            calibrating = 1;
                        }}},
 
@@ -173,7 +173,7 @@ const SceneRegistration flight_scenes[] = {
                            attitude_valid = 0;
                        }}},
     SceneRegistration{{"nodata_compass", "Compass page before the compass unit has reported", [] {
-                           compass(0, 2);
+                           compass(0, COMPASS_CARD1);
                            heading_valid = 0;
                        }}},
 };

@@ -12,9 +12,11 @@
 struct Scene {
     std::string name;     // file name without ".png"
     std::string caption;  // one line for the gallery page
-    // Runs after load_defaults() with valid readings of a level, still
-    // aircraft; sets readings, settings and current_screen. The tool then
-    // clears the frame buffer and calls current_screen once.
+    // Runs after level_aircraft_state() (firmware/firmware_loop.h): default
+    // settings, the main screen on the attitude page, both sensors
+    // reporting a level, still aircraft. Sets readings, settings and
+    // current_screen; the tool then clears the frame buffer and calls
+    // current_screen once.
     std::function<void()> prepare;
 };
 

@@ -35,14 +35,7 @@ namespace {
 // the main screen on its first page: what every scene starts from.
 void base_state()
 {
-    reset_instrument_state();
-    reset_link_state();
-    load_defaults();
-    heading_valid = 1;
-    attitude_valid = 1;
-    tilt_comp = 1;
-    main_page = 0;
-    current_screen = main_screen;
+    level_aircraft_state();
 }
 
 // ---- command line --------------------------------------------------------------
