@@ -11,26 +11,6 @@
 
 namespace {
 
-// A frame as it goes out: the attention byte, then the frame.
-std::vector<uint8_t> sent_frame(uint8_t address, std::vector<uint8_t> body)
-{
-    const uint8_t command = body.front();
-    auto f = make_frame(address, command, std::vector<uint8_t>(body.begin() + 1, body.end()));
-    f.insert(f.begin(), 0xE5);
-    return f;
-}
-
-std::vector<std::string> memo_lines(const std::vector<uint8_t>& bytes)
-{
-    std::vector<std::string> lines;
-    for (uint8_t b : bytes) {
-        char line[8];
-        std::snprintf(line, sizeof line, "0x%02X", b);
-        lines.emplace_back(line);
-    }
-    return lines;
-}
-
 // Listens on the fake port as a sensor unit would and hands every complete
 // frame it hears to `heard`, which may schedule a reply.
 class ListeningUnit {
@@ -53,20 +33,18 @@ public:
 private:
     void take(uint8_t b)
     {
-        current_.push_back(b);
-        if (current_.size() >= 4 && current_.size() == size_t{current_[3]} + 6u) {
-            frames.push_back(current_);
-            current_.clear();
+        if (auto frame = line_.push(b)) {
+            frames.push_back(frame->bytes);
             if (heard)
                 heard(frames.size());
         }
     }
 
     FakeHost& host_;
-    std::vector<uint8_t> current_;
+    SentFrameReader line_;
 };
 
-const std::vector<uint8_t> ACK = make_frame(0xE5, 0x0A, {0x00});
+const std::vector<uint8_t> ACK = ack_frame();
 
 } // namespace
 

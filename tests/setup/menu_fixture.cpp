@@ -3,44 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-std::vector<uint8_t> frame_to_instrument(uint8_t command, const std::vector<uint8_t>& data)
-{
-    const uint8_t address = 0xE5;
-    const uint8_t length = static_cast<uint8_t>(data.size() + 1);
-    uint8_t checksum = 0xA5 ^ address ^ length ^ command;
-    std::vector<uint8_t> frame{0x82, address, length, command};
-    for (uint8_t d : data) {
-        frame.push_back(d);
-        checksum ^= d;
-    }
-    frame.push_back(checksum);
-    frame.push_back(0x83);
-    return frame;
-}
-
-std::vector<uint8_t> ack_frame()
-{
-    return frame_to_instrument(0x0A, {0x00});
-}
-
-std::vector<uint8_t> compass_data_frame(const std::array<uint16_t, 6>& words)
-{
-    std::vector<uint8_t> data;
-    for (uint16_t w : words) {
-        data.push_back(static_cast<uint8_t>(w & 0xFF));
-        data.push_back(static_cast<uint8_t>(w >> 8));
-    }
-    return frame_to_instrument(0x33, data);
-}
-
-std::vector<uint8_t> compass_heading_frame(uint16_t heading, uint8_t tilt)
-{
-    return frame_to_instrument(0x32, {static_cast<uint8_t>(heading & 0xFF), static_cast<uint8_t>(heading >> 8), tilt});
-}
-
 std::vector<SentFrame> frames_in_memo(const std::vector<std::string>& memo)
 {
-    std::vector<uint8_t> bytes;
+    SentFrameReader reader;
+    std::vector<SentFrame> frames;
     for (const std::string& line : memo) {
         unsigned value = 0;
         char rest = 0;
@@ -48,32 +14,13 @@ std::vector<SentFrame> frames_in_memo(const std::vector<std::string>& memo)
             ADD_FAILURE() << "not a byte line: " << line;
             return {};
         }
-        bytes.push_back(static_cast<uint8_t>(value));
+        if (auto frame = reader.push(static_cast<uint8_t>(value))) {
+            EXPECT_TRUE(frame->well_formed()) << "frame " << frames.size() << " is malformed";
+            frames.push_back(std::move(*frame));
+        }
     }
-    std::vector<SentFrame> frames;
-    size_t i = 0;
-    while (i < bytes.size()) {
-        if (bytes.size() - i < 6 || bytes[i] != 0xE5 || bytes[i + 1] != 0x82) {
-            ADD_FAILURE() << "no frame starts at byte " << i;
-            return frames;
-        }
-        const uint8_t length = bytes[i + 3];
-        const size_t end = i + 4 + length + 1;
-        if (end >= bytes.size() || bytes[end] != 0x83) {
-            ADD_FAILURE() << "frame at byte " << i << " is cut short";
-            return frames;
-        }
-        SentFrame frame;
-        frame.address = bytes[i + 2];
-        uint8_t checksum = 0xA5 ^ frame.address ^ length;
-        for (size_t k = 0; k < length; ++k) {
-            frame.body.push_back(bytes[i + 4 + k]);
-            checksum ^= bytes[i + 4 + k];
-        }
-        EXPECT_EQ(checksum, bytes[end - 1]) << "checksum of the frame at byte " << i;
-        frames.push_back(frame);
-        i = end + 1;
-    }
+    EXPECT_EQ(reader.skipped(), 0u) << "bytes outside any frame";
+    EXPECT_FALSE(reader.mid_frame()) << "the last frame is cut short";
     return frames;
 }
 
@@ -138,25 +85,14 @@ void MenuTest::sensor_unit_silent()
     reply_.clear();
 }
 
-// Reads the line as the sensor unit would: attention byte, then a frame of
-// known length; it answers after the end byte.
+// Reads the line as the sensor unit would and answers after each frame's end
+// byte.
 void MenuTest::on_byte(uint8_t byte)
 {
-    pending_.push_back(byte);
-    if (pending_.size() == 1 && byte != 0xE5) {
-        pending_.clear();
+    const auto frame = line_.push(byte);
+    if (!frame)
         return;
-    }
-    if (pending_.size() < 4)
-        return;
-    const size_t whole = 4 + pending_[3] + 2;
-    if (pending_.size() < whole)
-        return;
-    SentFrame frame;
-    frame.address = pending_[2];
-    frame.body.assign(pending_.begin() + 4, pending_.begin() + 4 + pending_[3]);
-    received_.push_back(frame);
-    pending_.clear();
+    received_.push_back(*frame);
     if (!reply_.empty()) {
         const std::vector<uint8_t> reply = reply_;
         host_.after(reply_delay_ms_, [reply] { link_receive(reply.data(), reply.size()); });

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,22 +15,10 @@
 #include "firmware/link/link.h"
 #include "firmware/setup/setup.h"
 #include "lcd_picture.h"
+#include "link/link_frames.h"
 
-// One frame as the sensor unit sees it on the line.
-struct SentFrame {
-    uint8_t address = 0;
-    std::vector<uint8_t> body;  // command byte and data
-};
-
-// Frames addressed to the instrument, checksum worked out here.
-std::vector<uint8_t> frame_to_instrument(uint8_t command, const std::vector<uint8_t>& data);
-std::vector<uint8_t> ack_frame();
-// A compass data frame of the short form (six words).
-std::vector<uint8_t> compass_data_frame(const std::array<uint16_t, 6>& words);
-std::vector<uint8_t> compass_heading_frame(uint16_t heading, uint8_t tilt);
-
-// Splits the communication log (one "0xHH" line per byte) into frames; lines
-// that do not form whole frames fail the test.
+// The frames in the communication log (one "0xHH" line per byte); lines
+// that are not bytes, bytes outside frames and malformed frames fail the test.
 std::vector<SentFrame> frames_in_memo(const std::vector<std::string>& memo);
 
 class MenuTest : public ::testing::Test {
@@ -64,5 +51,5 @@ protected:
 
 private:
     void on_byte(uint8_t byte);
-    std::vector<uint8_t> pending_;
+    SentFrameReader line_;
 };
