@@ -1,7 +1,5 @@
 #include "extras_support.h"
 
-#include "qt_application.h"
-
 #include <QCoreApplication>
 #include <QEventLoop>
 
@@ -17,10 +15,6 @@
 #include <stdexcept>
 #include <thread>
 #include <unistd.h>
-
-namespace {
-TARNBY_QT_TEST_APPLICATION;
-}
 
 bool PumpUntil(const std::function<bool()>& done, int deadline_ms)
 {

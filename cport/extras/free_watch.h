@@ -1,0 +1,76 @@
+// A component that stands in for an object which is not a component itself
+// (a widget, say) in the class library's free notifications: it watches
+// components and tells its owner when one of them goes away.
+#pragma once
+
+#include "platform/classes.h"
+
+#include <algorithm>
+#include <functional>
+
+class TFreeWatch : public TComponent {
+public:
+    TFreeWatch() : TComponent(nullptr) {}
+    std::string ClassName() const override { return "TFreeWatch"; }
+
+    // Called with a watched component that is being destroyed; by then only
+    // its component part is left, so the owner may only forget it.
+    std::function<void(TComponent*)> OnRemove;
+
+    void Watch(TComponent* component)
+    {
+        if (component != nullptr)
+            component->FreeNotification(this);
+    }
+    void Unwatch(TComponent* component)
+    {
+        if (component != nullptr)
+            component->RemoveFreeNotification(this);
+    }
+
+protected:
+    void Notification(TComponent* component, TOperation operation) override
+    {
+        TComponent::Notification(component, operation);
+        if (operation == opRemove && OnRemove)
+            OnRemove(component);
+    }
+};
+
+// A stream over a string held in memory, for saving and loading screens.
+class TStringStream : public TStream {
+public:
+    explicit TStringStream(std::string data = {}) : data_(std::move(data)) {}
+    std::string ClassName() const override { return "TStringStream"; }
+    int32_t Read(void* buffer, int32_t count) override
+    {
+        if (count <= 0 || position_ >= data_.size())
+            return 0;
+        size_t n = std::min(static_cast<size_t>(count), data_.size() - position_);
+        data_.copy(static_cast<char*>(buffer), n, position_);
+        position_ += n;
+        return static_cast<int32_t>(n);
+    }
+    int32_t Write(const void* buffer, int32_t count) override
+    {
+        if (count <= 0)
+            return 0;
+        data_.replace(position_, std::min(data_.size() - position_, static_cast<size_t>(count)),
+                      static_cast<const char*>(buffer), static_cast<size_t>(count));
+        position_ += static_cast<size_t>(count);
+        return count;
+    }
+    // origin 0 from the start, 1 from the present position, 2 from the end.
+    int64_t Seek(int64_t offset, int origin) override
+    {
+        int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<int64_t>(position_) : static_cast<int64_t>(data_.size());
+        int64_t target = std::clamp<int64_t>(base + offset, 0, static_cast<int64_t>(data_.size()));
+        position_ = static_cast<size_t>(target);
+        return target;
+    }
+    const std::string& DataString() const { return data_; }
+
+private:
+    std::string data_;
+    size_t position_ = 0;
+};

@@ -1,0 +1,152 @@
+// pty_shell: a shell on a pseudo-terminal, reachable through a second
+// pseudo-terminal that a serial terminal program opens like a serial port.
+// It prints that device's path, relays bytes both ways unchanged, and ends
+// with the shell's exit status when the shell ends.
+#include "command_line.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const char SUMMARY[] = R"(Runs a shell on a pseudo-terminal and offers a second pseudo-terminal to
+talk to it, the way a serial line would: the first line printed on standard
+output is the device to open (for example /dev/pts/7). Bytes pass both ways
+unchanged. It ends with the shell's exit status when the shell ends, or on
+Ctrl-C or SIGTERM.)";
+
+volatile sig_atomic_t quit_signal = 0;
+void OnSignal(int) { quit_signal = 1; }
+
+bool WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+            continue;
+        }
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    command_line::ToolCommandLine cli(QStringLiteral("pty_shell"), QString::fromUtf8(SUMMARY));
+    QCommandLineParser& p = cli.parser();
+    p.addOption(QCommandLineOption(QStringLiteral("shell"), QStringLiteral("The shell to run (default /bin/sh)."),
+                                   QStringLiteral("PROGRAM")));
+    p.addOption(QCommandLineOption(QStringLiteral("term"),
+                                   QStringLiteral("TERM for the shell (default vt100)."), QStringLiteral("NAME")));
+    p.addOption(QCommandLineOption(QStringLiteral("size"),
+                                   QStringLiteral("Screen size the shell is told (default 80x24)."),
+                                   QStringLiteral("COLSxROWS")));
+    cli.parse(argc, argv);
+    const std::string shell = p.isSet(QStringLiteral("shell")) ? p.value(QStringLiteral("shell")).toStdString()
+                                                                : std::string("/bin/sh");
+    const std::string term =
+        p.isSet(QStringLiteral("term")) ? p.value(QStringLiteral("term")).toStdString() : std::string("vt100");
+    winsize size{24, 80, 0, 0};
+    if (p.isSet(QStringLiteral("size"))) {
+        int cols = 0, rows = 0;
+        char tail = 0;
+        if (std::sscanf(p.value(QStringLiteral("size")).toLatin1().constData(), "%dx%d%c", &cols, &rows, &tail) != 2 ||
+            cols < 2 || cols > 1000 || rows < 2 || rows > 1000)
+            cli.reject(QStringLiteral("--size: \"%1\" is not COLSxROWS").arg(p.value(QStringLiteral("size"))));
+        size.ws_col = static_cast<unsigned short>(cols);
+        size.ws_row = static_cast<unsigned short>(rows);
+    }
+    if (shell.empty() || term.empty())
+        cli.reject(QStringLiteral("--shell and --term need a value"));
+
+    // The side the terminal program opens: raw, so nothing is changed on the way.
+    int outer_master = -1, outer_slave = -1;
+    if (::openpty(&outer_master, &outer_slave, nullptr, nullptr, nullptr) != 0) {
+        std::fprintf(stderr, "pty_shell: no pseudo-terminal: %s\n", std::strerror(errno));
+        return 1;
+    }
+    termios raw{};
+    ::tcgetattr(outer_slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(outer_slave, TCSANOW, &raw);
+
+    int shell_master = -1;
+    pid_t child = ::forkpty(&shell_master, nullptr, nullptr, &size);
+    if (child < 0) {
+        std::fprintf(stderr, "pty_shell: cannot start the shell: %s\n", std::strerror(errno));
+        return 1;
+    }
+    if (child == 0) {
+        ::close(outer_master);
+        ::close(outer_slave);
+        ::setenv("TERM", term.c_str(), 1);
+        ::execlp(shell.c_str(), shell.c_str(), static_cast<char*>(nullptr));
+        std::fprintf(stderr, "pty_shell: cannot run %s: %s\n", shell.c_str(), std::strerror(errno));
+        ::_exit(127);
+    }
+
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", ::ptsname(outer_master));
+    std::fflush(stdout);
+
+    // Our own hold on the outer slave keeps the line up between the
+    // terminal program's openings.
+    char buffer[4096];
+    int status = 0;
+    bool running = true;
+    while (running && !quit_signal) {
+        pollfd fds[2] = {{shell_master, POLLIN, 0}, {outer_master, POLLIN, 0}};
+        if (::poll(fds, 2, 200) < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            ssize_t n = ::read(shell_master, buffer, sizeof buffer);
+            if (n > 0)
+                WriteAll(outer_master, buffer, static_cast<size_t>(n));
+            else if (n < 0 && errno != EINTR && errno != EAGAIN)
+                running = false; // the shell has gone
+            else if (n == 0)
+                running = false;
+        }
+        if (fds[1].revents & POLLIN) {
+            ssize_t n = ::read(outer_master, buffer, sizeof buffer);
+            if (n > 0 && !WriteAll(shell_master, buffer, static_cast<size_t>(n)))
+                running = false;
+        }
+    }
+    if (quit_signal)
+        ::kill(child, SIGHUP);
+    ::close(shell_master);
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ::close(outer_master);
+    ::close(outer_slave);
+    if (quit_signal)
+        return 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
