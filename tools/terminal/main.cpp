@@ -38,6 +38,7 @@ struct Options {
     std::string type;
     std::string screenshot;
     int delay_ms = 2000;
+    int line_delay_ms = 500;
 };
 
 // "\r", "\n", "\e" and "\\" in a text to type.
@@ -50,7 +51,7 @@ std::string Unescape(const QString& text)
             continue;
         }
         char c = in[++i];
-        out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 'e' ? '\x1b' : c == 't' ? '\t' : c;
+        out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 'e' ? '\x1b' : c == 't' ? '\t' : c == 'b' ? '\b' : c;
     }
     return out;
 }
@@ -68,7 +69,10 @@ Options Parse(int argc, char** argv)
     option("baud", "Line speed: 110 to 256000 as the port setup lists them.", "RATE");
     option("connect", "Open the port at once.");
     option("settings", "The settings file to use instead of the usual one.", "FILE");
-    option("type", "Type TEXT once connected (\\r, \\n, \\e and \\t as control characters).", "TEXT");
+    option("type",
+           "Type TEXT once connected, a line every half second (\\r, \\n, \\e, \\b and \\t as control "
+           "characters).",
+           "TEXT");
     option("screenshot", "Save a picture of the window to FILE (PNG) and quit.", "FILE");
     option("delay", "Wait MS milliseconds before the picture (default 2000).", "MS");
     cli.set_epilogue(QString::fromLatin1(EPILOGUE));
@@ -126,10 +130,21 @@ int main(int argc, char** argv)
         status = 1;
     }
     if (!options.type.empty()) {
-        QTimer::singleShot(300, &window, [&window, &options] {
-            for (char c : options.type)
-                window.Terminal().SendChar(c);
-        });
+        // Line by line, as a person types: each line once the one before has
+        // had time to run, so its output does not mix with the typing.
+        int at = 300;
+        size_t start = 0;
+        while (start < options.type.size()) {
+            size_t end = options.type.find('\r', start);
+            end = end == std::string::npos ? options.type.size() : end + 1;
+            std::string line = options.type.substr(start, end - start);
+            QTimer::singleShot(at, &window, [&window, line] {
+                for (char c : line)
+                    window.Terminal().SendChar(c);
+            });
+            at += options.line_delay_ms;
+            start = end;
+        }
     }
     if (!options.screenshot.empty()) {
         QTimer::singleShot(options.delay_ms, &window, [&window, &options, &status] {

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -61,7 +62,10 @@ int main(int argc, char** argv)
     p.addOption(QCommandLineOption(QStringLiteral("size"),
                                    QStringLiteral("Screen size the shell is told (default 80x24)."),
                                    QStringLiteral("COLSxROWS")));
-    cli.parse(argc, argv);
+    p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A program to run instead, with its arguments."),
+                            QStringLiteral("[-- command [arguments...]]"));
+    cli.parse(argc, argv, true);
+    const QStringList command = p.positionalArguments();
     const std::string shell = p.isSet(QStringLiteral("shell")) ? p.value(QStringLiteral("shell")).toStdString()
                                                                 : std::string("/bin/sh");
     const std::string term =
@@ -100,8 +104,17 @@ int main(int argc, char** argv)
         ::close(outer_master);
         ::close(outer_slave);
         ::setenv("TERM", term.c_str(), 1);
-        ::execlp(shell.c_str(), shell.c_str(), static_cast<char*>(nullptr));
-        std::fprintf(stderr, "pty_shell: cannot run %s: %s\n", shell.c_str(), std::strerror(errno));
+        std::vector<std::string> words;
+        if (command.isEmpty())
+            words.push_back(shell);
+        for (const QString& word : command)
+            words.push_back(word.toStdString());
+        std::vector<char*> argv_child;
+        for (std::string& word : words)
+            argv_child.push_back(word.data());
+        argv_child.push_back(nullptr);
+        ::execvp(argv_child[0], argv_child.data());
+        std::fprintf(stderr, "pty_shell: cannot run %s: %s\n", argv_child[0], std::strerror(errno));
         ::_exit(127);
     }
 

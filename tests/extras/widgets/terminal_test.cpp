@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -363,6 +364,8 @@ bool RunTerminalDialog(TComTerminal& t, QDialogButtonBox::StandardButton button,
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->windowTitle(), "Setup");
         edit(*dialog);
+        if (const char* keep = std::getenv("TARNBY_KEEP_PICTURES"))
+            dialog->grab().save(QString::fromLocal8Bit(keep) + "/terminal_settings.png");
         dialog->Buttons()->button(button)->click();
     });
     return t.ShowSetupDialog();

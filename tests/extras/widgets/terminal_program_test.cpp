@@ -1,0 +1,96 @@
+// The serial terminal program: its window keeps port and terminal settings
+// between runs, its lamps follow the port, and its command line behaves
+// like the other tools'.
+#include "extras_support.h"
+#include "terminal_window.h"
+
+#include "cport/extras/com_settings.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/wait.h>
+
+namespace {
+
+TEST(TerminalProgram, SettingsSurviveARestart)
+{
+    TempFolder folder;
+    const std::string path = folder.File("deeper/terminal.ini");
+    {
+        TerminalWindow window(path);
+        window.Port().SetPort("/dev/ttyUSB3");
+        window.Port().SetBaudRate(br115200);
+        window.Port().FlowControl()->SetFlowControl(fcHardware);
+        window.Terminal().SetLocalEcho(true);
+        window.Terminal().SetEmulation(teVT52);
+        window.Terminal().SetColumns(100);
+        window.Terminal().SetCaret(tcUnderline);
+        window.close(); // stores
+    }
+    TerminalWindow again(path);
+    EXPECT_EQ(again.Port().Port(), "/dev/ttyUSB3");
+    EXPECT_EQ(again.Port().BaudRate(), br115200);
+    EXPECT_EQ(again.Port().FlowControl()->FlowControl(), fcHardware);
+    EXPECT_TRUE(again.Terminal().LocalEcho());
+    EXPECT_EQ(again.Terminal().Emulation(), teVT52);
+    EXPECT_EQ(again.Terminal().Columns(), 100);
+    EXPECT_EQ(again.Terminal().Caret(), tcUnderline);
+    EXPECT_TRUE(again.Terminal().WrapLines()); // the program's own default
+    // An ordinary settings file a person can read.
+    EXPECT_NE(ReadWholeFile(path).find("[SerialPort]\nPort=/dev/ttyUSB3\nBaudRate=115200\n"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(path).find("Emulation=VT52\n"), std::string::npos);
+}
+
+TEST(TerminalProgram, AFailedConnectIsShownAndLampsFollowThePort)
+{
+    TempFolder folder;
+    TerminalWindow window(folder.File("t.ini"));
+    window.Port().SetPort(folder.File("no-such-device"));
+    EXPECT_FALSE(window.Connect());
+    EXPECT_TRUE(window.Message().startsWith("Connect: Unable to open com port")) << window.Message().toStdString();
+
+    FarEnd far;
+    window.Port().SetPort(far.Path());
+    ASSERT_TRUE(window.Connect());
+    EXPECT_EQ(window.Lamp(0)->State(), lsOn);
+    far.Send("hi");
+    ASSERT_TRUE(PumpUntil([&] { return window.Terminal().Buffer().GetChar(2, 1).Ch == 'i'; }));
+    window.Terminal().SendChar('k');
+    EXPECT_EQ(far.Receive(1), "k");
+    ASSERT_TRUE(window.Disconnect());
+    EXPECT_EQ(window.Lamp(0)->State(), lsOff);
+}
+
+int RunProgram(const std::string& arguments, std::string& output)
+{
+    std::string command = std::string(TARNBY_TERMINAL_PROGRAM) + " " + arguments + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    output.clear();
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
+    int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(TerminalProgram, CommandLine)
+{
+    std::string out;
+    EXPECT_EQ(RunProgram("--help", out), 0);
+    EXPECT_NE(out.find("--port <DEVICE>"), std::string::npos);
+    EXPECT_EQ(RunProgram("--version", out), 0);
+    EXPECT_EQ(out, "terminal (Tarnby) " TARNBY_VERSION "\n");
+    const char* wrong[] = {"--bogus", "--baud 1234", "--baud=fast", "--delay=-1", "--port=", "stray"};
+    for (const char* arguments : wrong) {
+        EXPECT_EQ(RunProgram(arguments, out), 2) << arguments;
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << arguments << ": " << out;
+        EXPECT_TRUE(out.starts_with("terminal: ")) << out;
+    }
+}
+
+} // namespace
