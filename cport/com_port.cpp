@@ -332,7 +332,7 @@ std::shared_ptr<comm::ComDevice> ClosedDeviceRef()
 }
 
 TCustomComPort::TCustomComPort(TComponent* owner)
-    : TComponent(owner), owner_queue_(CurrentSyncQueue()), alive_(std::make_shared<std::atomic<bool>>(true))
+    : TComponent(owner), owner_queue_(CurrentSyncQueue()), shared_(std::make_shared<PortShared>())
 {
     parity_ = new TComParity;
     parity_->SetComPort(this);
@@ -359,10 +359,17 @@ TCustomComPort::~TCustomComPort()
     window_.reset();
     TCustomComPort::DestroyHandle();
     connected_ = false;
+    {
+        // A handler on an event thread (smNone) runs alongside: it has to be
+        // out of the port before the port goes, and then finds it gone.
+        std::unique_lock gate(shared_->event_dispatch, std::defer_lock);
+        if (!DispatchingFor(shared_.get()))
+            gate.lock();
+        shared_->alive.store(false);
+    }
     // Told while the links list is still here, so that those who are told
     // can unregister their links.
     SendFreeNotifications();
-    alive_->store(false);
     delete buffer_;
     delete flow_control_;
     delete timeouts_;
@@ -411,7 +418,7 @@ void TCustomComPort::SetPort(const std::string& value)
         return;
     port_ = value;
     if (connected_ && !Loading() && !Designing()) {
-        PortLife life(alive_);
+        PortLife life(shared_);
         Close();
         if (life.Gone())
             return;
@@ -621,7 +628,7 @@ void TCustomComPort::Open()
 {
     if (connected_ || Designing())
         return;
-    PortLife life(alive_);
+    PortLife life(shared_);
     CallBeforeOpen();
     // A handler may have destroyed the port, or opened it itself.
     if (life.Gone() || connected_)
@@ -653,9 +660,9 @@ void TCustomComPort::StartEventThread()
     if (sync_method_ == smWindowSync) {
         // Messages still on their way when this opening is over, or the port
         // is gone, go nowhere.
-        window_ = AllocateHWnd([this, alive = alive_, generation = generation_](uint32_t message, uintptr_t wparam,
-                                                                               intptr_t lparam) -> intptr_t {
-            if (!alive->load() || generation_ != generation)
+        window_ = AllocateHWnd([this, shared = shared_, generation = generation_.load()](
+                                   uint32_t message, uintptr_t wparam, intptr_t lparam) -> intptr_t {
+            if (!shared->alive.load() || generation_ != generation)
                 return DefWindowProc(message, wparam, lparam);
             return WindowMethod(message, wparam, lparam);
         });
@@ -670,7 +677,7 @@ void TCustomComPort::Close()
 {
     if (!connected_ || Designing())
         return;
-    PortLife life(alive_);
+    PortLife life(shared_);
     const uint64_t generation = generation_;
     // Handlers run on the way: each may close the port itself, reopen it or
     // destroy it, and then this Close has nothing more to do.
@@ -730,7 +737,7 @@ bool TCustomComPort::ReleaseEventThread(bool may_wait)
     const bool wait = may_wait && thread->OwnerIsCurrentThread() && thread->owner_dispatches_ == 0;
     bool alive = true;
     if (wait) {
-        PortLife life(alive_);
+        PortLife life(shared_);
         // Dispatches already on their way are served meanwhile.
         thread->WaitFor();
         alive = !life.Gone();

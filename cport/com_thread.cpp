@@ -31,9 +31,12 @@ uint32_t BitOf(TComEvent event)
 }
 
 thread_local bool t_on_event_thread = false;
+thread_local const PortShared* t_dispatching_for = nullptr;
 }
 
 bool cport_internal::OnEventThread() { return t_on_event_thread; }
+
+bool cport_internal::DispatchingFor(const PortShared* port) { return port != nullptr && t_dispatching_for == port; }
 
 uint32_t ComEventsToMask(TComEvents events)
 {
@@ -57,7 +60,7 @@ TComEvents MaskToComEvents(uint32_t mask)
 
 TComThread::TComThread(TCustomComPort* port)
     : TThread(true, port->owner_queue_ ? port->owner_queue_ : CurrentSyncQueue()), port_(port),
-      port_alive_(port->alive_), sync_method_(port->SyncMethod()), device_(port->DeviceRef()),
+      port_shared_(port->shared_), sync_method_(port->SyncMethod()), device_(port->DeviceRef()),
       window_(port->window_)
 {
     if (!stop_event_.Valid())
@@ -87,7 +90,7 @@ void TComThread::Stop()
     std::this_thread::yield();
 }
 
-bool TComThread::Delivering() const { return !released_ && !delivery_ended_ && port_alive_->load(); }
+bool TComThread::Delivering() const { return !released_ && !delivery_ended_ && port_shared_->alive.load(); }
 
 void TComThread::Execute()
 {
@@ -159,9 +162,16 @@ void TComThread::DispatchComMsg()
     case smWindowSync:
         SendEvents();
         break;
-    case smNone:
+    case smNone: {
+        std::lock_guard gate(port_shared_->event_dispatch);
+        struct Dispatching {
+            explicit Dispatching(const PortShared* port) : outer(t_dispatching_for) { t_dispatching_for = port; }
+            ~Dispatching() { t_dispatching_for = outer; }
+            const PortShared* outer;
+        } dispatching(port_shared_.get());
         DoEvents(events_);
         break;
+    }
     }
 }
 
@@ -230,7 +240,7 @@ void TComThread::DoEvents(TComEvents events)
             continue;
         // A handler may have closed the port, or destroyed it: the rest of
         // this wake-up has nobody left to go to.
-        if (released_ || !port_alive_->load() || !port_->Connected())
+        if (released_ || !port_shared_->alive.load() || !port_->Connected())
             return;
         switch (event) {
         case evError: port_->CallError(); break;
@@ -293,21 +303,20 @@ intptr_t TCustomComPort::WindowMethod(uint32_t message, uintptr_t wparam, intptr
 
 // ---- Call... operations ----------------------------------------------------------
 //
-// Every handler and link callback may close the port or destroy it; after
-// each, a Call... operation goes on only while the port exists.
+// Every handler and link callback may close the port, reopen it or destroy
+// it; after each, a Call... operation goes on only while the port is as it
+// was.
 
 void TCustomComPort::CallRxChar()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     int32_t count = InputCount();
     if (count > 0) {
         SendSignalToLink(leRx, true);
-        if (life.Gone())
+        if (sequence.Over())
             return;
     }
     if (count > 0 && !TriggersOnRxChar()) {
-        // The buffer is the dispatch's own: what was fetched reaches every
-        // link even if one of them closes the port.
         std::vector<uint8_t> bytes;
         bool fetched = false;
         auto fetch = [&] {
@@ -318,21 +327,21 @@ void TCustomComPort::CallRxChar()
             fetched = true;
             DoRxBuf(bytes.data(), static_cast<int32_t>(bytes.size()));
         };
-        bool alive = WalkLinks([&](TComLink* link) {
+        WalkLinks([&](TComLink* link) {
             if (!link->OnRxBuf)
                 return;
             if (!fetched) {
                 fetch();
-                if (life.Gone())
+                if (sequence.Over())
                     return;
             }
             link->OnRxBuf(this, bytes.data(), static_cast<int32_t>(bytes.size()));
         });
-        if (!alive || life.Gone())
+        if (sequence.Over())
             return;
         if (!fetched && !triggers_on_rx_char_) {
             fetch();
-            if (life.Gone())
+            if (sequence.Over())
                 return;
         }
         if (fetched)
@@ -344,30 +353,30 @@ void TCustomComPort::CallRxChar()
 
 void TCustomComPort::CallTxEmpty()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     SendSignalToLink(leTx, false);
-    if (life.Gone())
+    if (sequence.Over())
         return;
     NotifyLink(leTxEmpty);
-    if (life.Gone())
+    if (sequence.Over())
         return;
     DoTxEmpty();
 }
 
 void TCustomComPort::CallRxFlag()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     NotifyLink(leRxFlag);
-    if (life.Gone())
+    if (sequence.Over())
         return;
     DoRxFlag();
 }
 
 void TCustomComPort::CallRing()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     NotifyLink(leRing);
-    if (life.Gone())
+    if (sequence.Over())
         return;
     DoRing();
 }
@@ -385,30 +394,30 @@ void TCustomComPort::CallError()
 
 void TCustomComPort::CallCTSChange()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     bool on = Signals().Contains(csCTS);
     SendSignalToLink(leCTS, on);
-    if (life.Gone())
+    if (sequence.Over())
         return;
     DoCTSChange(on);
 }
 
 void TCustomComPort::CallDSRChange()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     bool on = Signals().Contains(csDSR);
     SendSignalToLink(leDSR, on);
-    if (life.Gone())
+    if (sequence.Over())
         return;
     DoDSRChange(on);
 }
 
 void TCustomComPort::CallRLSDChange()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     bool on = Signals().Contains(csRLSD);
     SendSignalToLink(leRLSD, on);
-    if (life.Gone())
+    if (sequence.Over())
         return;
     DoRLSDChange(on);
 }
@@ -417,58 +426,58 @@ void TCustomComPort::CallBeforeOpen() { DoBeforeOpen(); }
 
 void TCustomComPort::CallAfterOpen()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     SendSignalToLink(leConn, true);
-    if (life.Gone() || !connected_)
+    if (sequence.Over())
         return;
     DoAfterOpen();
     // A handler that closed the port again leaves no lines to read.
-    if (life.Gone() || !connected_)
+    if (sequence.Over())
         return;
     CheckSignals(true);
 }
 
 void TCustomComPort::CallBeforeClose()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     CheckSignals(false);
-    if (life.Gone())
+    if (sequence.Over())
         return;
     DoBeforeClose();
 }
 
 void TCustomComPort::CallAfterClose()
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     SendSignalToLink(leConn, false);
-    if (life.Gone())
+    if (sequence.Over())
         return;
     DoAfterClose();
 }
 
 void TCustomComPort::CheckSignals(bool open)
 {
-    PortLife life(alive_);
+    Sequence sequence(*this);
     if (open) {
         void (TCustomComPort::*const calls[])() = {&TCustomComPort::CallCTSChange, &TCustomComPort::CallDSRChange,
                                                    &TCustomComPort::CallRLSDChange};
         for (auto call : calls) {
             (this->*call)();
-            if (life.Gone() || !connected_)
+            if (sequence.Over())
                 return;
         }
         return;
     }
     for (TComLinkEvent event : {leCTS, leDSR, leRLSD}) {
         SendSignalToLink(event, false);
-        if (life.Gone())
+        if (sequence.Over())
             return;
     }
     void (TCustomComPort::*const handlers[])(bool) = {&TCustomComPort::DoCTSChange, &TCustomComPort::DoDSRChange,
                                                       &TCustomComPort::DoRLSDChange};
     for (auto handler : handlers) {
         (this->*handler)(false);
-        if (life.Gone())
+        if (sequence.Over())
             return;
     }
 }
@@ -589,21 +598,20 @@ void TCustomComPort::UpdateHasLink()
     has_link_ = std::any_of(links_.begin(), links_.end(), [](TComLink* l) { return bool(l->OnRxBuf); });
 }
 
-bool TCustomComPort::WalkLinks(const std::function<void(TComLink*)>& call)
+void TCustomComPort::WalkLinks(const std::function<void(TComLink*)>& call)
 {
     if (links_.empty())
-        return true;
-    PortLife life(alive_);
+        return;
+    Sequence sequence(*this);
     const std::vector<TComLink*> links = links_;
     for (TComLink* link : links) {
         // Unregistered by an earlier callback: its owner may have freed it.
         if (std::find(links_.begin(), links_.end(), link) == links_.end())
             continue;
         call(link);
-        if (life.Gone())
-            return false;
+        if (sequence.Over())
+            return;
     }
-    return true;
 }
 
 void TCustomComPort::SendSignalToLink(TComLinkEvent event, bool on_off)

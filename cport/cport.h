@@ -102,6 +102,10 @@ std::string ComErrorText(int code);
 
 class TCustomComPort;
 
+namespace cport_internal {
+struct PortShared;
+}
+
 // ---- settings objects --------------------------------------------------------
 
 class TComParity : public TPersistent {
@@ -309,7 +313,7 @@ private:
     void LeaveDevice();
 
     TCustomComPort* port_; // only while the port is alive and holds this thread
-    std::shared_ptr<const std::atomic<bool>> port_alive_;
+    std::shared_ptr<cport_internal::PortShared> port_shared_;
     TSyncMethod sync_method_;
     comm::ComStopEvent stop_event_;
     TComEvents events_;
@@ -486,6 +490,7 @@ public:
 
 private:
     friend class TComThread;
+    class Sequence; // internal.h
     bool ApplyAllowed() const;
     void StartEventThread();
     // Stops the event thread and lets go of it: waits for its end where that
@@ -495,8 +500,9 @@ private:
     bool ReleaseEventThread(bool may_wait);
     void UpdateHasLink();
     // Calls call for each registered link over a snapshot, skipping links
-    // unregistered meanwhile; false once a callback has destroyed the port.
-    bool WalkLinks(const std::function<void(TComLink*)>& call);
+    // unregistered meanwhile, and ends early once a callback has destroyed,
+    // closed or opened the port.
+    void WalkLinks(const std::function<void(TComLink*)>& call);
 
     std::shared_ptr<TComThread> event_thread_;
     bool thread_created_ = false;
@@ -526,11 +532,11 @@ private:
     // The before-close notifications of this opening have gone out.
     bool closing_ = false;
     // Counts openings: what was meant for an earlier one goes nowhere.
-    uint64_t generation_ = 0;
+    std::atomic<uint64_t> generation_{0};
     // The thread the event thread synchronises with.
     std::shared_ptr<SyncQueue> owner_queue_;
-    // Held by everything that may outlive the port; false once it is gone.
-    std::shared_ptr<std::atomic<bool>> alive_;
+    // Held by everything that may outlive the port.
+    std::shared_ptr<cport_internal::PortShared> shared_;
 };
 
 // The port as a form places it; all behaviour is TCustomComPort's.

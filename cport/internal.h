@@ -17,19 +17,51 @@ inline void Check(int result, int code)
 // Window message that carries one event to the notification window.
 constexpr uint32_t kComEventMessage = 1025;
 
+// What a port shares with everything that may outlive it: its event
+// threads and the calls into code of others now running.
+struct PortShared {
+    std::atomic<bool> alive{true};
+    // Event threads dispatch one at a time (smNone mode), also when a
+    // handler reopened the port and the new thread is already running.
+    std::mutex event_dispatch;
+};
+
 // Held across a call into code of others (a handler, a link, a derived
 // Do... operation): tells afterwards whether that code destroyed the port,
 // in which case nothing of the port may be touched any more.
 class PortLife {
 public:
-    explicit PortLife(std::shared_ptr<const std::atomic<bool>> alive) : alive_(std::move(alive)) {}
-    bool Gone() const { return !alive_->load(); }
+    explicit PortLife(std::shared_ptr<const PortShared> shared) : shared_(std::move(shared)) {}
+    bool Gone() const { return !shared_->alive.load(); }
 
 private:
-    std::shared_ptr<const std::atomic<bool>> alive_;
+    std::shared_ptr<const PortShared> shared_;
 };
 
 // Whether the calling thread is the event thread of some port.
 bool OnEventThread();
 
+// Whether the calling thread is an event thread dispatching for this port
+// now (and so holds its event_dispatch).
+bool DispatchingFor(const PortShared* port);
+
 } // namespace cport_internal
+
+// Taken at the start of a sequence of calls into code of others (handlers,
+// links, derived Do... operations). Any of them may destroy the port, or
+// close or open it; the rest of the sequence then has nobody left to go to.
+class TCustomComPort::Sequence {
+public:
+    explicit Sequence(const TCustomComPort& port)
+        : port_(port), shared_(port.shared_), connected_(port.connected_), generation_(port.generation_)
+    {
+    }
+    bool Gone() const { return !shared_->alive.load(); }
+    bool Over() const { return Gone() || port_.connected_ != connected_ || port_.generation_ != generation_; }
+
+private:
+    const TCustomComPort& port_;
+    std::shared_ptr<const cport_internal::PortShared> shared_;
+    const bool connected_;
+    const uint64_t generation_;
+};

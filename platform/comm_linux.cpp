@@ -2,10 +2,13 @@
 //
 // Input: the driver's queue is the kernel's tty buffer plus a queue of our
 // own (sized by SetupComm). Whoever waits for device events moves arriving
-// bytes into our queue; that is what lets a received-character event mean
-// "new bytes came" (a level-triggered poll would report the same unread
-// bytes for ever), and lets the event character, NUL discarding and the
-// 80 percent mark work. Reads take from our queue first, then the kernel's.
+// bytes into our queue, and while that waiter is away (dispatching, perhaps
+// blocked until a busy owner takes its events) the worker does: the kernel's
+// buffer is small and a hang-up discards it. That is also what lets a
+// received-character event mean "new bytes came" (a level-triggered poll
+// would report the same unread bytes for ever), and lets the event
+// character, NUL discarding and the 80 percent mark work. Reads take from
+// our queue first, then the kernel's.
 //
 // Events Linux can deliver: EV_RXCHAR, EV_RXFLAG, EV_RX80FULL and EV_TXEMPTY
 // on every tty; EV_ERR on every tty for a hang-up or a removed device (as
@@ -221,6 +224,7 @@ private:
     int TxCheckIntervalLocked();
     Clock::time_point NextDeadlineLocked() const;
     int StartWorkerLocked();
+    void InputUnwatchedLocked();
     void WorkerLoop();
     int SetCommStateLocked(const DCB& dcb);
     // Takes n bytes from the head of our queue (a ring).
@@ -259,6 +263,7 @@ private:
     bool output_maybe_queued_ = false;
     bool closing_ = false; // no new work; every call fails
     int pollers_ = 0;      // threads in a WaitCommEvent poll, unlocked
+    int blocking_waiters_ = 0;
     std::condition_variable pollers_done_;
     DCB dcb_{};
     COMMTIMEOUTS timeouts_{};
@@ -607,9 +612,18 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
     const uint32_t generation = mask_generation_;
     t_in_wait = true;
     t_looking = look;
+    if (!look)
+        ++blocking_waiters_;
     struct Leave {
-        ~Leave() { t_in_wait = t_looking = false; }
-    } leave;
+        LinuxComDevice& device;
+        bool look;
+        ~Leave()
+        {
+            t_in_wait = t_looking = false;
+            if (!look && --device.blocking_waiters_ == 0)
+                device.InputUnwatchedLocked();
+        }
+    } leave{*this, look};
     if (look) {
         // The notification is taken: the edge of new input and the wake-up
         // for input events. What the edge announced is read before anything
@@ -668,6 +682,14 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         if (watch_input && r > 0 && fds[n - 1].revents != 0)
             IngestLocked();
     }
+}
+
+void LinuxComDevice::InputUnwatchedLocked()
+{
+    // The waiter is away, dispatching, maybe blocked until a busy owner
+    // takes its events: the worker takes received bytes in meanwhile.
+    if (mask_ != 0 && !closing_ && StartWorkerLocked() == 0)
+        WakeFd(worker_wake_);
 }
 
 void LinuxComDevice::SetInputByNotify(bool on)
@@ -947,7 +969,9 @@ void LinuxComDevice::WorkerLoop()
         nfds_t n = 0;
         fds[n++] = {worker_wake_, POLLIN, 0};
         short want = 0;
-        if (!gone_ && !reads_.empty())
+        // Input is watched for waiting reads, and for the events of a waiter
+        // that is away.
+        if (!gone_ && (!reads_.empty() || (blocking_waiters_ == 0 && mask_ != 0 && rx_len_ < rx_.size())))
             want |= POLLIN;
         if (!gone_ && !writes_.empty())
             want |= POLLOUT;

@@ -18,66 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class FarEnd {
-public:
-    FarEnd()
-    {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-            throw std::runtime_error("no pseudo-terminal");
-        path_ = ::ptsname(master_);
-    }
-    ~FarEnd() { HangUp(); }
-    const std::string& Path() const { return path_; }
-    int Fd() const { return master_; }
-
-    void Send(const std::string& bytes)
-    {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            ASSERT_GT(n, 0) << "write to the far end failed: errno " << errno;
-            done += static_cast<size_t>(n);
-        }
-    }
-    // Reads until n bytes came or the deadline passed.
-    std::string Receive(size_t n, int deadline_ms = 10000)
-    {
-        std::string got;
-        auto deadline = Clock::now() + std::chrono::milliseconds(deadline_ms);
-        while (got.size() < n && Clock::now() < deadline) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            char buf[4096];
-            ssize_t r = ::read(master_, buf, sizeof buf);
-            if (r > 0)
-                got.append(buf, static_cast<size_t>(r));
-        }
-        return got;
-    }
-    void HangUp()
-    {
-        if (master_ >= 0)
-            ::close(master_);
-        master_ = -1;
-    }
-
-private:
-    int master_ = -1;
-    std::string path_;
-};
-
-std::string Pattern(size_t n)
-{
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return s;
-}
-
 double CpuSeconds()
 {
     rusage u{};

@@ -5,9 +5,17 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <stdexcept>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 TARNBY_QT_TEST_APPLICATION;
@@ -90,4 +98,73 @@ std::vector<std::string> CaughtExceptions::Messages()
 {
     std::lock_guard lock(mutex_);
     return messages_;
+}
+
+FarEnd::FarEnd()
+{
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    path_ = ::ptsname(master_);
+}
+
+void FarEnd::Send(const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ASSERT_GT(n, 0) << "write to the far end failed: errno " << errno;
+        done += static_cast<size_t>(n);
+    }
+}
+
+std::string FarEnd::Receive(size_t n, int deadline_ms)
+{
+    std::string got;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
+    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        char buf[4096];
+        ssize_t r = ::read(master_, buf, sizeof buf);
+        if (r > 0)
+            got.append(buf, static_cast<size_t>(r));
+    }
+    return got;
+}
+
+void FarEnd::HangUp()
+{
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+std::string Pattern(size_t n)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return s;
+}
+
+int EventThreadCount()
+{
+    int count = 0;
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (tasks == nullptr)
+        return -1;
+    while (dirent* task = ::readdir(tasks)) {
+        if (task->d_name[0] == '.')
+            continue;
+        std::ifstream comm(std::string("/proc/self/task/") + task->d_name + "/comm");
+        std::string name;
+        if (std::getline(comm, name) && name == "cport-event")
+            ++count;
+    }
+    ::closedir(tasks);
+    return count;
 }

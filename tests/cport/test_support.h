@@ -32,6 +32,32 @@ private:
     std::vector<std::string> lines_;
 };
 
+// The far end of a pseudo-terminal: the port opens Path(), the test plays
+// the other side on the master.
+class FarEnd {
+public:
+    FarEnd();
+    ~FarEnd() { HangUp(); }
+    FarEnd(const FarEnd&) = delete;
+    FarEnd& operator=(const FarEnd&) = delete;
+    const std::string& Path() const { return path_; }
+    int Fd() const { return master_; }
+    void Send(const std::string& bytes);
+    // Reads until n bytes came or the deadline passed.
+    std::string Receive(size_t n, int deadline_ms = 10000);
+    void HangUp();
+
+private:
+    int master_ = -1;
+    std::string path_;
+};
+
+// A repeatable byte pattern of n bytes.
+std::string Pattern(size_t n);
+
+// Event threads of serial ports now running in this process.
+int EventThreadCount();
+
 // Collects what reaches the application's exception handler.
 class CaughtExceptions {
 public:

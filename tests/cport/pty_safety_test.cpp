@@ -1,0 +1,402 @@
+// The port under a demanding user on pseudo-terminals: other threads racing
+// a Close, an owner thread too busy to serve events, a handler that throws,
+// a process short of descriptors, devices that are no serial ports, writes
+// that outrun the line. Nothing may be lost, leaked, left locked or touched
+// after it is gone.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <mutex>
+#include <poll.h>
+#include <set>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const TSyncMethod kModes[] = {smThreadSync, smWindowSync, smNone};
+
+// Waits without serving the event loop, as an owner thread busy elsewhere.
+bool WaitBusy(const std::function<bool()>& done, int deadline_ms = 10000)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(deadline_ms);
+    while (!done()) {
+        if (Clock::now() > deadline)
+            return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Reads and discards what the port sends, until destroyed.
+class Drain {
+public:
+    explicit Drain(int fd)
+        : thread_([this, fd] {
+              char buf[4096];
+              while (!stop_) {
+                  pollfd p{fd, POLLIN, 0};
+                  if (::poll(&p, 1, 20) > 0 && ::read(fd, buf, sizeof buf) <= 0)
+                      return;
+              }
+          })
+    {
+    }
+    ~Drain()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::set<int> OpenDescriptors()
+{
+    std::set<int> fds;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return fds;
+    while (dirent* entry = ::readdir(dir))
+        if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != ::dirfd(dir))
+            fds.insert(std::atoi(entry->d_name));
+    ::closedir(dir);
+    return fds;
+}
+
+// Context switches of the (one) port event thread so far, or -1.
+long EventThreadSwitches()
+{
+    DIR* tasks = ::opendir("/proc/self/task");
+    long switches = -1;
+    while (dirent* task = tasks != nullptr ? ::readdir(tasks) : nullptr) {
+        std::string dir = std::string("/proc/self/task/") + task->d_name;
+        std::ifstream comm(dir + "/comm");
+        std::string name;
+        if (task->d_name[0] == '.' || !std::getline(comm, name) || name != "cport-event")
+            continue;
+        std::ifstream status(dir + "/status");
+        switches = 0;
+        for (std::string line; std::getline(status, line);)
+            if (line.find("ctxt_switches:") != std::string::npos)
+                switches += std::stol(line.substr(line.find(':') + 1));
+    }
+    if (tasks != nullptr)
+        ::closedir(tasks);
+    return switches;
+}
+
+TEST(PtySafety, ReadsAndWritesOnOtherThreadsRaceClose)
+{
+    for (int round = 0; round < 30; ++round) {
+        FarEnd far;
+        Drain drain(far.Fd());
+        TComPort port(nullptr);
+        port.SetPort(far.Path());
+        port.Open();
+        std::atomic<int> started{0};
+        // Each transfer either completes or raises EComPort; a Close in the
+        // middle of one must not pull the device from under it.
+        auto transfers = [&](bool writing) {
+            char buf[256] = {};
+            for (bool counted = false;; counted = true) {
+                try {
+                    writing ? port.Write(buf, sizeof buf) : port.Read(buf, sizeof buf);
+                } catch (const EComPort& e) {
+                    EXPECT_TRUE(e.Code() == (writing ? 2 : 3) || e.Code() == 10) << e.what();
+                    return;
+                }
+                if (!counted)
+                    ++started;
+            }
+        };
+        std::thread writer(transfers, true);
+        std::thread reader(transfers, false);
+        far.Send("input for the reader");
+        ASSERT_TRUE(WaitBusy([&] { return started == 2; }));
+        port.Close();
+        writer.join();
+        reader.join();
+    }
+}
+
+TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
+{
+    for (TSyncMethod mode : kModes) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        FarEnd far;
+        // Another descriptor of the same tty, opened first: it shows how
+        // much input the kernel still holds for the port.
+        int kernel = ::open(far.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(kernel, 0);
+        std::mutex mutex;
+        std::string received;
+        TComPort port(nullptr);
+        port.SetPort(far.Path());
+        port.SetSyncMethod(mode);
+        port.OnRxChar = [&](TObject*, int32_t n) {
+            std::string s;
+            port.ReadStr(s, n);
+            std::lock_guard lock(mutex);
+            received += s;
+        };
+        port.Open();
+        const std::string sent = Pattern(5000);
+        // From here the owner serves no events until the far end has hung
+        // up, which discards whatever the kernel still holds.
+        for (size_t at = 0; at < sent.size(); at += 100)
+            far.Send(sent.substr(at, 100));
+        EXPECT_TRUE(WaitBusy([&] {
+            int in_kernel = -1;
+            if (::ioctl(kernel, FIONREAD, &in_kernel) != 0 || in_kernel != 0)
+                return false;
+            int32_t queued = port.InputCount();
+            std::lock_guard lock(mutex);
+            return received.size() + static_cast<size_t>(queued) == sent.size();
+        })) << "received bytes wait in the kernel for the owner";
+        far.HangUp();
+        ::close(kernel);
+        EXPECT_TRUE(PumpUntil([&] {
+            std::lock_guard lock(mutex);
+            return received.size() >= sent.size();
+        }));
+        port.Close();
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(received.size(), sent.size());
+        EXPECT_TRUE(received == sent);
+    }
+}
+
+TEST(PtySafety, AHandlerExceptionLosesNoByteAndStopsNoWrite)
+{
+    for (TSyncMethod mode : kModes) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        CaughtExceptions caught;
+        FarEnd far;
+        TComPort port(nullptr);
+        port.SetPort(far.Path());
+        port.SetSyncMethod(mode);
+        std::atomic<int> calls{0};
+        // Reads nothing: the bytes stay for whoever reads later.
+        port.OnRxChar = [&](TObject*, int32_t) {
+            if (calls++ == 0)
+                throw std::runtime_error("receive handler failed");
+        };
+        port.Open();
+        far.Send("abc");
+        ASSERT_TRUE(PumpUntil([&] { return caught.Messages().size() == 1; }));
+        EXPECT_EQ(caught.Messages()[0], "receive handler failed");
+        far.Send("def");
+        EXPECT_TRUE(PumpUntil([&] { return port.InputCount() == 6; })) << port.InputCount();
+        std::string s;
+        EXPECT_EQ(port.ReadStr(s, 10), 6);
+        EXPECT_EQ(s, "abcdef");
+        EXPECT_EQ(port.WriteStr("ok"), 2);
+        EXPECT_EQ(far.Receive(2), "ok");
+        port.Close();
+    }
+}
+
+TEST(PtySafety, CloseGivesUpTheExclusiveClaim)
+{
+    FarEnd far;
+    // Another holder of the tty keeps it from being reset by our close.
+    int other = ::open(far.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    TComPort port(nullptr);
+    port.SetPort(far.Path());
+    port.Open();
+    int exclusive = -1;
+    ASSERT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "other users are kept out while the port is open";
+    port.Close();
+    ASSERT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "and let in again once it is closed";
+    ::close(other);
+}
+
+TEST(PtySafety, ShortOfDescriptorsOpenFailsAndLeavesNothingOpen)
+{
+    FarEnd far;
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    bool refused = false, opened = false;
+    // One more free descriptor each round, until the port opens.
+    for (int free = 0; free <= 16 && !opened; ++free) {
+        SCOPED_TRACE("free descriptors: " + std::to_string(free));
+        TComPort port(nullptr);
+        port.SetPort(far.Path());
+        int received = 0;
+        port.OnRxChar = [&](TObject*, int32_t n) {
+            char buf[16];
+            received += port.Read(buf, std::min<int32_t>(n, sizeof buf));
+        };
+        const std::set<int> before = OpenDescriptors();
+        rlimit low = saved;
+        low.rlim_cur = 0;
+        for (int unused = 0; unused < free || before.count(static_cast<int>(low.rlim_cur)) != 0; ++low.rlim_cur)
+            if (before.count(static_cast<int>(low.rlim_cur)) == 0)
+                ++unused;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        try {
+            port.Open();
+            opened = true;
+        } catch (const EComPort& e) {
+            refused = true;
+            EXPECT_EQ(e.Code(), 1);
+            EXPECT_EQ(e.WinCode(), EMFILE);
+        }
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        EXPECT_EQ(port.Connected(), opened);
+        if (opened) {
+            // Opened means working: events arrive and Close returns.
+            far.Send("x");
+            EXPECT_TRUE(PumpUntil([&] { return received == 1; }));
+            port.Close();
+        }
+        EXPECT_EQ(OpenDescriptors(), before);
+    }
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(opened);
+}
+
+TEST(PtySafety, TxEmptyOnlyOnceEverythingWrittenHasLeft)
+{
+    FarEnd far;
+    TComPort port(nullptr);
+    port.SetPort(far.Path());
+    std::vector<int32_t> waiting_at_tx_empty;
+    port.OnTxEmpty = [&](TObject*) { waiting_at_tx_empty.push_back(port.OutputCount()); };
+    port.Open();
+    // Far more than the kernel takes while nobody reads: the rest waits in
+    // the port.
+    const std::string big = Pattern(1 << 20);
+    PAsync async = nullptr;
+    InitAsync(async);
+    port.WriteAsync(big.data(), static_cast<int32_t>(big.size()), async);
+    EXPECT_GT(port.OutputCount(), 0);
+    PumpFor(100);
+    std::string got;
+    std::thread reader([&] { got = far.Receive(big.size(), 60000); });
+    EXPECT_TRUE(PumpUntil([&] { return port.IsAsyncCompleted(async) && !waiting_at_tx_empty.empty(); }, 60000));
+    reader.join();
+    EXPECT_TRUE(got == big);
+    EXPECT_EQ(port.WaitForAsync(async), static_cast<int32_t>(big.size()));
+    DoneAsync(async);
+    for (int32_t waiting : waiting_at_tx_empty)
+        EXPECT_EQ(waiting, 0) << "OnTxEmpty with bytes still to send";
+    port.Close();
+}
+
+TEST(PtySafety, WritesWakeTheEventThreadOnlyWhenTxEmptyIsWanted)
+{
+    FarEnd far;
+    Drain drain(far.Fd());
+    TComPort port(nullptr);
+    port.SetPort(far.Path());
+    port.SetEvents(kAllComEvents - TComEvents{evTxEmpty});
+    port.Open();
+    ASSERT_TRUE(WaitBusy([] { return EventThreadSwitches() >= 0; }));
+    const long before = EventThreadSwitches();
+    for (int i = 0; i < 2000; ++i)
+        port.Write("w", 1);
+    EXPECT_LT(EventThreadSwitches() - before, 100);
+    port.Close();
+}
+
+TEST(PtySafety, OnlySerialPortsAndPseudoTerminalsAreOpened)
+{
+    TComPort port(nullptr);
+    port.SetEvents({});
+    // A terminal, but opening it makes a new pseudo-terminal; and devices
+    // that are no terminal at all.
+    for (const char* name : {"ptmx", "null", "/dev/zero"}) {
+        SCOPED_TRACE(name);
+        port.SetPort(name);
+        try {
+            port.Open();
+            ADD_FAILURE() << "opened";
+            port.Close();
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.Code(), 1);
+            EXPECT_EQ(e.WinCode(), ENOTTY);
+        }
+    }
+    // A device that acts when opened (a watchdog arms itself) is never
+    // opened: here a null device under a name of its own, watched for opens.
+    char dir[] = "/tmp/tarnby-devices-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string node = std::string(dir) + "/watchdog";
+    if (::mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) {
+        ::rmdir(dir);
+        GTEST_SKIP() << "no device nodes can be made here";
+    }
+    int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(opens, node.c_str(), IN_OPEN), 0);
+    port.SetPort(node);
+    EXPECT_THROW(port.Open(), EComPort);
+    char event[sizeof(inotify_event) + 256];
+    EXPECT_LT(::read(opens, event, sizeof event), 0) << "the device was opened";
+    ::close(opens);
+    ::unlink(node.c_str());
+    ::rmdir(dir);
+}
+
+TEST(LineWatcher, StopsWithoutASignalOfTheApplicationsWhateverTheStarterBlocks)
+{
+    std::vector<struct sigaction> before(NSIG);
+    for (int s = 1; s < NSIG; ++s)
+        ::sigaction(s, nullptr, &before[static_cast<size_t>(s)]);
+    std::atomic<int> waits{0};
+    // Like the kernel's wait for line changes: only a signal ends it.
+    comm::WaitLoopThread watcher(
+        [&] {
+            ++waits;
+            return ::syscall(SYS_ppoll, nullptr, 0, nullptr, nullptr, 8) == 0 ? 0 : errno;
+        },
+        [](int) { return true; });
+    std::thread starter([&] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        EXPECT_EQ(watcher.Start("test-lines"), 0);
+    });
+    starter.join();
+    ASSERT_TRUE(WaitBusy([&] { return waits > 0; }));
+    watcher.Stop(); // a hang here is the failure
+    EXPECT_EQ(waits.load(), 1) << "the wait was left, not retried";
+    for (int s = 1; s < NSIG; ++s) {
+        struct sigaction now {};
+        ::sigaction(s, nullptr, &now);
+        EXPECT_EQ(reinterpret_cast<void*>(now.sa_handler),
+                  reinterpret_cast<void*>(before[static_cast<size_t>(s)].sa_handler))
+            << "signal " << s << " was taken";
+    }
+
+    // A loop that ends by itself is waited for as well.
+    std::atomic<int> rounds{0};
+    comm::WaitLoopThread brief([] { return 0; }, [&](int) { return ++rounds < 3; });
+    ASSERT_EQ(brief.Start("test-brief"), 0);
+    ASSERT_TRUE(WaitBusy([&] { return rounds == 3; }));
+    brief.Stop();
+    EXPECT_EQ(rounds.load(), 3);
+}
+
+} // namespace
