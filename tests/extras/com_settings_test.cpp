@@ -3,6 +3,9 @@
 #include "cport/extras/com_settings.h"
 #include "extras_support.h"
 
+#include <QSettings>
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -125,6 +128,17 @@ TEST(ComSettings, DefaultSectionHoldsTheSixBasicKeys)
     StoreSettings(port, stIniFile, path);
     EXPECT_EQ(ReadWholeFile(path), "[ComPort1]\nPort=COM3\nBaudRate=19200\nStopBits=1\nDataBits=8\n"
                                    "Parity=None\nFlowControl=None\n");
+    // Qt's own reader, read-only, agrees.
+    QSettings qt(QString::fromStdString(path), QSettings::IniFormat);
+    qt.beginGroup("ComPort1");
+    EXPECT_EQ(qt.childKeys(),
+              (QStringList{"BaudRate", "DataBits", "FlowControl", "Parity", "Port", "StopBits"}));
+    EXPECT_EQ(qt.value("Port").toString(), "COM3");
+    EXPECT_EQ(qt.value("BaudRate").toString(), "19200");
+    EXPECT_EQ(qt.value("StopBits").toString(), "1");
+    EXPECT_EQ(qt.value("DataBits").toString(), "8");
+    EXPECT_EQ(qt.value("Parity").toString(), "None");
+    EXPECT_EQ(qt.value("FlowControl").toString(), "None");
 }
 
 // What another program's ordinary INI reader makes of a stored file.

@@ -27,7 +27,8 @@ are used for this run and stored like a change made in the window.
 
 Examples:
   terminal --port /dev/ttyUSB0 --baud 115200 --connect
-  terminal --port "$(build/tools/sensor_emulator/sensor_emulator | head -1)" --connect
+  sensor_emulator --ignore-input > /tmp/emulator & sleep 1
+  terminal --port "$(head -1 /tmp/emulator)" --baud 19200 --connect
 )TEXT";
 
 struct Options {
