@@ -159,10 +159,6 @@ void edit_setting(const MenuRow& row, bool up)
         row.edit(up);
 }
 
-}  // namespace
-
-namespace {
-
 // The list whose key is being handled, for the row actions that leave it.
 const MenuList* list_on_show = nullptr;
 
@@ -185,9 +181,11 @@ void menu_list_screen(const MenuList& list)
         if (row.kind == MenuRowKind::SETTING) {
             toggle(menu_edit);
         } else if (row.select != nullptr) {
+            // An action may pump messages, and so run another list's pass.
+            const MenuList* const outer = list_on_show;
             list_on_show = &list;
             row.select(row);
-            list_on_show = nullptr;
+            list_on_show = outer;
         }
     } else if (menu_edit == 1) {
         if (key_raises() || key_lowers())
