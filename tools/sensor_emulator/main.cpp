@@ -164,8 +164,6 @@ int main(int argc, char** argv)
 
     try {
         Emulator emulator(options.emulator, log, reply);
-        std::printf("%s\n", emulator.device().c_str());
-        std::fflush(stdout);
 
         if (!options.link_path.empty()) {
             struct stat st{};
@@ -183,6 +181,9 @@ int main(int argc, char** argv)
                 return 1;
             }
         }
+        // Printed once the link exists: whoever reads the line may use either at once.
+        std::printf("%s\n", emulator.device().c_str());
+        std::fflush(stdout);
         if (log)
             log("sensor unit on " + emulator.device() + "; waiting for the simulator to open it");
         const int result = emulator.run(options.ignore_input ? -1 : STDIN_FILENO, &quit_signal);
