@@ -56,6 +56,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <condition_variable>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -144,6 +145,30 @@ struct PendingWrite {
     Clock::time_point deadline = kNever;
 };
 
+// The device's lock. It is held for a system call at most, and received
+// input is taken by two threads at once (the owner's look and the event
+// thread): one that finds it taken spins a little before it sleeps.
+class DeviceMutex {
+public:
+    DeviceMutex()
+    {
+        pthread_mutexattr_t attributes;
+        pthread_mutexattr_init(&attributes);
+        pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ADAPTIVE_NP);
+        pthread_mutex_init(&mutex_, &attributes);
+        pthread_mutexattr_destroy(&attributes);
+    }
+    ~DeviceMutex() { pthread_mutex_destroy(&mutex_); }
+    DeviceMutex(const DeviceMutex&) = delete;
+    DeviceMutex& operator=(const DeviceMutex&) = delete;
+    void lock() { pthread_mutex_lock(&mutex_); }
+    void unlock() { pthread_mutex_unlock(&mutex_); }
+    bool try_lock() { return pthread_mutex_trylock(&mutex_) == 0; }
+
+private:
+    pthread_mutex_t mutex_;
+};
+
 // The descriptors a device needs besides the tty, made before the tty is
 // opened so that a shortage of descriptors touches no device.
 struct WakeFds {
@@ -218,6 +243,7 @@ private:
     void ExpireLocked(Clock::time_point now);
     void CheckCountersLocked();
     void RecordLocked(uint32_t events);
+    void WakeLookLocked();
     void MarkGoneLocked(int error);
     void CompleteAllLocked(bool reads, bool writes, int error);
     void CheckTxEmptyLocked();
@@ -241,7 +267,7 @@ private:
     // arrival of input or hang-up however many bytes stay unread), and the
     // look wake-up (readable while input events wait for a look).
     const int input_notify_;
-    std::mutex mutex_;
+    DeviceMutex mutex_;
 
     // Our input queue: a ring.
     std::vector<uint8_t> rx_;
@@ -252,6 +278,7 @@ private:
 
     uint32_t mask_ = 0;
     bool input_by_notify_ = false;
+    bool look_woken_ = false; // look_wake_ written and not yet drained
     uint32_t mask_generation_ = 0;
     uint32_t events_ = 0;
     uint32_t errors_ = 0;
@@ -264,7 +291,7 @@ private:
     bool closing_ = false; // no new work; every call fails
     int pollers_ = 0;      // threads in a WaitCommEvent poll, unlocked
     int blocking_waiters_ = 0;
-    std::condition_variable pollers_done_;
+    std::condition_variable_any pollers_done_;
     DCB dcb_{};
     COMMTIMEOUTS timeouts_{};
 
@@ -467,9 +494,17 @@ void LinuxComDevice::RecordLocked(uint32_t events)
     // have to be woken.
     const uint32_t for_look = input_by_notify_ ? fresh & kInputEvents : 0;
     if (for_look != 0 && !t_looking)
-        WakeFd(look_wake_);
+        WakeLookLocked();
     if ((fresh & ~for_look) != 0 && !t_in_wait)
         WakeFd(waiter_wake_);
+}
+
+void LinuxComDevice::WakeLookLocked()
+{
+    if (look_woken_)
+        return;
+    look_woken_ = true;
+    WakeFd(look_wake_);
 }
 
 void LinuxComDevice::MarkGoneLocked(int error)
@@ -553,9 +588,12 @@ void LinuxComDevice::IngestLocked()
             rx_len_ += kept;
             if (kept > 0)
                 RecordLocked(EV_RXCHAR);
-            // On until EAGAIN even after a short read: a hang-up right
-            // behind the last bytes shows only there, and brings no new
-            // notification of its own.
+            // A short read took all there was. Whatever comes after it, more
+            // bytes or a hang-up, wakes the tty's readers again: the
+            // level-triggered waits see it, and it is a new edge for the
+            // input watcher.
+            if (static_cast<size_t>(n) < stretch)
+                break;
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -630,8 +668,13 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         // can return, or it would wait for the next edge.
         epoll_event edges[2];
         ::epoll_wait(input_notify_, edges, 2, 0);
-        DrainFd(look_wake_);
-        if (!gone_ && rx_len_ < rx_.size())
+        if (look_woken_) {
+            DrainFd(look_wake_);
+            look_woken_ = false;
+        }
+        // Bytes the event thread took in already are reported now; any that
+        // came after them bring an edge of their own.
+        if (!gone_ && rx_len_ < rx_.size() && !(events_ & EV_RXCHAR))
             IngestLocked();
     }
     for (;;) {
@@ -699,8 +742,12 @@ void LinuxComDevice::SetInputByNotify(bool on)
         return;
     input_by_notify_ = on;
     // Input events already waiting change hands.
-    if (events_ & kInputEvents)
-        WakeFd(on ? look_wake_ : waiter_wake_);
+    if (events_ & kInputEvents) {
+        if (on)
+            WakeLookLocked();
+        else
+            WakeFd(waiter_wake_);
+    }
 }
 
 // ---- transfers --------------------------------------------------------------------
@@ -1031,7 +1078,9 @@ int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
     errors_ = 0;
     int kernel_in = 0, kernel_out = 0;
     if (!gone_) {
-        int e = Ioctl(fd_, FIONREAD, &kernel_in);
+        // While events are waited for, received bytes are taken into our
+        // queue as they come, and the kernel's are only on their way there.
+        int e = mask_ != 0 ? 0 : Ioctl(fd_, FIONREAD, &kernel_in);
         if (e == 0)
             e = output_maybe_queued_ ? Ioctl(fd_, TIOCOUTQ, &kernel_out) : 0;
         if (e == 0 && kernel_out == 0)
