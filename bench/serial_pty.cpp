@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 #ifdef TARNBY_HAVE_QSERIALPORT
 #include <QSerialPort>
 #endif
@@ -15,7 +16,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <string>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -63,13 +67,48 @@ void PumpUntil(const std::atomic<bool>& flag)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-void ReportLatencies(benchmark::State& state, std::vector<double>& micros)
+// What each round measured, by implementation, for the ratios at the end.
+struct Rounds {
+    std::vector<double> median_us, p99_us, bytes_per_second;
+};
+std::map<std::string, Rounds> g_rounds;
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void ReportLatencies(benchmark::State& state, std::vector<double>& micros, const std::string& side)
 {
     std::sort(micros.begin(), micros.end());
     if (micros.empty())
         return;
-    state.counters["median_us"] = micros[micros.size() / 2];
-    state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+    const double median = micros[micros.size() / 2];
+    const double p99 = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+    state.counters["median_us"] = median;
+    state.counters["p99_us"] = p99;
+    g_rounds[side].median_us.push_back(median);
+    g_rounds[side].p99_us.push_back(p99);
+}
+
+// The medians over the rounds, and this component against the baseline:
+// below 1 is faster for the latencies, above 1 is more for the throughput.
+void PrintRatios()
+{
+    const Rounds& ours = g_rounds["Cport"];
+    const Rounds& base = g_rounds["QSerialPort"];
+    std::printf("\nOver %zu rounds (medians of the rounds):\n", ours.median_us.size());
+    for (const auto& [side, r] : g_rounds)
+        std::printf("  %-12s latency median %.2f us, p99 %.2f us; throughput %.1f MB/s\n", side.c_str(),
+                    Median(r.median_us), Median(r.p99_us), Median(r.bytes_per_second) / 1e6);
+    if (base.median_us.empty())
+        return;
+    std::printf("  Cport / QSerialPort: latency median %.2f, p99 %.2f; throughput %.2f\n",
+                Median(ours.median_us) / Median(base.median_us), Median(ours.p99_us) / Median(base.p99_us),
+                Median(ours.bytes_per_second) / Median(base.bytes_per_second));
 }
 
 double CpuSeconds()
@@ -82,7 +121,7 @@ double CpuSeconds()
 
 // The timing loops both ports go through, so that they are measured alike.
 // `got` is set by the port's receive handler.
-void TimeLatencies(benchmark::State& state, const Pty& pty, std::atomic<bool>& got)
+void TimeLatencies(benchmark::State& state, const Pty& pty, std::atomic<bool>& got, const std::string& side)
 {
     std::vector<double> micros;
     for (auto _ : state) {
@@ -92,22 +131,36 @@ void TimeLatencies(benchmark::State& state, const Pty& pty, std::atomic<bool>& g
         PumpUntil(got);
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
-    ReportLatencies(state, micros);
+    ReportLatencies(state, micros, side);
 }
 
 // `received` and `done` are kept by the port's receive handler, `dispatches`
-// counts its calls.
+// counts its calls. Every byte sent must arrive, once: the handler sets
+// `done` at the full count, and a byte missing or too many fails the run.
 void TimeThroughput(benchmark::State& state, const Pty& pty, size_t& received, std::atomic<bool>& done,
-                    const int64_t& dispatches)
+                    const int64_t& dispatches, const std::string& side)
 {
     const std::vector<char> data(kThroughputBytes, 'u');
+    // A lost byte would leave the loop waiting: it gives up after a minute.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [&done] { done.store(true, std::memory_order_release); });
+    auto start = Clock::now();
     for (auto _ : state) {
         received = 0;
         done = false;
+        deadline.start(60000);
         std::thread writer([&] { WriteAll(pty.Fd(), data.data(), data.size()); });
         PumpUntil(done);
+        deadline.stop();
         writer.join();
+        // Anything still on its way would be a byte too many.
+        QCoreApplication::processEvents();
+        if (received != kThroughputBytes)
+            state.SkipWithError("received bytes differ from those sent");
     }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    g_rounds[side].bytes_per_second.push_back(static_cast<double>(state.iterations() * kThroughputBytes) / seconds);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kThroughputBytes));
     state.counters["bytes_per_handler_call"] =
         static_cast<double>(state.iterations() * kThroughputBytes) / static_cast<double>(std::max<int64_t>(dispatches, 1));
@@ -128,7 +181,7 @@ void BM_CportLatency(benchmark::State& state)
         got.store(true, std::memory_order_release);
     };
     port.Open();
-    TimeLatencies(state, pty, got);
+    TimeLatencies(state, pty, got, "Cport");
     port.Close();
 }
 
@@ -155,7 +208,7 @@ void BM_CportThroughput(benchmark::State& state)
             done.store(true, std::memory_order_release);
     };
     port.Open();
-    TimeThroughput(state, pty, received, done, dispatches);
+    TimeThroughput(state, pty, received, done, dispatches, "Cport");
     port.Close();
 }
 
@@ -203,7 +256,7 @@ void BM_QSerialPortLatency(benchmark::State& state)
         port.readAll();
         got.store(true, std::memory_order_release);
     });
-    TimeLatencies(state, pty, got);
+    TimeLatencies(state, pty, got, "QSerialPort");
     port.close();
 }
 
@@ -221,7 +274,7 @@ void BM_QSerialPortThroughput(benchmark::State& state)
         if (received >= kThroughputBytes)
             done.store(true, std::memory_order_release);
     });
-    TimeThroughput(state, pty, received, done, dispatches);
+    TimeThroughput(state, pty, received, done, dispatches, "QSerialPort");
     port.close();
 }
 #endif
@@ -262,6 +315,7 @@ int main(int argc, char** argv)
     RegisterRounds();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
+    PrintRatios();
     benchmark::Shutdown();
     return 0;
 }

@@ -668,7 +668,7 @@ void TCustomComPort::StartEventThread()
         });
     }
     auto thread = std::make_shared<TComThread>(this);
-    thread->WatchInputOnOwner();
+    thread->Start();
     event_thread_ = std::move(thread);
     thread_created_ = true;
 }

@@ -67,11 +67,16 @@ TComThread::TComThread(TCustomComPort* port)
         throw EComPort(1, stop_event_.Error());
     SetPriority(port->EventThreadPriority());
     device_->SetCommMask(ComEventsToMask(port->Events()));
+}
+
+void TComThread::Start()
+{
     try {
         Resume();
     } catch (const std::system_error& e) {
         throw EComPort(1, e.code().value());
     }
+    WatchInputOnOwner();
 }
 
 TComThread::~TComThread()

@@ -277,8 +277,9 @@ void DoneAsync(PAsync& async);
 // and still holds this thread.
 class TComThread : public TThread, public std::enable_shared_from_this<TComThread> {
 public:
-    // Raises EComPort (code 1 with the platform error) when the thread or
-    // its stop event cannot be made.
+    // Made suspended, with the device's event mask set; Start runs it. Both
+    // raise EComPort (code 1 with the platform error) when the stop event or
+    // the thread cannot be made.
     explicit TComThread(TCustomComPort* port);
     ~TComThread() override;
     std::string ClassName() const override { return "TComThread"; }
@@ -291,6 +292,9 @@ protected:
 
 private:
     friend class TCustomComPort;
+    // Runs the thread; called once it is held by a shared pointer, which its
+    // dispatches take their references from.
+    void Start();
     void DispatchComMsg();
     void DoEvents(TComEvents events);
     void SendEvents();

@@ -475,6 +475,9 @@ int LinuxComDevice::SetCommMask(uint32_t mask)
         mask_ = mask;
         ++mask_generation_;
         events_ = 0;
+        // The worker watches input for an absent waiter only under a mask.
+        if (worker_.joinable())
+            WakeFd(worker_wake_);
     }
     WakeFd(waiter_wake_);
     return 0;
@@ -1018,7 +1021,10 @@ void LinuxComDevice::WorkerLoop()
         short want = 0;
         // Input is watched for waiting reads, and for the events of a waiter
         // that is away.
-        if (!gone_ && (!reads_.empty() || (blocking_waiters_ == 0 && mask_ != 0 && rx_len_ < rx_.size())))
+        auto input_wanted = [this] {
+            return !gone_ && (!reads_.empty() || (blocking_waiters_ == 0 && mask_ != 0 && rx_len_ < rx_.size()));
+        };
+        if (input_wanted())
             want |= POLLIN;
         if (!gone_ && !writes_.empty())
             want |= POLLOUT;
@@ -1033,7 +1039,9 @@ void LinuxComDevice::WorkerLoop()
         if (closing_)
             break;
         if (r > 0 && n == 2 && fds[1].revents != 0) {
-            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
+            // Only while still wanted: bytes taken in with no events asked
+            // for would come with no event.
+            if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR)) && input_wanted())
                 IngestLocked();
             if (fds[1].revents & (POLLOUT | POLLHUP | POLLERR))
                 ProgressWritesLocked();
