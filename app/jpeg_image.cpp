@@ -31,7 +31,9 @@ void on_fatal_error(j_common_ptr cinfo)
 }
 
 // Warnings (level -1) mean damaged data that libjpeg would patch over; the
-// first one is kept as the reason. Trace messages are ignored.
+// first one is the reason, and decoding stops there: the picture is refused
+// anyway, and a damaged header may still promise a very large one. Trace
+// messages are ignored.
 void on_message(j_common_ptr cinfo, int level)
 {
     auto* job = reinterpret_cast<DecodeJob*>(cinfo->err);
@@ -39,6 +41,7 @@ void on_message(j_common_ptr cinfo, int level)
         return;
     job->warned = true;
     cinfo->err->format_message(cinfo, job->message);
+    std::longjmp(job->escape, 1);
 }
 
 bool decode_job(DecodeJob* job, jpeg_decompress_struct* cinfo)
