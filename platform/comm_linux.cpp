@@ -709,9 +709,8 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         const bool watch_input = !gone_ && rx_len_ < rx_.size();
         if (watch_input)
             fds[n++] = {fd_, POLLIN, 0};
-        // Every wake-up is written after its state change, which was seen
-        // above under the lock; older ones can go.
-        DrainFd(waiter_wake_);
+        // A wake-up written before a change seen above only costs one more
+        // turn; it is drained when poll reports it.
         ++pollers_;
         lock.unlock();
         int r = ::poll(fds, n, wait_ms);
