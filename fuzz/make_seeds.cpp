@@ -129,6 +129,99 @@ void names_seeds(const fs::path& dir)
     }
 }
 
+// ---- escape_codes: the set, then received text -------------------------------
+
+Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+void escape_seeds(const fs::path& dir)
+{
+    const std::string e = "\x1b";
+    auto seed = [&](const char* name, bool vt100, const std::string& text) {
+        write_file(dir / name, Bytes{static_cast<uint8_t>(vt100 ? 1 : 0)} + text_bytes(text));
+    };
+    seed("vt52_every_code", false,
+         "ab" + e + "A" + e + "B" + e + "C" + e + "D" + e + "H" + e + "I" + e + "J" + e + "K" + e + "Z" + e + "/Z" +
+             e + "/x" + e + "Q" + e + e + "c");
+    // Row 12, column 40, then a position made of ESC and a high character.
+    seed("vt52_cursor_address", false, e + "Y+G" + "x" + e + "Y" + e + "\xff" + "y");
+    seed("vt100_cursor", true,
+         e + "[12;40H" + e + "[H" + e + "[;5H" + e + "[3A" + e + "[B" + e + "[C" + e + "[2D" + e + "[7;9f" + e +
+             "OA" + e + "OD" + e + "OX");
+    seed("vt100_erase_and_tabs", true,
+         e + "[2J" + e + "[1J" + e + "[J" + e + "[0K" + e + "[2K" + e + "[5K" + e + "H" + e + "[g" + e + "[3g" +
+             e + "[1g");
+    seed("vt100_reports", true,
+         e + "[?1;2c" + e + "[0c" + e + "[c" + e + "[5n" + e + "[0n" + e + "[3n" + e + "[6n" + e + "[n" + e +
+             "[24;80R");
+    seed("vt100_modes", true,
+         e + "[1;31m" + e + "[4h" + e + "[4l" + e + "[s" + e + "[u" + e + "7" + e + "8" + e + "c" + e + "#8" + e +
+             "#3" + e + "[x" + "plain");
+    // A bracket sequence that never ends: cut off at the length limit.
+    seed("vt100_unterminated", true, e + "[" + std::string(140, '1') + "H" + e + "[2J");
+}
+
+// ---- data_packet: framing header, chunk lengths, stream ----------------------
+
+struct PacketInput {
+    uint8_t flags = 0; // 1 include, 2 case-free, 4 custom start, 8 custom stop, 16 limit, 32 wild
+    int8_t size = 0;
+    int8_t max = 0;
+    std::string start, stop;
+    char start_char = 0, stop_char = 0;
+    Bytes cuts;
+    std::string stream;
+
+    Bytes encode() const
+    {
+        const auto length_byte = static_cast<uint8_t>(start.size() | stop.size() << 3);
+        return Bytes{flags, static_cast<uint8_t>(size), static_cast<uint8_t>(max), length_byte,
+                     static_cast<uint8_t>(start_char), static_cast<uint8_t>(stop_char)} +
+               text_bytes(start) + text_bytes(stop) + Bytes{static_cast<uint8_t>(cuts.size())} + cuts +
+               text_bytes(stream);
+    }
+};
+
+void packet_seeds(const fs::path& dir)
+{
+    auto seed = [&](const char* name, const PacketInput& input) { write_file(dir / name, input.encode()); };
+    seed("start_stop", {.start = "$", .stop = "*", .cuts = {3, 2}, .stream = "xx$ab*$cd"});
+    seed("start_stop_kept", {.flags = 1, .start = "$", .stop = "*", .cuts = {1}, .stream = "xx$ab*$cd*"});
+    seed("crlf_lines", {.stop = "\r\n", .cuts = {4, 1, 0, 5}, .stream = "one\r\ntwo\r\nthree\r\n"});
+    seed("fixed_size", {.size = 4, .cuts = {3}, .stream = "abcdefghij"});
+    seed("no_valid_stop", {.start = "$", .cuts = {2, 0}, .stream = "xx$ab*"});
+    seed("case_free_start", {.flags = 2, .start = "START", .stop = "END", .cuts = {6}, .stream = "..start data end"});
+    seed("size_and_stop", {.size = 3, .stop = "*", .cuts = {2}, .stream = "a*bc*"});
+    seed("limit", {.flags = 16, .max = 8, .start = "$", .stop = "*", .cuts = {5}, .stream = "$1234567$ab*"});
+    seed("custom_start_stop",
+         {.flags = 4 | 8, .start_char = '<', .stop_char = '>', .cuts = {3, 4}, .stream = "..<ab>cd<e>f<"});
+    seed("wild_handlers", {.flags = 4 | 8 | 32, .start = "$", .stop = "*", .cuts = {2, 2}, .stream = "x$a\x01*\xfe$b*"});
+}
+
+// ---- ini_file: section, key, value, file text -------------------------------
+
+void ini_seeds(const fs::path& dir)
+{
+    auto seed = [&](const char* name, const std::string& section, const std::string& key, const std::string& value,
+                    const std::string& text) {
+        write_file(dir / name, Bytes{static_cast<uint8_t>(section.size()), static_cast<uint8_t>(key.size()),
+                                     static_cast<uint8_t>(value.size())} +
+                                   text_bytes(section + key + value + text));
+    };
+    const std::string port = "[ComPort1]\nPort=COM3\nBaudRate=19200\nStopBits=1\nDataBits=8\nParity=None\n"
+                             "FlowControl=None\n";
+    seed("change_in_place", "ComPort1", "BaudRate", "115200", port);
+    seed("add_key", "comport1", "Buffer.InputSize", "0x800", port);
+    seed("add_section_crlf_bom", "Other", "Parity.Check", "Yes",
+         "\xEF\xBB\xBF[ComPort1]\r\nPort=COM3\r\n\r\n[Next]\r\nKey = value");
+    seed("quoted_values", "s", "Name", " padded ", "[s]\nName = \"quoted value\"\nsingle='x'\nodd=\"a'\n");
+    seed("comments_and_strays", "b", "x", "-5",
+         "; comment\n# other\nstray line\nbefore=section\n[a]\nk=v\n\n[b]\nx=1\n  [ c ]  \n=no key");
+    seed("duplicates", "A", "k", "+7", "[a]\nk=1\nK=2\n[A]\nk=3\n");
+    seed("refused_key", "s", "a=b", "1", "[s]\na=1\n");
+    seed("refused_value", "s", "k", "two\nlines", "[s]\nk=1\n");
+    seed("empty_file", "New", "Key", "", "");
+}
+
 // ---- jpeg_image: the front panel, small, in several encodings ----------------
 
 #ifdef TARNBY_SEEDS_JPEG
@@ -250,10 +343,14 @@ int main(int argc, char** argv)
     }
     const fs::path corpus = argv[1];
     try {
-        for (const char* target : {"link_receive", "cport_names", "jpeg_image"})
+        for (const char* target :
+             {"link_receive", "cport_names", "jpeg_image", "escape_codes", "data_packet", "ini_file"})
             fs::create_directories(corpus / target);
         link_seeds(corpus / "link_receive");
         names_seeds(corpus / "cport_names");
+        escape_seeds(corpus / "escape_codes");
+        packet_seeds(corpus / "data_packet");
+        ini_seeds(corpus / "ini_file");
 #ifdef TARNBY_SEEDS_JPEG
         jpeg_seeds(corpus / "jpeg_image", argc == 3 ? fs::path(argv[2]) : corpus / "../../assets/front_panel.jpg");
 #endif
