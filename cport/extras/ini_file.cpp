@@ -209,8 +209,12 @@ std::vector<std::string> TIniDocument::ReadSection(std::string_view section) con
 void TIniDocument::Insert(size_t index, std::string text)
 {
     // The line before the new one must end, or the two would run together.
-    if (index > 0 && lines_[index - 1].eol.empty())
-        lines_[index - 1].eol = eol_;
+    // A carriage return it ends in stays its own: a line feed alone would
+    // pair with it into a line end and take it from the line's value.
+    if (index > 0 && lines_[index - 1].eol.empty()) {
+        const std::string& before = lines_[index - 1].text;
+        lines_[index - 1].eol = !before.empty() && before.back() == '\r' ? "\r\n" : eol_;
+    }
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index), Line{std::move(text), eol_});
 }
 
