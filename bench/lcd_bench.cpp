@@ -4,8 +4,11 @@
 //    the rotated rose, with the engine's routines; BusyFrameNaive draws the
 //    same picture with floating-point lines, circles and rotation through a
 //    plot that divides for its byte address.
-//  - Present: lcd_present into the surface; PresentQImage sets every screen
-//    pixel of a QImage one call at a time, as a window's picture control would.
+//  - Present: lcd_present into the surface, against CopySurface, a plain copy
+//    of a finished picture of the same 256 x 128 screen pixels into the
+//    surface (the least any presentation costs), and PresentQImage, which
+//    sets every screen pixel of a QImage one call at a time, as a window's
+//    picture control would.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -186,6 +189,24 @@ void BM_Present(benchmark::State& state)
     set_host(nullptr);
 }
 BENCHMARK(BM_Present);
+
+void BM_CopySurface(benchmark::State& state)
+{
+    set_host(&quiet_host);
+    busy_frame(30);
+    lcd_present();
+    static uint32_t picture[LCD_PAINTED_HEIGHT][LCD_PAINTED_WIDTH];
+    for (int y = 0; y < LCD_PAINTED_HEIGHT; ++y)
+        std::memcpy(picture[y], lcd_surface[y], sizeof picture[y]);
+    for (auto _ : state) {
+        for (int y = 0; y < LCD_PAINTED_HEIGHT; ++y)
+            std::memcpy(lcd_surface[y], picture[y], sizeof picture[y]);
+        benchmark::DoNotOptimize(lcd_surface);
+        benchmark::ClobberMemory();
+    }
+    set_host(nullptr);
+}
+BENCHMARK(BM_CopySurface);
 
 #ifdef LCD_BENCH_WITH_QIMAGE
 void BM_PresentQImage(benchmark::State& state)

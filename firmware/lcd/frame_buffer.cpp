@@ -30,15 +30,25 @@ void lcd_present_pixel(uint8_t x, uint8_t y, uint32_t colour)
             surface_set_pixel(sx + dx, sy + dy, colour);
 }
 
+// Row at a time: each LCD row is converted once into its first screen row,
+// which is then copied into the rows below it, so a frame costs little more
+// than copying the picture. The result is the same as calling
+// lcd_present_pixel for every pixel.
 void lcd_present()
 {
     // Asked once per frame: the unlit colour follows the desktop's palette.
     const uint32_t unlit = host().lcd_unlit_colour();
-    for (uint8_t x = 0; x < LCD_WIDTH; ++x) {
-        for (uint8_t y = 0; y < LCD_HEIGHT; ++y) {
-            const bool lit = frame_buffer[x + (y / 8) * LCD_WIDTH] & bit_mask[y % 8];
-            lcd_present_pixel(x, y, lit ? LCD_LIT_COLOUR : unlit);
+    for (int y = 0; y < LCD_HEIGHT; ++y) {
+        const uint8_t* page = &frame_buffer[(y / 8) * LCD_WIDTH];
+        const uint8_t mask = bit_mask[y % 8];
+        uint32_t* row = lcd_surface[LCD_PIXEL_SCALE * y];
+        for (int x = 0; x < LCD_WIDTH; ++x) {
+            const uint32_t colour = (page[x] & mask) ? LCD_LIT_COLOUR : unlit;
+            for (int dx = 0; dx < LCD_PIXEL_SCALE; ++dx)
+                row[LCD_PIXEL_SCALE * x + dx] = colour;
         }
+        for (int dy = 1; dy < LCD_PIXEL_SCALE; ++dy)
+            std::memcpy(lcd_surface[LCD_PIXEL_SCALE * y + dy], row, LCD_PAINTED_WIDTH * sizeof row[0]);
     }
     host().lcd_surface_painted();
 }

@@ -37,6 +37,8 @@ void lcd_clear();
 // Paints the whole frame buffer into lcd_surface, a square of screen pixels
 // per display pixel, then tells the host.
 void lcd_present();
+// Paints one display pixel's square. lcd_present gives the same surface as
+// calling this for every pixel, lit ones in LCD_LIT_COLOUR, only faster.
 void lcd_present_pixel(uint8_t x, uint8_t y, uint32_t colour);
 
 // ---- primitives.cpp: pixels, lines, rectangles -----------------------------
