@@ -6,6 +6,10 @@
 #include <xcb/xcb.h>
 #endif
 
+#ifdef TARNBY_HAVE_XCB
+static xcb_connection_t* held_probe = nullptr;
+#endif
+
 static std::string environment(const char* name)
 {
     const char* value = std::getenv(name);
@@ -25,12 +29,26 @@ std::optional<std::string> display_unavailable_reason()
     }
 #ifdef TARNBY_HAVE_XCB
     xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
-    const bool failed = xcb_connection_has_error(connection) != 0;
-    xcb_disconnect(connection);
-    if (failed)
+    if (xcb_connection_has_error(connection) != 0) {
+        xcb_disconnect(connection);
         return "cannot open display \"" + display + "\"";
+    }
+    // Kept open until the application has its own connection: an X server
+    // that resets when its last client leaves (a fresh Xvfb) would refuse
+    // the application's connection while it resets.
+    release_display_probe();
+    held_probe = connection;
 #endif
     return std::nullopt;
+}
+
+void release_display_probe()
+{
+#ifdef TARNBY_HAVE_XCB
+    if (held_probe)
+        xcb_disconnect(held_probe);
+    held_probe = nullptr;
+#endif
 }
 
 bool x_server_probed()

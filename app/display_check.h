@@ -10,6 +10,10 @@
 // when one can or when a non-X platform (offscreen, Wayland...) is chosen.
 std::optional<std::string> display_unavailable_reason();
 
+// The X server asked above is kept connected until this is called, once the
+// application object holds its own connection (TarnbyApplication does).
+void release_display_probe();
+
 // Whether the X server named by DISPLAY is actually asked (built with xcb);
 // otherwise only a missing DISPLAY is caught here.
 bool x_server_probed();

@@ -2,11 +2,13 @@
 
 #include <QThread>
 
+#include "app/display_check.h"
 #include "app/exception_box.h"
 #include "platform/classes.h"
 
 TarnbyApplication::TarnbyApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
+    release_display_probe();
     // No display name: the platform would add it to every window title, and
     // the window's caption is exactly "Aldane QR-7".
     setApplicationName(QStringLiteral("tarnby"));
