@@ -21,6 +21,7 @@
 #include "app/front_panel.h"
 #include "app/lamp_shape.h"
 #include "app/lcd_image.h"
+#include "app/log_scroll_bar.h"
 #include "app/window_host.h"
 #include "firmware/firmware_loop.h"
 #include "firmware/instrument_state.h"
@@ -170,6 +171,7 @@ void TForm1::build_controls()
     GroupBox1 = new QGroupBox(QStringLiteral(" Communication Window "), this);
     GroupBox1->setGeometry(344, 248, 273, 137);
     Memo1 = new QPlainTextEdit(GroupBox1);
+    Memo1->setVerticalScrollBar(new LogScrollBar);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setMaximumBlockCount(MEMO_LINE_LIMIT);
@@ -321,6 +323,8 @@ void TForm1::Button1Click()
         TForm1* form;
         ~LoopExit()
         {
+            // The last lines of the log are in Memo1 when the loop is over.
+            form->host_->flush_memo();
             if (--form->loop_depth_ == 0 && form->close_when_loop_ends_) {
                 form->close_when_loop_ends_ = false;
                 // Queued: the button is still inside its click.

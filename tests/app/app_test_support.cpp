@@ -1,5 +1,6 @@
 #include "app_test_support.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -43,6 +44,12 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms)
         loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
+}
+
+void handle_pending_events()
+{
+    for (int n = 0; n < 5; ++n)
+        QCoreApplication::processEvents();
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QPaintEvent>
+#include <QRegion>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +19,27 @@
 
 // Runs the message loop until `done` holds or `timeout_ms` pass; true if done.
 bool wait_until(const std::function<bool()>& done, int timeout_ms = 20000);
+
+// Handles what is waiting now, without waiting for more.
+void handle_pending_events();
+
+// Counts a widget's paint events and keeps the area they covered.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+    QRegion painted;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            painted += static_cast<QPaintEvent*>(event)->region();
+        }
+        return false;
+    }
+};
 
 // Sets an environment variable for the life of the object, then restores it.
 class ScopedEnv {
@@ -41,13 +64,15 @@ protected:
     QStringList errors_shown;  // what the standard error box would have shown
 };
 
-// Forwards to the window's host and counts the message pumps.
+// Forwards to the window's host, counts the message pumps and keeps the
+// lines logged.
 class CountingHost : public Host {
 public:
     explicit CountingHost(Host& inner) : inner_(inner) { set_host(this); }
     ~CountingHost() override { set_host(&inner_); }
     int pumps = 0;
     std::function<void()> on_pump;
+    QStringList memo_lines;
 
     void pump_messages() override
     {
@@ -56,7 +81,11 @@ public:
             on_pump();
         inner_.pump_messages();
     }
-    void memo_add_line(std::string_view line) override { inner_.memo_add_line(line); }
+    void memo_add_line(std::string_view line) override
+    {
+        memo_lines << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+        inner_.memo_add_line(line);
+    }
     bool port_connected() override { return inner_.port_connected(); }
     void port_write(uint8_t byte) override { inner_.port_write(byte); }
     void set_lcd_visible(bool visible) override { inner_.set_lcd_visible(visible); }

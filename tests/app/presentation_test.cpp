@@ -77,6 +77,38 @@ TEST_F(PresentationTest, TheFrameStaysUntilTheNextPresent)
     EXPECT_EQ(display_pixel(panel_picture(), 20, 20), unlit());
 }
 
+// A frame like the one on show repaints nothing; a changed one repaints the
+// squares of the columns and pages that changed, and the picture is right.
+TEST_F(PresentationTest, OnlyWhatChangedIsRepainted)
+{
+    form->show();
+    PaintCounter counter(form->Image1);
+    lcd_clear();
+    light(3, 3);
+    lcd_present();
+    ASSERT_TRUE(wait_until([&] { return counter.paints > 0; }));
+    handle_pending_events();
+    counter.paints = 0;
+    counter.painted = {};
+    for (int n = 0; n < 10; ++n) {
+        lcd_clear();
+        light(3, 3);
+        lcd_present();
+        handle_pending_events();
+    }
+    EXPECT_EQ(counter.paints, 0) << "the same frame again";
+
+    light(40, 20);  // page 2
+    light(44, 30);  // page 3
+    lcd_present();
+    ASSERT_TRUE(wait_until([&] { return counter.paints > 0; }));
+    EXPECT_TRUE(QRect(80, 32, 10, 32).contains(counter.painted.boundingRect())) << "columns 40..44, pages 2..3";
+    const QImage panel = panel_picture();
+    EXPECT_EQ(display_pixel(panel, 81, 41), 0x000000u);
+    EXPECT_EQ(display_pixel(panel, 88, 60), 0x000000u);
+    EXPECT_EQ(display_pixel(panel, 7, 7), 0x000000u);
+}
+
 TEST_F(PresentationTest, UnlitColourIsALightGreyFromThePaletteEvenOnADarkScheme)
 {
     QPalette light_scheme;

@@ -3,6 +3,7 @@
 // received through ComPort1RxChar into the sensor link, bytes sent written
 // to the port, and the port chosen through TARNBY_PORT. The far end is a
 // pseudo-terminal standing in for the sensor unit.
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/window_host.h"
 #include "app_test_support.h"
 #include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
@@ -199,6 +201,47 @@ TEST_F(SerialTest, DisconnectWhileTheLoopRunsGivesTheSlidersBack)
     EXPECT_EQ(pitch, 33);
     // Four readings a pass went to the log while connected.
     EXPECT_GE(form->Memo1->blockCount(), 4 * 2);
+}
+
+// Four readings a pass and the bytes of a frame sent inside a pass reach
+// Memo1 as they were logged, line for line, in batches of many passes, all
+// of them by the time the loop is over; a frame sent while the loop is
+// stopped shows up without any pass.
+TEST_F(SerialTest, MemoGetsEveryLoggedLineInOrderInBatches)
+{
+    SensorEnd sensor;
+    ASSERT_TRUE(sensor.ok());
+    open_window_on(sensor.device());
+    form->Button3->click();
+    ASSERT_TRUE(form->ComPort1->Connected());
+    int appends = 0;
+    QObject::connect(form->Memo1, &QPlainTextEdit::textChanged, [&] { ++appends; });
+    CountingHost counter(host());
+    int passes = 0;
+    counter.on_pump = [&] {
+        if (current_screen == nullptr)
+            return;  // the splash
+        if (++passes == 3)
+            send_command(CMD_TB_SOURCE, 4, 0);
+        if (passes == 8)
+            form->Button2->click();
+    };
+    QElapsedTimer clock;
+    clock.start();
+    form->Button1->click();
+    ASSERT_EQ(passes, 8);
+    // One append per batch period at most, and one when the loop ends.
+    EXPECT_LE(appends, clock.elapsed() / WindowHost::MEMO_BATCH_PERIOD.count() + 2);
+    const auto readings = std::count_if(counter.memo_lines.begin(), counter.memo_lines.end(),
+                                        [](const QString& line) { return !line.startsWith("0x"); });
+    EXPECT_EQ(readings, 8 * 4);
+    EXPECT_GT(counter.memo_lines.size(), readings) << "the frame's bytes were logged too";
+    EXPECT_EQ(form->Memo1->toPlainText().split('\n'), counter.memo_lines);
+
+    send_command(CMD_TILT_COMP, 1, 0);
+    const QStringList all = counter.memo_lines;
+    EXPECT_TRUE(wait_until([&] { return form->Memo1->toPlainText().split('\n') == all; }));
+    form->Button4->click();
 }
 
 TEST_F(SerialTest, AWriteToAVanishedDeviceClosesThePortAndIsShownOnce)

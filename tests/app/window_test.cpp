@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QSlider>
@@ -307,7 +308,34 @@ TEST_F(WindowTest, MemoKeepsTheNewestLinesUpToItsBound)
     const int extra = 25;
     for (int i = 0; i < TForm1::MEMO_LINE_LIMIT + extra; ++i)
         host().memo_add_line("0x" + std::to_string(i));
+    // Lines reach Memo1 in batches, by the next turn of the message loop.
+    const QString last = QString("0x%1").arg(TForm1::MEMO_LINE_LIMIT + extra - 1);
+    ASSERT_TRUE(wait_until([&] { return form->Memo1->document()->lastBlock().text() == last; }));
     EXPECT_EQ(form->Memo1->blockCount(), TForm1::MEMO_LINE_LIMIT);
     EXPECT_EQ(form->Memo1->document()->firstBlock().text(), QString("0x%1").arg(extra));
     EXPECT_EQ(form->Memo1->document()->lastBlock().text(), QString("0x%1").arg(TForm1::MEMO_LINE_LIMIT + extra - 1));
+}
+
+// Lines streaming in at the bottom of a long log leave the scroll bar's
+// handle where it is, and the scroll bar is not repainted for them; when
+// the handle does move, it is.
+TEST_F(WindowTest, MemoScrollBarIsRepaintedOnlyWhenItLooksDifferent)
+{
+    form->show();
+    for (int i = 0; i < 2000; ++i)
+        host().memo_add_line("0xE5");
+    ASSERT_TRUE(wait_until([&] { return form->Memo1->blockCount() == 2000; }));
+    QScrollBar* bar = form->Memo1->verticalScrollBar();
+    PaintCounter counter(bar);
+    handle_pending_events();
+    counter.paints = 0;
+    for (int i = 0; i < 40; ++i)
+        host().memo_add_line("0x82");
+    ASSERT_TRUE(wait_until([&] { return form->Memo1->blockCount() == 2040; }));
+    handle_pending_events();
+    EXPECT_EQ(bar->value(), bar->maximum()) << "the log follows its newest line";
+    EXPECT_EQ(counter.paints, 0);
+
+    bar->setValue(0);
+    EXPECT_TRUE(wait_until([&] { return counter.paints > 0; })) << "the handle moved to the top";
 }
