@@ -87,13 +87,19 @@ std::vector<Line> lines_of(std::string_view text)
     return lines;
 }
 
-// Names that may be sections: what follows "[" on each line, up to "]".
+// Names that may be sections: the written one, then what follows "[" on each
+// line, up to "]", each name once, at most kMaxSections (every section is
+// read whole, before and after the write, so many would make each run slow).
 // A name the reader does not see as a section only reads nothing, before and
 // after alike.
-std::vector<std::string> section_names(std::string_view text)
+constexpr size_t kMaxSections = 16;
+
+std::vector<std::string> section_names(std::string_view text, const std::string& written)
 {
-    std::vector<std::string> names;
+    std::vector<std::string> names{written};
     for (const Line& line : lines_of(text)) {
+        if (names.size() == kMaxSections)
+            break;
         std::string_view t = line.text;
         while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
             t.remove_prefix(1);
@@ -105,7 +111,11 @@ std::vector<std::string> section_names(std::string_view text)
             t.remove_prefix(1);
         while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
             t.remove_suffix(1);
-        names.emplace_back(t);
+        bool known = false;
+        for (const std::string& name : names)
+            known = known || same_name(name, t);
+        if (!known)
+            names.emplace_back(t);
     }
     return names;
 }
@@ -127,7 +137,19 @@ std::vector<Setting> settings_of(const TIniDocument& document, const std::vector
 // the same number of lines with one changed, or one to three lines added in
 // one place (key, or blank line, header and key), where the old last line may
 // have gained a line end.
-bool only_the_written_lines(std::vector<Line> before, const std::vector<Line>& after)
+bool only_added_lines(const std::vector<Line>& before, const std::vector<Line>& after)
+{
+    const size_t added = after.size() - before.size();
+    size_t i = 0;
+    while (i < before.size() && before[i] == after[i])
+        ++i;
+    for (size_t j = i; j < before.size(); ++j)
+        if (!(before[j] == after[j + added]))
+            return false;
+    return true;
+}
+
+bool only_the_written_lines(const std::vector<Line>& before, const std::vector<Line>& after)
 {
     if (after.size() == before.size()) {
         size_t changed = 0;
@@ -138,19 +160,14 @@ bool only_the_written_lines(std::vector<Line> before, const std::vector<Line>& a
     }
     if (after.size() < before.size() || after.size() > before.size() + 3)
         return false;
-    if (!before.empty() && before.back().eol.empty()) {
-        const Line& same = after[before.size() - 1];
-        if (same.text == before.back().text && !same.eol.empty())
-            before.back().eol = same.eol;
-    }
-    const size_t added = after.size() - before.size();
-    size_t i = 0;
-    while (i < before.size() && before[i] == after[i])
-        ++i;
-    for (size_t j = i; j < before.size(); ++j)
-        if (!(before[j] == after[j + added]))
-            return false;
-    return true;
+    if (only_added_lines(before, after))
+        return true;
+    // Lines added at the end: the old last line has gained a line end.
+    if (before.empty() || !before.back().eol.empty())
+        return false;
+    std::vector<Line> ended = before;
+    ended.back().eol = after[before.size() - 1].eol;
+    return !ended.back().eol.empty() && only_added_lines(ended, after);
 }
 
 // Decimal with at most one sign, or "0x"/"0X" and one to eight hex digits.
@@ -221,7 +238,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TIniDocument document(in.text);
     if (document.Text() != in.text)
         fail("the text does not write back as it was read", in);
-    const std::vector<std::string> sections = section_names(in.text);
+    const std::vector<std::string> sections = section_names(in.text, in.section);
     const std::vector<Setting> before = settings_of(document, sections);
 
     try {
@@ -258,7 +275,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!again.SectionExists(s.section))
             fail("[" + printable(s.section) + "] is gone after the write", in);
     }
-    if (!only_the_written_lines(lines_of(in.text), lines_of(written)))
+    // A byte-order mark stays in front, of no line.
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    std::string_view old_lines = in.text;
+    std::string_view new_lines = written;
+    if (old_lines.starts_with(kBom)) {
+        if (!new_lines.starts_with(kBom))
+            fail("the write lost the byte-order mark", in);
+        old_lines.remove_prefix(kBom.size());
+        new_lines.remove_prefix(kBom.size());
+    }
+    if (!only_the_written_lines(lines_of(old_lines), lines_of(new_lines)))
         fail("the write changed other lines", in);
     return 0;
 }

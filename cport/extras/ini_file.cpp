@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tarnby {
+
 namespace {
 
 constexpr std::string_view kBlanks = " \t";
@@ -292,8 +294,13 @@ bool ParseIniInteger(std::string_view text, int32_t& value)
         value = static_cast<int32_t>(pattern);
         return true;
     }
-    if (!text.empty() && text[0] == '+')
+    // One sign at most: from_chars takes a "-" of its own, so none may
+    // follow the "+".
+    if (!text.empty() && text[0] == '+') {
         text.remove_prefix(1);
+        if (!text.empty() && text[0] == '-')
+            return false;
+    }
     if (text.empty() || text[0] == '+')
         return false;
     int32_t number = 0;
@@ -443,3 +450,5 @@ void TIniFile::UpdateFile()
     document_ = std::move(current);
     pending_.clear();
 }
+
+} // namespace tarnby

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+
+using namespace tarnby;
 
 namespace {
 
@@ -36,6 +39,21 @@ TEST(IniFileFuzzRegressions, CarriageReturnAtTheEndStaysOnItsLine)
         EXPECT_EQ(IniReadString(written, c.section, c.key, "missing"), "v") << testing::PrintToString(c.text);
         EXPECT_EQ(TIniDocument(written).Text(), written);
     }
+}
+
+// One sign at most: "+" followed by "-" is no number (plus_then_minus).
+TEST(IniFileFuzzRegressions, TwoSignsAreNoNumber)
+{
+    for (const char* text : {"+-5", "+-0", "+-2147483648", "-+5", "+-"}) {
+        int32_t value = 12345;
+        EXPECT_FALSE(ParseIniInteger(text, value)) << text;
+        EXPECT_EQ(value, 12345) << text;
+    }
+    int32_t value = 0;
+    EXPECT_TRUE(ParseIniInteger("+5", value));
+    EXPECT_EQ(value, 5);
+    EXPECT_TRUE(ParseIniInteger("-5", value));
+    EXPECT_EQ(value, -5);
 }
 
 } // namespace
