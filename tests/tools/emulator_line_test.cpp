@@ -40,7 +40,8 @@ protected:
             log_ += line + "\n";
             changed_.notify_all();
         };
-        emulator_ = std::make_unique<emulator::Emulator>(options, log, log);
+        emulator_ = std::make_unique<emulator::Emulator>(options, log, log,
+                                                         [log](const std::string& line) { log("done: " + line); });
         const int read_end = fds[0];
         finished_ = std::async(std::launch::async, [this, read_end] {
             const int result = emulator_->run(read_end);
@@ -226,6 +227,50 @@ TEST_F(EmulatorOnLine, InjectsTheFaultsTheOperatorTypes)
     EXPECT_TRUE(logged("noise: \"many\" is not a number from 1 to 2048"));
     type("fly");
     EXPECT_TRUE(logged("unknown command \"fly\"; type help"));
+}
+
+// With a frame limit the streams stop after that many frames, which arrive
+// whole and in their kinds' proportions, and the count of frames and of
+// bytes written is reported once they are all out; faster than real time
+// the flight's frames are the same, only sooner.
+TEST_F(EmulatorOnLine, SendsTheFramesAskedForAndSaysHowMany)
+{
+    const struct {
+        double speed;
+        unsigned long frames;
+    } cases[] = {{1, 3}, {500, 300}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "speed " << c.speed);
+        emulator::EmulatorOptions options;
+        options.speed = c.speed;
+        options.frame_limit = c.frames;
+        start(options);
+        connect();
+        const std::string done = "done: sent " + std::to_string(c.frames) + " frames, ";
+        ASSERT_TRUE(logged(done));
+        size_t bytes = 0;
+        {
+            std::lock_guard lock(mutex_);
+            bytes = std::stoul(log_.substr(log_.find(done) + done.size()));
+        }
+        const Bytes got = read_until([&](const Bytes& b) { return b.size() >= bytes; });
+        EXPECT_EQ(got.size(), bytes);
+        const std::vector<LinkFrame> frames = frames_in(got);
+        ASSERT_EQ(frames.size(), c.frames);
+        const auto attitude = std::count_if(frames.begin(), frames.end(), [](const LinkFrame& f) { return f.command == 0x37; });
+        const auto data = std::count_if(frames.begin(), frames.end(), [](const LinkFrame& f) { return f.command == 0x33; });
+        EXPECT_NEAR(double(attitude) / c.frames, 20.0 / 26, c.frames < 10 ? 0.5 : 0.02);
+        EXPECT_GE(data, 1);
+        // The streams have stopped: by the time the status is out, nothing more came.
+        type("status");
+        EXPECT_TRUE(logged(std::to_string(c.frames) + " frames sent, " + std::to_string(bytes) +
+                           " bytes sent, 0 commands heard, frame limit reached"));
+        uint8_t more[64];
+        EXPECT_LE(::read(line_, more, sizeof more), 0);
+        TearDown();
+        std::lock_guard lock(mutex_);
+        log_.clear();
+    }
 }
 
 TEST_F(EmulatorOnLine, WaitsForTheSimulatorToComeBack)

@@ -47,10 +47,11 @@ std::string format(const char* fmt, ...)
 
 } // namespace
 
-Emulator::Emulator(const EmulatorOptions& options, Output log, Output reply)
+Emulator::Emulator(const EmulatorOptions& options, Output log, Output reply, Output done)
     : options_(options),
       log_(std::move(log)),
       reply_(std::move(reply)),
+      done_(std::move(done)),
       unit_(options.unit, options.start_heading),
       faults_(options.seed)
 {
@@ -83,7 +84,7 @@ void Emulator::reply(const std::string& line) const
 
 void Emulator::step_time(double now)
 {
-    unit_.advance(now - last_step_);
+    unit_.advance((now - last_step_) * options_.speed);
     last_step_ = now;
     if (!connected_ && now >= next_presence_check_) {
         next_presence_check_ = now + PRESENCE_CHECK_PERIOD;
@@ -91,7 +92,7 @@ void Emulator::step_time(double now)
             connected_ = true;
             reader_ = FrameReader{};
             for (Stream& s : streams_)
-                s.next = now;
+                s.next = now * options_.speed;
             log("simulator connected to " + line_.slave_path());
         }
     }
@@ -117,14 +118,7 @@ void Emulator::send_due(double now)
             inject(burst, what);
     }
     const bool silent = faults_.silent(now);
-    for (Stream& s : streams_) {
-        if (now < s.next)
-            continue;
-        // After a stall, carry on at the normal rate rather than catch up.
-        s.next = std::max(s.next + s.period, now);
-        if (!silent && line_.queue(s.make()))
-            ++frames_sent_;
-    }
+    send_streams(now, silent);
     while (!answers_.empty() && answers_.front().first <= now) {
         if (!silent)
             line_.queue(answers_.front().second);
@@ -133,14 +127,76 @@ void Emulator::send_due(double now)
     line_.flush();
 }
 
+void Emulator::send_streams(double now, bool silent)
+{
+    if (streams_done_)
+        return;
+    auto sent = [this] {
+        ++frames_sent_;
+        streams_done_ = options_.frame_limit != 0 && frames_sent_ >= options_.frame_limit;
+    };
+    // The streams keep time on the flight's clock.
+    const double at = now * options_.speed;
+    if (options_.speed <= 1) {
+        for (Stream& s : streams_) {
+            if (at < s.next)
+                continue;
+            // After a stall, carry on at the normal rate rather than catch up.
+            s.next = std::max(s.next + s.period, at);
+            if (!silent && line_.queue(s.make()))
+                sent();
+            if (streams_done_)
+                return;
+        }
+        return;
+    }
+    // Faster than real time every frame goes, earliest first, and one the
+    // line cannot take yet waits for it rather than be skipped.
+    streams_wait_for_line_ = false;
+    for (;;) {
+        Stream* due = nullptr;
+        for (Stream& s : streams_) {
+            if (at >= s.next && (due == nullptr || s.next < due->next))
+                due = &s;
+        }
+        if (due == nullptr)
+            return;
+        if (!silent) {
+            if (!line_.queue(due->make())) {
+                streams_wait_for_line_ = true;
+                return;
+            }
+            sent();
+        }
+        due->next += due->period;
+        if (streams_done_)
+            return;
+    }
+}
+
+void Emulator::report_done()
+{
+    if (!streams_done_ || done_reported_ || line_.has_output())
+        return;
+    done_reported_ = true;
+    const std::string text = format("sent %lu frames, %llu bytes", frames_sent_, line_.bytes_written());
+    log("frame limit reached: " + text);
+    if (done_)
+        done_(text);
+}
+
 double Emulator::next_wake(double now) const
 {
     double wake = now + 1.0;
     if (!connected_) {
         wake = std::min(wake, next_presence_check_);
     } else {
-        for (const Stream& s : streams_)
-            wake = std::min(wake, s.next);
+        // A stream waiting for a backlog the line has not taken yet is
+        // woken by the line.
+        if (!streams_done_ && !(streams_wait_for_line_ && line_.has_output())) {
+            for (const Stream& s : streams_)
+                wake = std::min(wake, s.next / options_.speed);
+        }
         if (!answers_.empty())
             wake = std::min(wake, answers_.front().first);
         wake = std::min(wake, faults_.next_random_fault());
@@ -196,8 +252,9 @@ void Emulator::inject(const Bytes& burst, const std::string& what)
 void Emulator::show_status(double now)
 {
     const FlightSample& f = unit_.flight();
-    reply(format("device %s, %s; %lu frames sent, %lu commands heard%s", line_.slave_path().c_str(),
-                 connected_ ? "simulator connected" : "nobody connected", frames_sent_, commands_heard_,
+    reply(format("device %s, %s; %lu frames sent, %llu bytes sent, %lu commands heard%s%s",
+                 line_.slave_path().c_str(), connected_ ? "simulator connected" : "nobody connected", frames_sent_,
+                 line_.bytes_written(), commands_heard_, streams_done_ ? ", frame limit reached" : "",
                  faults_.silent(now) ? ", silent" : ""));
     reply(format("flight: %s; heading %.1f, pitch %.1f, bank %.1f, turn %.1f deg/s, slip %.0f, %.2f G%s",
                  f.manoeuvre.c_str(), f.heading, f.pitch, f.bank, f.turn_rate + 0.0, f.slip + 0.0, f.g_load,
@@ -275,6 +332,7 @@ int Emulator::run(int input, const volatile std::sig_atomic_t* stop)
         double t = now();
         step_time(t);
         send_due(t);
+        report_done();
 
         pollfd fds[2];
         nfds_t n = 0;

@@ -29,6 +29,14 @@ struct EmulatorOptions {
     double start_heading = 0;
     double fault_interval = 0;  // mean seconds between random faults; 0 for none
     uint32_t seed = 1;
+    // The flight and the frame streams run this many times faster than real
+    // time (answers, faults and silence keep real time). Above 1 no stream
+    // frame is skipped: one the line cannot take yet waits for it, so a
+    // reader slower than the streams sets the pace instead.
+    double speed = 1;
+    // Stream frames to send in all; 0 for no end. Once they are all on the
+    // line the streams stop and the done output hears how many went.
+    unsigned long frame_limit = 0;
 };
 
 // The operator's commands, as "help" shows them (and --help after the
@@ -42,8 +50,10 @@ public:
     // operator's commands. Both are called on the thread that runs run().
     using Output = std::function<void(const std::string&)>;
 
-    // Throws std::runtime_error when no pseudo-terminal can be had.
-    explicit Emulator(const EmulatorOptions& options, Output log = {}, Output reply = {});
+    // Throws std::runtime_error when no pseudo-terminal can be had. `done`
+    // hears, once, "sent N frames, B bytes" when a frame limit has been
+    // reached and everything queued so far has been written.
+    explicit Emulator(const EmulatorOptions& options, Output log = {}, Output reply = {}, Output done = {});
 
     // The device the instrument opens as its serial port.
     const std::string& device() const { return line_.slave_path(); }
@@ -56,6 +66,12 @@ public:
     // One line typed by the operator; false when it asks to leave.
     bool command_line(const std::string& text);
 
+    // Stream frames queued for the line, and every byte written to it
+    // (frames, answers and faults alike). Read them on the thread that runs
+    // run(), or after it has returned.
+    unsigned long frames_sent() const { return frames_sent_; }
+    unsigned long long bytes_sent() const { return line_.bytes_written(); }
+
 private:
     struct Stream {
         const char* name;
@@ -67,6 +83,8 @@ private:
     double now() const;
     void step_time(double now);
     void send_due(double now);
+    void send_streams(double now, bool silent);
+    void report_done();
     double next_wake(double now) const;
     void handle_line_input(double now);
     void disconnected(double now);
@@ -78,6 +96,7 @@ private:
     EmulatorOptions options_;
     Output log_;
     Output reply_;
+    Output done_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     PtyLine line_;
     SensorUnit unit_;
@@ -93,6 +112,11 @@ private:
     bool quit_ = false;
     unsigned long frames_sent_ = 0;
     unsigned long commands_heard_ = 0;
+    // A stream frame is waiting for the line to take the backlog (above
+    // speed 1): the line's readiness, not the clock, wakes the streams.
+    bool streams_wait_for_line_ = false;
+    bool streams_done_ = false;
+    bool done_reported_ = false;
 };
 
 } // namespace emulator

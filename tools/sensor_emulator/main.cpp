@@ -83,6 +83,14 @@ Options parse_options(int argc, char** argv)
     option("heading", "Heading the flight starts on (default 0).", "DEG");
     option("faults", "Inject a random fault every SECONDS on average.", "SECONDS");
     option("seed", "Seed for noise and random faults (default 1).", "N");
+    option("speed",
+           "Fly and stream X times faster than real time (default 1); above 1 no frame is skipped, so a "
+           "reader slower than that sets the pace. Answers, faults and silence keep real time.",
+           "X");
+    option("frames",
+           "Stop streaming after N frames; once they are on the line, print \"sent N frames, B bytes\" "
+           "(B: every byte written, answers and faults included) on standard output.",
+           "N");
     option("link", "Also make PATH a symbolic link to the device.", "PATH");
     option("ignore-input", "Read no commands: run until Ctrl-C or SIGTERM.");
     option("quiet", "Log nothing on standard error.");
@@ -115,6 +123,11 @@ Options parse_options(int argc, char** argv)
     e.start_heading = number("heading", e.start_heading, 0, 359);
     e.fault_interval = p.isSet(QStringLiteral("faults")) ? number("faults", 0, 0.1, 86400) : 0;
     e.seed = static_cast<uint32_t>(number("seed", e.seed, 0, 4294967295.0));
+    e.speed = number("speed", e.speed, 1, 10000);
+    const double frames = number("frames", 0, 1, 4e9);
+    if (frames != std::floor(frames))
+        cli.reject(QStringLiteral("--frames: \"%1\" is not a whole number").arg(p.value(QStringLiteral("frames"))));
+    e.frame_limit = static_cast<unsigned long>(frames);
     o.link_path = p.value(QStringLiteral("link")).toStdString();
     if (p.isSet(QStringLiteral("link")) && o.link_path.empty())
         cli.reject(QStringLiteral("--link: an empty path"));
@@ -161,9 +174,15 @@ int main(int argc, char** argv)
         };
     }
     const Emulator::Output reply = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    // For whoever reads the device from the first line: the second says the
+    // frames asked for are all out.
+    const Emulator::Output done = [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
 
     try {
-        Emulator emulator(options.emulator, log, reply);
+        Emulator emulator(options.emulator, log, reply, done);
 
         if (!options.link_path.empty()) {
             struct stat st{};

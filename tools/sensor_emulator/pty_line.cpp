@@ -85,6 +85,7 @@ void PtyLine::flush()
     while (!output_.empty()) {
         const ssize_t n = ::write(master_, output_.data(), output_.size());
         if (n > 0) {
+            bytes_written_ += static_cast<unsigned long long>(n);
             output_.erase(output_.begin(), output_.begin() + n);
             continue;
         }

@@ -35,6 +35,8 @@ public:
     // Writes what the line takes now without blocking.
     void flush();
     void discard_output() { output_.clear(); }
+    // Every byte the line has taken since it was made.
+    unsigned long long bytes_written() const { return bytes_written_; }
 
     // Reads what is waiting into `into`; false when the peer went away.
     bool read_available(Bytes& into);
@@ -43,6 +45,7 @@ private:
     int master_ = -1;
     std::string slave_path_;
     Bytes output_;
+    unsigned long long bytes_written_ = 0;
 };
 
 } // namespace emulator
