@@ -13,6 +13,8 @@
 
 #include "cport/cport.h"
 
+using namespace tarnby;
+
 class ClickArea;
 class LampShape;
 class LcdImage;

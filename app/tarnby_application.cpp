@@ -6,6 +6,8 @@
 #include "app/exception_box.h"
 #include "platform/classes.h"
 
+using namespace tarnby;
+
 TarnbyApplication::TarnbyApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     release_display_probe();

@@ -27,6 +27,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace tarnby;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

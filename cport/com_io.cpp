@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-using namespace cport_internal;
+namespace tarnby {
+
+using namespace tarnby::detail;
 
 // ---- TAsync --------------------------------------------------------------------
 
@@ -275,3 +277,5 @@ void TCustomComPort::WaitForEvent(TComEvents& events, const comm::ComStopEvent* 
     Check(result, 21);
     events = MaskToComEvents(mask);
 }
+
+} // namespace tarnby

@@ -3,6 +3,8 @@
 
 #include <charconv>
 
+namespace tarnby {
+
 namespace {
 const char* const kBaudRateTexts[] = {"Custom", "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",
                                       "14400",  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
@@ -53,7 +55,7 @@ TDataBits StrToDataBits(const std::string& text) { return FromText(kDataBitsText
 TParityBits StrToParity(const std::string& text) { return FromText(kParityTexts, text, prNone); }
 TFlowControl StrToFlowControl(const std::string& text) { return FromText(kFlowControlTexts, text, fcCustom); }
 
-namespace cport_internal {
+namespace detail {
 
 std::string DtrControlToText(TDTRFlowControl value) { return ToText(kDtrControlTexts, value); }
 TDTRFlowControl TextToDtrControl(const std::string& text) { return FromText(kDtrControlTexts, text, dtrDisable); }
@@ -92,7 +94,7 @@ char TextToChar(const std::string& text)
     return text[0];
 }
 
-} // namespace cport_internal
+} // namespace detail
 
 void EnumComPorts(TStrings& ports)
 {
@@ -105,3 +107,5 @@ void EnumComPorts(TStrings& ports)
     found.Sort();
     ports.Assign(found);
 }
+
+} // namespace tarnby

@@ -6,7 +6,9 @@
 #include <system_error>
 #include <thread>
 
-using namespace cport_internal;
+namespace tarnby {
+
+using namespace tarnby::detail;
 
 // ---- EComPort ----------------------------------------------------------------
 
@@ -762,3 +764,5 @@ void TCustomComPort::Loaded()
         }
     }
 }
+
+} // namespace tarnby

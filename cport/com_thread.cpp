@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
-using namespace cport_internal;
+namespace tarnby {
+
+using namespace tarnby::detail;
 
 namespace {
 struct EventBit {
@@ -34,9 +36,9 @@ thread_local bool t_on_event_thread = false;
 thread_local const PortShared* t_dispatching_for = nullptr;
 }
 
-bool cport_internal::OnEventThread() { return t_on_event_thread; }
+bool detail::OnEventThread() { return t_on_event_thread; }
 
-bool cport_internal::DispatchingFor(const PortShared* port) { return port != nullptr && t_dispatching_for == port; }
+bool detail::DispatchingFor(const PortShared* port) { return port != nullptr && t_dispatching_for == port; }
 
 uint32_t ComEventsToMask(TComEvents events)
 {
@@ -659,3 +661,5 @@ void TCustomComPort::TxNotifyLink(const void* buffer, int32_t count)
             link->OnTxBuf(this, buffer, count);
     });
 }
+
+} // namespace tarnby

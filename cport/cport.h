@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace tarnby {
+
 // A set over the ordinals of an enumeration: bit n stands for ordinal n.
 template <typename E, typename Bits>
 class TSet {
@@ -102,7 +104,7 @@ std::string ComErrorText(int code);
 
 class TCustomComPort;
 
-namespace cport_internal {
+namespace detail {
 struct PortShared;
 }
 
@@ -317,7 +319,7 @@ private:
     void LeaveDevice();
 
     TCustomComPort* port_; // only while the port is alive and holds this thread
-    std::shared_ptr<cport_internal::PortShared> port_shared_;
+    std::shared_ptr<detail::PortShared> port_shared_;
     TSyncMethod sync_method_;
     comm::ComStopEvent stop_event_;
     TComEvents events_;
@@ -540,7 +542,7 @@ private:
     // The thread the event thread synchronises with.
     std::shared_ptr<SyncQueue> owner_queue_;
     // Held by everything that may outlive the port.
-    std::shared_ptr<cport_internal::PortShared> shared_;
+    std::shared_ptr<detail::PortShared> shared_;
 };
 
 // The port as a form places it; all behaviour is TCustomComPort's.
@@ -587,14 +589,4 @@ void EnumComPorts(TStrings& ports);
 // The speed in bits per second a TBaudRate names (0 for brCustom).
 int32_t BaudRateValue(TBaudRate value);
 
-// Conversions for stored settings, used by the settings persistence.
-namespace cport_internal {
-std::string DtrControlToText(TDTRFlowControl value);
-TDTRFlowControl TextToDtrControl(const std::string& text);
-std::string RtsControlToText(TRTSFlowControl value);
-TRTSFlowControl TextToRtsControl(const std::string& text);
-std::string BoolToText(bool value);
-bool TextToBool(const std::string& text);
-std::string CharToText(char value);
-char TextToChar(const std::string& text);
-} // namespace cport_internal
+} // namespace tarnby

@@ -3,7 +3,19 @@
 
 #include "cport/cport.h"
 
-namespace cport_internal {
+namespace tarnby {
+
+namespace detail {
+
+// Conversions for stored settings, used by the settings persistence.
+std::string DtrControlToText(TDTRFlowControl value);
+TDTRFlowControl TextToDtrControl(const std::string& text);
+std::string RtsControlToText(TRTSFlowControl value);
+TRTSFlowControl TextToRtsControl(const std::string& text);
+std::string BoolToText(bool value);
+bool TextToBool(const std::string& text);
+std::string CharToText(char value);
+char TextToChar(const std::string& text);
 
 // The one place a platform failure becomes an exception: a non-zero result
 // of a device operation raises EComPort with the operation's code and the
@@ -45,7 +57,7 @@ bool OnEventThread();
 // now (and so holds its event_dispatch).
 bool DispatchingFor(const PortShared* port);
 
-} // namespace cport_internal
+} // namespace detail
 
 // Taken at the start of a sequence of calls into code of others (handlers,
 // links, derived Do... operations). Any of them may destroy the port, or
@@ -61,7 +73,9 @@ public:
 
 private:
     const TCustomComPort& port_;
-    std::shared_ptr<const cport_internal::PortShared> shared_;
+    std::shared_ptr<const detail::PortShared> shared_;
     const bool connected_;
     const uint64_t generation_;
 };
+
+} // namespace tarnby

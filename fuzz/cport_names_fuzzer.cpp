@@ -6,7 +6,7 @@
 // text matches case-free or else the type's default; the value's own text
 // must convert back to it; and a character read from text must survive its
 // way to text and back. The whole value range is checked once at start.
-#include "cport/cport.h"
+#include "cport/internal.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <string>
 
-using namespace cport_internal;
+using namespace tarnby;
+
+using namespace tarnby::detail;
 
 namespace {
 

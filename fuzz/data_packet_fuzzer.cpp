@@ -40,6 +40,8 @@
 #include <string>
 #include <vector>
 
+using namespace tarnby;
+
 namespace {
 
 struct Handled {}; // what a wild handler throws

@@ -20,6 +20,8 @@
 #include <memory>
 #include <string>
 
+using namespace tarnby;
+
 namespace {
 
 std::string printable(const std::string& text)

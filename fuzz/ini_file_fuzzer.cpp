@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+using namespace tarnby;
+
 namespace {
 
 std::string printable(std::string_view text)

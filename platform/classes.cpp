@@ -13,6 +13,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+namespace tarnby {
+
 // ---- TPersistent, TComponent ----------------------------------------------
 
 void TPersistent::Assign(const TPersistent& source) { source.AssignTo(*this); }
@@ -565,3 +567,5 @@ void TDescriptorWatch::SetEnabled(bool enabled)
     if (notifier_ != nullptr)
         notifier_->setEnabled(enabled);
 }
+
+} // namespace tarnby

@@ -17,6 +17,10 @@
 #include <thread>
 #include <vector>
 
+class QSocketNotifier;
+
+namespace tarnby {
+
 // Base of every exception the component raises; what() is the message.
 class Exception : public std::exception {
 public:
@@ -234,8 +238,6 @@ std::shared_ptr<TNotifyWindow> AllocateHWnd(TNotifyWindow::Method method);
 // What a window does with a message it does not handle itself.
 intptr_t DefWindowProc(uint32_t message, uintptr_t wparam, intptr_t lparam);
 
-class QSocketNotifier;
-
 // Runs a routine on the thread that created the watch whenever a descriptor
 // is readable, from that thread's Qt event loop. On a thread without one the
 // watch is inactive. It may be destroyed from inside its own routine, and
@@ -253,3 +255,5 @@ public:
 private:
     QSocketNotifier* notifier_ = nullptr;
 };
+
+} // namespace tarnby

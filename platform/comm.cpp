@@ -1,4 +1,4 @@
-#include "platform/comm.h"
+#include "platform/comm_internal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -6,7 +6,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-namespace comm {
+namespace tarnby::comm {
 
 // ---- ComOverlapped ---------------------------------------------------------
 
@@ -192,4 +192,4 @@ std::unique_ptr<ComDevice> OpenComDevice(const std::string& port, int& error)
     return OpenLinuxComDevice(DevicePath(port), error);
 }
 
-} // namespace comm
+} // namespace tarnby::comm

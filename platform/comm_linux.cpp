@@ -35,7 +35,7 @@
 // toggle uses the driver's RS-485 mode where it has one, else RTS stays low;
 // 1.5 stop bits is the two-stop-bit setting, which UARTs send as 1.5 with
 // five data bits; the XON/XOFF limits are the kernel's own.
-#include "platform/comm.h"
+#include "platform/comm_internal.h"
 
 #include <asm/termbits.h>
 #include <linux/serial.h>
@@ -62,7 +62,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace comm {
+namespace tarnby::comm {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -1356,4 +1356,4 @@ int EnumSerialDevices(std::vector<std::string>& paths)
     return 0;
 }
 
-} // namespace comm
+} // namespace tarnby::comm

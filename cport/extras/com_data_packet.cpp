@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tarnby {
+
 namespace {
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 }
@@ -223,3 +225,5 @@ void TComDataPacket::DoCustomStop(const std::string& str, int32_t& pos)
     if (OnCustomStop)
         OnCustomStop(this, str, pos);
 }
+
+} // namespace tarnby

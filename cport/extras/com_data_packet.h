@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+namespace tarnby {
+
 using TComStrEvent = std::function<void(TObject* sender, const std::string& str)>;
 using TCustPacketEvent = std::function<void(TObject* sender, const std::string& str, int32_t& pos)>;
 
@@ -81,3 +83,5 @@ private:
     std::string buffer_;
     size_t head_ = 0; // characters at the front of buffer_ already delivered
 };
+
+} // namespace tarnby

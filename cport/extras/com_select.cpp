@@ -1,5 +1,7 @@
 #include "cport/extras/com_select.h"
 
+namespace tarnby {
+
 namespace {
 // Letters a to z only, like the settings names themselves.
 bool SameText(const std::string& a, const std::string& b)
@@ -133,3 +135,5 @@ void TComSelect::ApplySettings()
     case cpFlowControl: port_->FlowControl()->SetFlowControl(flow_control_); break;
     }
 }
+
+} // namespace tarnby

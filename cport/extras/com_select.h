@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+namespace tarnby {
+
 enum TComProperty : uint8_t { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
 
 class TComSelect {
@@ -69,3 +71,5 @@ private:
     TFlowControl flow_control_ = fcNone;
     TFreeWatch watch_;
 };
+
+} // namespace tarnby

@@ -1,8 +1,11 @@
 #include "cport/extras/com_settings.h"
+#include "cport/internal.h"
 
 #include <functional>
 
-using namespace cport_internal;
+namespace tarnby {
+
+using namespace tarnby::detail;
 
 namespace {
 
@@ -318,3 +321,5 @@ void TCustomComPort::LoadSettings(TStoreType store_type, const std::string& load
     ::LoadSettings(*this, store_type, load_from);
 }
 #endif
+
+} // namespace tarnby

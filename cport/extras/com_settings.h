@@ -13,6 +13,8 @@
 #include "cport/extras/ini_file.h"
 #include "cport/extras/registry.h"
 
+namespace tarnby {
+
 #ifndef CPORT_HAS_STORE_SETTINGS
 enum TStoreType : uint8_t { stRegistry, stIniFile };
 #endif
@@ -55,3 +57,5 @@ void LoadSettings(TCustomComPort& port, TStoreType store_type, const std::string
 // HKEY_CURRENT_USER), then the rest followed by "\" and the port's Name,
 // created when missing. False when the path has no backslash.
 bool OpenPortRegistryKey(TRegistry& reg, const std::string& path, const TCustomComPort& port);
+
+} // namespace tarnby

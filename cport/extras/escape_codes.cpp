@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 
+namespace tarnby {
+
 namespace {
 
 const char* const kCodeNames[] = {
@@ -314,3 +316,5 @@ std::string TEscapeCodesVT100::EscCodeToStr(TEscapeCode code, const TStrings* pa
     default: return {};
     }
 }
+
+} // namespace tarnby

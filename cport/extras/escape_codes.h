@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tarnby {
+
 enum TEscapeResult : uint8_t { erChar, erCode, erNothing };
 
 enum TEscapeCode : uint8_t {
@@ -83,3 +85,5 @@ private:
     bool in_sequence_ = false;
     bool in_ext_sequence_ = false;
 };
+
+} // namespace tarnby

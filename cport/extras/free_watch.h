@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <functional>
 
+namespace tarnby {
+
 class TFreeWatch : public TComponent {
 public:
     TFreeWatch() : TComponent(nullptr) {}
@@ -74,3 +76,5 @@ private:
     std::string data_;
     size_t position_ = 0;
 };
+
+} // namespace tarnby

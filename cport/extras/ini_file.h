@@ -25,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tarnby {
+
 // A value, key or section that a settings file cannot hold, or a file that
 // cannot be read or written.
 class EIniError : public Exception {
@@ -127,3 +129,5 @@ private:
     TIniDocument document_;
     std::vector<Write> pending_;
 };
+
+} // namespace tarnby

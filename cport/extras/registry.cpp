@@ -5,6 +5,8 @@
 #include <cstring>
 #include <sys/stat.h>
 
+namespace tarnby {
+
 namespace {
 
 constexpr std::string_view kText = "sz:";
@@ -198,3 +200,5 @@ int32_t TRegistry::ReadInteger(const std::string& name) const
         throw ERegistryException("Invalid data type for '" + name + "'");
     return number;
 }
+
+} // namespace tarnby

@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tarnby {
+
 using HKEY = uint32_t;
 inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
 inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
@@ -83,3 +85,5 @@ private:
     };
     std::vector<Pending> pending_;
 };
+
+} // namespace tarnby

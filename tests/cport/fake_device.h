@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+using namespace tarnby;
+
 struct FakeLine {
     std::mutex mutex;
     std::condition_variable changed;

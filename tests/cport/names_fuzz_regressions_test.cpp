@@ -1,14 +1,16 @@
 // Texts the fuzzer found mishandled by the setting-name conversions; each
 // input is also kept in fuzz/regressions/cport_names/.
-#include "cport/cport.h"
+#include "cport/internal.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+using namespace tarnby;
+
 namespace {
 
-using namespace cport_internal;
+using namespace tarnby::detail;
 
 // "#" must be followed by one decimal integer: a sign, then digits. Two
 // signs make no number, so the character is 0 (sign_after_plus).

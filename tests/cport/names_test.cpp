@@ -1,11 +1,13 @@
 // Text forms of the settings and the list of ports.
-#include "cport/cport.h"
+#include "cport/internal.h"
 
 #include <gtest/gtest.h>
 
+using namespace tarnby;
+
 namespace {
 
-using namespace cport_internal;
+using namespace tarnby::detail;
 
 TEST(SettingNames, ValuesAndTextsRoundTrip)
 {

@@ -3,6 +3,7 @@
 // a process short of descriptors, devices that are no serial ports, writes
 // that outrun the line. Nothing may be lost, leaked, left locked or touched
 // after it is gone.
+#include "platform/comm_internal.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+using namespace tarnby;
+
 // Serves the main thread's event loop until done() holds or ten seconds have
 // passed; returns done().
 bool PumpUntil(const std::function<bool()>& done, int deadline_ms = 10000);

@@ -17,6 +17,8 @@
 #include "cport/cport.h"
 #include "firmware/host.h"
 
+using namespace tarnby;
+
 // The emulator as a child process: its device path, and its command input.
 class EmulatorProcess {
 public:

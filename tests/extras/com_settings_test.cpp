@@ -1,6 +1,7 @@
 // Storing and loading port settings in settings files and the registry
 // stand-in.
 #include "cport/extras/com_settings.h"
+#include "cport/internal.h"
 #include "extras_support.h"
 
 #include <QSettings>
@@ -14,7 +15,9 @@
 #include <memory>
 #include <optional>
 
-using namespace cport_internal;
+using namespace tarnby;
+
+using namespace tarnby::detail;
 
 namespace {
 

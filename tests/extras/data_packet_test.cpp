@@ -8,6 +8,8 @@
 #include <memory>
 #include <random>
 
+using namespace tarnby;
+
 namespace {
 
 struct Framing {

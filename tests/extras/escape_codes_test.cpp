@@ -6,6 +6,8 @@
 #include <memory>
 #include <random>
 
+using namespace tarnby;
+
 namespace {
 
 std::unique_ptr<TEscapeCodes> Make(const std::string& set)

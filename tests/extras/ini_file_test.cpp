@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace tarnby;
+
 namespace {
 
 TEST(IniDocument, ReadsAsPeopleWriteFiles)

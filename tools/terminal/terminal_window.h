@@ -13,6 +13,8 @@
 #include <array>
 #include <string>
 
+using namespace tarnby;
+
 class QLabel;
 
 class TerminalWindow : public QMainWindow {

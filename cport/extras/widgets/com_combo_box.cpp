@@ -4,6 +4,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+namespace tarnby {
+
 // ---- TComComboBox ----------------------------------------------------------
 
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent)
@@ -128,3 +130,5 @@ void TComRadioGroup::UpdateSettings()
     if (index != TComSelect::kUnchanged)
         SetItemIndex(index);
 }
+
+} // namespace tarnby

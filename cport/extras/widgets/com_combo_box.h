@@ -10,6 +10,8 @@
 class QButtonGroup;
 class QVBoxLayout;
 
+namespace tarnby {
+
 class TComComboBox : public QComboBox {
 public:
     explicit TComComboBox(QWidget* parent = nullptr);
@@ -65,3 +67,5 @@ private:
     QVBoxLayout* layout_;
     int reported_ = -1;
 };
+
+} // namespace tarnby

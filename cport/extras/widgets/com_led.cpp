@@ -5,6 +5,8 @@
 #include <QRadialGradient>
 #include <QTimer>
 
+namespace tarnby {
+
 // ---- the pictures ----------------------------------------------------------
 //
 // Drawn here rather than shipped as bitmaps: a round lamp in a dark bezel,
@@ -273,3 +275,5 @@ void TComLed::paintEvent(QPaintEvent*)
     int y = std::max(0, (height() - picture.height()) / 2);
     QPainter(this).drawPixmap(x, y, picture);
 }
+
+} // namespace tarnby

@@ -13,6 +13,8 @@
 
 class QTimer;
 
+namespace tarnby {
+
 enum TLedState : uint8_t { lsOff, lsOn };
 enum TLedKind : uint8_t { lkRedLight, lkGreenLight, lkBlueLight, lkYellowLight, lkPurpleLight, lkBulb, lkCustom };
 enum TComLedSignal : uint8_t { lsConn, lsCTS, lsDSR, lsRLSD, lsRing, lsRx, lsTx };
@@ -70,3 +72,5 @@ private:
     TComLink link_;
     TFreeWatch watch_;
 };
+
+} // namespace tarnby

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace tarnby {
+
 namespace {
 const char* const kLabels[] = {"Port", "Baud rate", "Data bits", "Stop bits", "Parity", "Flow control"};
 }
@@ -81,3 +83,5 @@ void RegisterComPortSetupDialog()
     SetComPortSetupDialog([](TCustomComPort& port) { ShowSetupDialog(port); });
 #endif
 }
+
+} // namespace tarnby

@@ -12,6 +12,8 @@
 
 class QDialogButtonBox;
 
+namespace tarnby {
+
 class TComSetupDialog : public QDialog {
 public:
     explicit TComSetupDialog(QWidget* parent = nullptr);
@@ -38,3 +40,5 @@ bool ShowSetupDialog(TCustomComPort& port, QWidget* parent = nullptr);
 // Lets the port's own ShowSetupDialog open this dialog, once the port offers
 // the hook (CPORT_HAS_SETUP_DIALOG_HOOK); until then a no-op.
 void RegisterComPortSetupDialog();
+
+} // namespace tarnby

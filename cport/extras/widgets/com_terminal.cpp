@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+namespace tarnby {
+
 // ---- TComTermBuffer --------------------------------------------------------
 
 void TComTermBuffer::Init(int columns, int rows)
@@ -740,3 +742,5 @@ bool TCustomComTerminal::ShowSetupDialog()
     dialog.Store(*this);
     return true;
 }
+
+} // namespace tarnby

@@ -20,6 +20,8 @@
 #include <memory>
 #include <vector>
 
+namespace tarnby {
+
 enum TTermEmulation : uint8_t { teVT100orANSI, teVT52, teNone };
 enum TTermCaret : uint8_t { tcBlock, tcUnderline, tcNone };
 enum TArrowKeys : uint8_t { akTerminal, akWindows };
@@ -226,3 +228,5 @@ class TComTerminal : public TCustomComTerminal {
 public:
     using TCustomComTerminal::TCustomComTerminal;
 };
+
+} // namespace tarnby

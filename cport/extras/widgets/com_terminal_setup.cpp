@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace tarnby {
+
 namespace {
 QComboBox* Choices(QWidget* parent, std::initializer_list<const char*> texts)
 {
@@ -99,3 +101,5 @@ void TComTermSetupDialog::Store(TCustomComTerminal& terminal) const
     terminal.SetRows(WholeNumber(rows_->text(), 24));
     terminal.SetArrowKeys(static_cast<TArrowKeys>(std::max(0, cursor_keys_->currentIndex())));
 }
+
+} // namespace tarnby

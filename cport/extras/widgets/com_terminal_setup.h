@@ -8,6 +8,9 @@ class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
 class QLineEdit;
+
+namespace tarnby {
+
 class TCustomComTerminal;
 
 class TComTermSetupDialog : public QDialog {
@@ -39,3 +42,5 @@ private:
     QLineEdit *columns_, *rows_;
     QDialogButtonBox* buttons_;
 };
+
+} // namespace tarnby

@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 
+using namespace tarnby;
+
 namespace {
 
 // Picks an item as a user does: the list's activation, not the program's setter.

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <sys/wait.h>
 
+using namespace tarnby;
+
 namespace {
 
 TEST(TerminalProgram, SettingsSurviveARestart)

@@ -24,6 +24,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace tarnby;
+
 namespace {
 
 std::string Row(TCustomComTerminal& t, int row)
