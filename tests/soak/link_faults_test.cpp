@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "fault_injector.h"
@@ -193,6 +194,21 @@ TEST_F(LinkFaults, TheFarEndHangsUpAndComesBackUnderTheSameName)
     EXPECT_TRUE(data_flowing());
     EXPECT_TRUE(errors_shown.isEmpty()) << errors_shown.join(" | ").toStdString();
 
+    // Gone again, and this time a command goes out before anyone has
+    // noticed: the write fails, the port closes, the user is told once.
+    emulator->kill_now();
+    send_command(CMD_TILT_COMP, 2, 0);
+    EXPECT_FALSE(form->ComPort1->Connected());
+    ASSERT_EQ(errors_shown.size(), 1);
+    const std::string shown = errors_shown[0].toStdString();
+    std::printf("[ figures  ] a command to a far end that is gone shows: \"%s\"\n", shown.c_str());
+    EXPECT_EQ(shown.rfind("WriteFile function failed (win error code: " + std::to_string(EIO) + ")", 0), 0u) << shown;
+    start_emulator({"--link", link});
+    click_connect();
+    ASSERT_TRUE(form->ComPort1->Connected());
+    EXPECT_TRUE(data_flowing());
+    EXPECT_EQ(errors_shown.size(), 1) << errors_shown.join(" | ").toStdString();
+
     click_disconnect();
     emulator.reset();
     std::filesystem::remove_all(folder);
@@ -314,4 +330,28 @@ TEST_F(LinkFaults, DISABLED_AFrameWithoutItsEndByteIsNotTakenLater)
     EXPECT_EQ(pitch, 5);
     click_disconnect();
     ::close(master);
+}
+
+// Kept out of the everyday run until the window says more (run it with
+// --gtest_also_run_disabled_tests): when the sensor unit's end of the line
+// has gone, the first command the instrument sends fails and the user reads
+// "WriteFile function failed (win error code: 5)", which says that something
+// failed but not what: not which device, not why in the system's words, not
+// what to do. A failed Connect says all three.
+TEST_F(LinkFaults, DISABLED_AWriteToAFarEndThatIsGoneSaysWhichDeviceAndWhy)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string device = ::ptsname(master);
+    open_window(device);
+    click_connect();
+    ASSERT_TRUE(form->ComPort1->Connected()) << errors_shown.join(" | ").toStdString();
+    ::close(master);
+    send_command(CMD_TILT_COMP, 2, 0);
+    ASSERT_EQ(errors_shown.size(), 1);
+    const std::string shown = errors_shown[0].toStdString();
+    EXPECT_NE(shown.find(device), std::string::npos) << shown;
+    EXPECT_NE(shown.find(std::strerror(EIO)), std::string::npos) << shown;
 }
