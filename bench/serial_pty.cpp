@@ -2,7 +2,7 @@
 // written at the far end to the receive handler on the main thread, the
 // throughput of receiving 10 MB, and the CPU an idle open port uses. The same
 // work is done with QSerialPort in the same run, as the baseline.
-#include "cport/cport.h"
+#include "tarnby/cport/cport.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -51,9 +51,9 @@ int32_t StartedBytes(int result, TAsync& async)
 int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& async)
 {
     if (async == nullptr)
-        throw EComPort(4);
+        throw EComPort(errInvalidAsync);
     if (count < 0 || (buffer == nullptr && count > 0))
-        throw EComPort(2, EINVAL);
+        throw EComPort(errWrite, EINVAL, DevicePath());
     async->Kind = okWrite;
     std::free(async->Data);
     async->Data = nullptr;
@@ -61,13 +61,13 @@ int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& as
     if (count > 0) {
         async->Data = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(count)));
         if (async->Data == nullptr)
-            throw EComPort(2, ENOMEM);
+            throw EComPort(errWrite, ENOMEM, DevicePath());
         std::memcpy(async->Data, buffer, static_cast<size_t>(count));
         async->Size = count;
     }
     int result = DeviceRef()->WriteFile(buffer, count, async->Overlapped);
     if (result != 0 && result != comm::kIoPending)
-        Check(result, 2);
+        Check(result, errWrite, *this);
     SendSignalToLink(leTx, true);
     return StartedBytes(result, *async);
 }
@@ -98,13 +98,13 @@ int32_t TCustomComPort::WriteStr(const std::string& str)
 int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, PAsync& async)
 {
     if (async == nullptr)
-        throw EComPort(4);
+        throw EComPort(errInvalidAsync);
     if (count < 0 || (buffer == nullptr && count > 0))
-        throw EComPort(3, EINVAL);
+        throw EComPort(errRead, EINVAL, DevicePath());
     async->Kind = okRead;
     int result = DeviceRef()->ReadFile(buffer, count, async->Overlapped);
     if (result != 0 && result != comm::kIoPending)
-        Check(result, 3);
+        Check(result, errRead, *this);
     return StartedBytes(result, *async);
 }
 
@@ -137,11 +137,11 @@ int32_t TCustomComPort::ReadStr(std::string& str, int32_t count)
 int32_t TCustomComPort::WaitForAsync(PAsync& async)
 {
     if (async == nullptr)
-        throw EComPort(4);
+        throw EComPort(errInvalidAsync);
     int32_t bytes = 0;
     int result = async->Overlapped.Result(true, bytes);
     if (result != 0)
-        throw EComPort(async->Kind == okWrite ? 2 : 3, result);
+        throw EComPort(async->Kind == okWrite ? errWrite : errRead, result, DevicePath());
     // The queue is only looked at for the links' sake: the query resets the
     // device's error state, which nobody else should lose to a read.
     if (async->Kind == okRead && !links_.empty() && InputCount() == 0)
@@ -154,19 +154,19 @@ int32_t TCustomComPort::WaitForAsync(PAsync& async)
 bool TCustomComPort::IsAsyncCompleted(PAsync async)
 {
     if (async == nullptr)
-        throw EComPort(4);
+        throw EComPort(errInvalidAsync);
     int32_t bytes = 0;
     int result = async->Overlapped.Result(false, bytes);
     if (result == comm::kIoIncomplete)
         return false;
     if (result != 0)
-        throw EComPort(6, result);
+        throw EComPort(errAsyncStatus, result, DevicePath());
     return true;
 }
 
 void TCustomComPort::AbortAllAsync()
 {
-    Check(DeviceRef()->PurgeComm(comm::PURGE_TXABORT | comm::PURGE_RXABORT), 5);
+    Check(DeviceRef()->PurgeComm(comm::PURGE_TXABORT | comm::PURGE_RXABORT), errPurge, *this);
 }
 
 void TCustomComPort::ClearBuffer(bool input, bool output)
@@ -176,7 +176,7 @@ void TCustomComPort::ClearBuffer(bool input, bool output)
         flags |= comm::PURGE_RXCLEAR;
     if (output)
         flags |= comm::PURGE_TXCLEAR;
-    Check(DeviceRef()->PurgeComm(flags), 5);
+    Check(DeviceRef()->PurgeComm(flags), errPurge, *this);
 }
 
 // ---- queries ---------------------------------------------------------------------------
@@ -185,7 +185,7 @@ int32_t TCustomComPort::InputCount()
 {
     uint32_t errors = 0;
     comm::COMSTAT stat;
-    Check(DeviceRef()->ClearCommError(errors, stat), 10);
+    Check(DeviceRef()->ClearCommError(errors, stat), errClearCommError, *this);
     return static_cast<int32_t>(stat.cbInQue);
 }
 
@@ -193,7 +193,7 @@ int32_t TCustomComPort::OutputCount()
 {
     uint32_t errors = 0;
     comm::COMSTAT stat;
-    Check(DeviceRef()->ClearCommError(errors, stat), 10);
+    Check(DeviceRef()->ClearCommError(errors, stat), errClearCommError, *this);
     return static_cast<int32_t>(stat.cbOutQue);
 }
 
@@ -201,7 +201,7 @@ TComStateFlags TCustomComPort::StateFlags()
 {
     uint32_t errors = 0;
     comm::COMSTAT stat;
-    Check(DeviceRef()->ClearCommError(errors, stat), 10);
+    Check(DeviceRef()->ClearCommError(errors, stat), errClearCommError, *this);
     return TComStateFlags::FromBits(static_cast<uint8_t>(stat.Flags & 0x7F));
 }
 
@@ -209,7 +209,7 @@ TComErrors TCustomComPort::LastErrors()
 {
     uint32_t errors = 0;
     comm::COMSTAT stat;
-    Check(DeviceRef()->ClearCommError(errors, stat), 10);
+    Check(DeviceRef()->ClearCommError(errors, stat), errClearCommError, *this);
     TComErrors result;
     if (errors & comm::CE_FRAME)
         result.Include(ceFrame);
@@ -233,7 +233,7 @@ TComErrors TCustomComPort::LastErrors()
 TComSignals TCustomComPort::Signals()
 {
     uint32_t status = 0;
-    Check(DeviceRef()->GetCommModemStatus(status), 11);
+    Check(DeviceRef()->GetCommModemStatus(status), errModemStatus, *this);
     return TComSignals::FromBits(static_cast<uint8_t>((status >> 4) & 0xF));
 }
 
@@ -241,30 +241,30 @@ TComSignals TCustomComPort::Signals()
 
 void TCustomComPort::SetBreak(bool on_off)
 {
-    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETBREAK : comm::CLRBREAK), 12);
+    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETBREAK : comm::CLRBREAK), errEscapeComm, *this);
 }
 
 void TCustomComPort::SetDTR(bool on_off)
 {
-    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETDTR : comm::CLRDTR), 12);
+    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETDTR : comm::CLRDTR), errEscapeComm, *this);
 }
 
 void TCustomComPort::SetRTS(bool on_off)
 {
-    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETRTS : comm::CLRRTS), 12);
+    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETRTS : comm::CLRRTS), errEscapeComm, *this);
 }
 
 void TCustomComPort::SetXonXoff(bool on_off)
 {
-    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETXON : comm::SETXOFF), 12);
+    Check(DeviceRef()->EscapeCommFunction(on_off ? comm::SETXON : comm::SETXOFF), errEscapeComm, *this);
 }
 
-void TCustomComPort::TransmitChar(char ch) { Check(DeviceRef()->TransmitCommChar(ch), 13); }
+void TCustomComPort::TransmitChar(char ch) { Check(DeviceRef()->TransmitCommChar(ch), errTransmitChar, *this); }
 
 void TCustomComPort::WaitForEvent(TComEvents& events, const comm::ComStopEvent* stop, int32_t timeout)
 {
     if (thread_created_)
-        throw EComPort(20);
+        throw EComPort(errEventThreadExists);
     // Held for the whole wait: a Close on another thread ends it with an error.
     std::shared_ptr<comm::ComDevice> device = DeviceRef();
     uint32_t mask = 0;
@@ -274,7 +274,7 @@ void TCustomComPort::WaitForEvent(TComEvents& events, const comm::ComStopEvent* 
     // Clearing the mask ends a wait still pending; a failure here changes
     // nothing about what was seen.
     device->SetCommMask(0);
-    Check(result, 21);
+    Check(result, errWaitForEvent, *this);
     events = MaskToComEvents(mask);
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 #include <thread>
 
@@ -54,12 +55,30 @@ std::string ComErrorText(int code)
     return kErrorTexts[code - 1];
 }
 
-EComPort::EComPort(int code, int win_code)
-    : Exception(WithPlatformError(code, win_code)), code_(code), win_code_(win_code)
+EComPort::EComPort(int code, int win_code, std::string device)
+    : Exception(WithPlatformError(code, win_code)), code_(code), win_code_(win_code), device_(std::move(device))
 {
 }
 
 EComPort::EComPort(int code) : Exception(ComErrorText(code)), code_(code), win_code_(-1) {}
+
+EComPort::EComPort(const std::string& message) : Exception(message), code_(errOther), win_code_(-1) {}
+
+std::string EComPort::SystemMessage() const
+{
+    if (win_code_ <= 0)
+        return {};
+    char buffer[256];
+    // The GNU strerror_r: thread-safe, and the text may not be in buffer.
+    return ::strerror_r(win_code_, buffer, sizeof buffer);
+}
+
+namespace {
+const char* const kNoEventLoopMessage =
+    "No event loop to deliver the port's events: create a QCoreApplication (or QApplication) and run its "
+    "event loop on the thread that opens the port, or set SyncMethod to smNone to have the handlers run "
+    "on the port's event thread";
+}
 
 // ---- TComParity --------------------------------------------------------------
 
@@ -336,6 +355,7 @@ std::shared_ptr<comm::ComDevice> ClosedDeviceRef()
 TCustomComPort::TCustomComPort(TComponent* owner)
     : TComponent(owner), owner_queue_(CurrentSyncQueue()), shared_(std::make_shared<PortShared>())
 {
+    device_path_ = comm::DevicePath(port_);
     parity_ = new TComParity;
     parity_->SetComPort(this);
     flow_control_ = new TComFlowControl;
@@ -414,11 +434,21 @@ void TCustomComPort::SetCustomBaudRate(int32_t value)
         ApplyDCB();
 }
 
+std::string TCustomComPort::DevicePath() const
+{
+    std::lock_guard lock(device_mutex_);
+    return device_path_;
+}
+
 void TCustomComPort::SetPort(const std::string& value)
 {
     if (value == port_)
         return;
     port_ = value;
+    {
+        std::lock_guard lock(device_mutex_);
+        device_path_ = comm::DevicePath(port_);
+    }
     if (connected_ && !Loading() && !Designing()) {
         PortLife life(shared_);
         Close();
@@ -479,21 +509,21 @@ void TCustomComPort::SetTimeouts(const TComTimeouts& value)
 void TCustomComPort::SetSyncMethod(TSyncMethod value)
 {
     if (connected_ && !Loading() && !Designing())
-        throw EComPort(14);
+        throw EComPort(errWhileConnected);
     sync_method_ = value;
 }
 
 void TCustomComPort::SetEventThreadPriority(TThreadPriority value)
 {
     if (connected_ && !Loading() && !Designing())
-        throw EComPort(14);
+        throw EComPort(errWhileConnected);
     event_thread_priority_ = value;
 }
 
 void TCustomComPort::SetTriggersOnRxChar(bool value)
 {
     if (has_link_)
-        throw EComPort(22);
+        throw EComPort(errRxBufLinked);
     triggers_on_rx_char_ = value;
 }
 
@@ -577,19 +607,19 @@ comm::COMMTIMEOUTS TCustomComPort::BuildTimeouts() const
 void TCustomComPort::ApplyDCB()
 {
     if (ApplyAllowed())
-        Check(DeviceRef()->SetCommState(BuildDCB()), 7);
+        Check(DeviceRef()->SetCommState(BuildDCB()), errSetCommState, *this);
 }
 
 void TCustomComPort::ApplyTimeouts()
 {
     if (ApplyAllowed())
-        Check(DeviceRef()->SetCommTimeouts(BuildTimeouts()), 8);
+        Check(DeviceRef()->SetCommTimeouts(BuildTimeouts()), errSetCommTimeouts, *this);
 }
 
 void TCustomComPort::ApplyBuffer()
 {
     if (ApplyAllowed())
-        Check(DeviceRef()->SetupComm(buffer_->InputSize(), buffer_->OutputSize()), 9);
+        Check(DeviceRef()->SetupComm(buffer_->InputSize(), buffer_->OutputSize()), errSetupComm, *this);
 }
 
 void TCustomComPort::SetupComPort()
@@ -606,7 +636,7 @@ void TCustomComPort::CreateHandle()
     int error = 0;
     std::unique_ptr<comm::ComDevice> device = comm::OpenComDevice(port_, error);
     if (!device)
-        throw EComPort(1, error);
+        throw EComPort(errOpen, error, DevicePath());
     std::shared_ptr<comm::ComDevice> shared = std::move(device);
     std::lock_guard lock(device_mutex_);
     device_ = std::move(shared);
@@ -630,6 +660,10 @@ void TCustomComPort::Open()
 {
     if (connected_ || Designing())
         return;
+    // Events handed to a thread that never serves them would pile up unseen:
+    // better no port than a port that looks open and delivers nothing.
+    if (!events_.Empty() && sync_method_ != smNone && !OnEventThread() && !EventLoopAvailable())
+        throw EComPort(kNoEventLoopMessage);
     PortLife life(shared_);
     CallBeforeOpen();
     // A handler may have destroyed the port, or opened it itself.
@@ -763,6 +797,43 @@ void TCustomComPort::Loaded()
             ApplicationHandleException();
         }
     }
+}
+
+// ---- the setup dialog --------------------------------------------------------------
+
+namespace {
+struct SetupDialogSlot {
+    std::mutex mutex;
+    TComPortSetupDialog dialog;
+};
+
+// Filled while other libraries are being initialised: made on first use.
+SetupDialogSlot& SetupDialog()
+{
+    static SetupDialogSlot slot;
+    return slot;
+}
+}
+
+void SetComPortSetupDialog(TComPortSetupDialog dialog)
+{
+    SetupDialogSlot& slot = SetupDialog();
+    std::lock_guard lock(slot.mutex);
+    slot.dialog = std::move(dialog);
+}
+
+bool TCustomComPort::ShowSetupDialog()
+{
+    TComPortSetupDialog dialog;
+    {
+        SetupDialogSlot& slot = SetupDialog();
+        std::lock_guard lock(slot.mutex);
+        dialog = slot.dialog;
+    }
+    if (!dialog)
+        throw EComPort("No setup dialog: link the widgets extras (tarnby_cport_extras_widgets, the CMake target "
+                       "Tarnby::cport_extras_widgets) or register a dialog with SetComPortSetupDialog");
+    return dialog(*this);
 }
 
 } // namespace tarnby

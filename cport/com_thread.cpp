@@ -66,7 +66,7 @@ TComThread::TComThread(TCustomComPort* port)
       window_(port->window_)
 {
     if (!stop_event_.Valid())
-        throw EComPort(1, stop_event_.Error());
+        throw EComPort(errOpen, stop_event_.Error(), port->DevicePath());
     SetPriority(port->EventThreadPriority());
     device_->SetCommMask(ComEventsToMask(port->Events()));
 }
@@ -76,7 +76,7 @@ void TComThread::Start()
     try {
         Resume();
     } catch (const std::system_error& e) {
-        throw EComPort(1, e.code().value());
+        throw EComPort(errOpen, e.code().value(), port_->DevicePath());
     }
     WatchInputOnOwner();
 }
@@ -586,7 +586,7 @@ void TCustomComPort::DoRx80Full()
 void TCustomComPort::RegisterLink(TComLink* link)
 {
     if (link == nullptr || std::find(links_.begin(), links_.end(), link) != links_.end())
-        throw EComPort(18);
+        throw EComPort(errLinkRegistration);
     links_.push_back(link);
     UpdateHasLink();
 }
@@ -595,7 +595,7 @@ void TCustomComPort::UnRegisterLink(TComLink* link)
 {
     auto it = std::find(links_.begin(), links_.end(), link);
     if (it == links_.end())
-        throw EComPort(18);
+        throw EComPort(errLinkRegistration);
     links_.erase(it);
     UpdateHasLink();
 }

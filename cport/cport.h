@@ -4,8 +4,8 @@
 // and writes. Every platform failure is raised as EComPort.
 #pragma once
 
-#include "platform/classes.h"
-#include "platform/comm.h"
+#include "tarnby/cport/platform/classes.h"
+#include "tarnby/cport/platform/comm.h"
 
 #include <atomic>
 #include <cstdint>
@@ -66,6 +66,7 @@ using TComEvents = TSet<TComEvent, uint16_t>;
 enum TSyncMethod : uint8_t { smThreadSync, smWindowSync, smNone };
 enum TStoredProp : uint8_t { spBasic, spFlowControl, spBuffer, spTimeouts, spParity, spOthers };
 using TStoredProps = TSet<TStoredProp, uint8_t>;
+enum TStoreType : uint8_t { stRegistry, stIniFile };
 enum TComSignal : uint8_t { csCTS, csDSR, csRing, csRLSD };
 using TComSignals = TSet<TComSignal, uint8_t>;
 enum TComError : uint8_t { ceFrame, ceRxParity, ceOverrun, ceBreak, ceIO, ceMode, ceRxOver, ceTxFull };
@@ -85,22 +86,66 @@ using TRxBufEvent = std::function<void(TObject* sender, const void* buffer, int3
 using TComSignalEvent = std::function<void(TObject* sender, bool on_off)>;
 using TComErrorEvent = std::function<void(TObject* sender, TComErrors errors)>;
 
-// The one exception of the component: a code 1..23 and the platform error
-// number (errno on this platform; -1 when the failure is not the platform's).
-class EComPort : public Exception {
+// The codes of EComPort, in the order of their texts (ComErrorText). Their
+// values are fixed: callers compare them.
+enum TComErrorCode : int {
+    errOther = 0,             // none of the numbered failures: the message says what
+    errOpen = 1,              // "Unable to open com port"
+    errWrite = 2,             // "WriteFile function failed"
+    errRead = 3,              // "ReadFile function failed"
+    errInvalidAsync = 4,      // "Invalid Async parameter"
+    errPurge = 5,             // "PurgeComm function failed"
+    errAsyncStatus = 6,       // "Unable to get async status"
+    errSetCommState = 7,      // "SetCommState function failed"
+    errSetCommTimeouts = 8,   // "SetCommTimeouts failed"
+    errSetupComm = 9,         // "SetupComm function failed"
+    errClearCommError = 10,   // "ClearCommError function failed"
+    errModemStatus = 11,      // "GetCommModemStatus function failed"
+    errEscapeComm = 12,       // "EscapeCommFunction function failed"
+    errTransmitChar = 13,     // "TransmitCommChar function failed"
+    errWhileConnected = 14,   // "Cannot set property while connected"
+    errEnumPorts = 15,        // "EnumPorts function failed"
+    errStoreSettings = 16,    // "Failed to store settings"
+    errLoadSettings = 17,     // "Failed to load settings"
+    errLinkRegistration = 18, // "Link (un)registration failed"
+    errLedState = 19,         // "Cannot change led state if ComPort is selected"
+    errEventThreadExists = 20, // "Cannot wait for event if event thread is created"
+    errWaitForEvent = 21,     // "WaitForEvent method failed"
+    errRxBufLinked = 22,      // "A component is linked to OnRxBuf event"
+    errRegistry = 23,         // "Registry error"
+};
+
+// The one exception of the component: a code (TComErrorCode) and the
+// platform error number (errno on this platform; -1 when the failure is not
+// the platform's). what() is the code's text, followed by
+// " (win error code: N)" when there is a platform error number, exactly as
+// callers have always compared it; Device() and SystemMessage() say the rest
+// in the words a Linux user knows.
+class TARNBY_CPORT_EXPORT EComPort : public Exception {
 public:
-    EComPort(int code, int win_code);
+    // A platform failure; device is the device file it concerns, if any.
+    EComPort(int code, int win_code, std::string device = {});
+    // A failure of the component itself (WinCode() is -1).
     explicit EComPort(int code);
+    // A failure that none of the numbered codes describes: Code() is
+    // errOther, WinCode() -1, and the message is the text given.
+    explicit EComPort(const std::string& message);
     int Code() const { return code_; }
     int WinCode() const { return win_code_; }
+    // The device file ("/dev/ttyS2" for port "COM3"); empty when none.
+    const std::string& Device() const { return device_; }
+    // The system's text for WinCode() ("No such file or directory"); empty
+    // when the failure is not the platform's.
+    std::string SystemMessage() const;
 
 private:
     int code_;
     int win_code_;
+    std::string device_;
 };
 
 // The text of an error code (1..23); empty for any other number.
-std::string ComErrorText(int code);
+TARNBY_CPORT_EXPORT std::string ComErrorText(int code);
 
 class TCustomComPort;
 
@@ -110,7 +155,7 @@ struct PortShared;
 
 // ---- settings objects --------------------------------------------------------
 
-class TComParity : public TPersistent {
+class TARNBY_CPORT_EXPORT TComParity : public TPersistent {
 public:
     std::string ClassName() const override { return "TComParity"; }
     void SetComPort(TCustomComPort* port) { port_ = port; }
@@ -137,7 +182,7 @@ private:
     char replace_char_ = 0;
 };
 
-class TComFlowControl : public TPersistent {
+class TARNBY_CPORT_EXPORT TComFlowControl : public TPersistent {
 public:
     std::string ClassName() const override { return "TComFlowControl"; }
     void SetComPort(TCustomComPort* port) { port_ = port; }
@@ -186,7 +231,7 @@ private:
     char xoff_char_ = 19;
 };
 
-class TComTimeouts : public TPersistent {
+class TARNBY_CPORT_EXPORT TComTimeouts : public TPersistent {
 public:
     std::string ClassName() const override { return "TComTimeouts"; }
     void SetComPort(TCustomComPort* port) { port_ = port; }
@@ -217,7 +262,7 @@ private:
     int32_t write_total_constant_ = 1000;
 };
 
-class TComBuffer : public TPersistent {
+class TARNBY_CPORT_EXPORT TComBuffer : public TPersistent {
 public:
     std::string ClassName() const override { return "TComBuffer"; }
     void SetComPort(TCustomComPort* port) { port_ = port; }
@@ -242,7 +287,7 @@ private:
 
 // Callbacks through which another component follows a port without taking
 // its handlers. Set OnRxBuf before registering: the port checks it then.
-class TComLink : public TObject {
+class TARNBY_CPORT_EXPORT TComLink : public TObject {
 public:
     std::string ClassName() const override { return "TComLink"; }
     TComSignalEvent OnConn;
@@ -268,8 +313,8 @@ struct TAsync {
 };
 using PAsync = TAsync*;
 
-void InitAsync(PAsync& async);
-void DoneAsync(PAsync& async);
+TARNBY_CPORT_EXPORT void InitAsync(PAsync& async);
+TARNBY_CPORT_EXPORT void DoneAsync(PAsync& async);
 
 // ---- the event thread --------------------------------------------------------
 
@@ -277,7 +322,7 @@ void DoneAsync(PAsync& async);
 // close or destroy the port at any depth: a dispatch holds the thread object
 // while it runs, and asks before every step whether the port still exists
 // and still holds this thread.
-class TComThread : public TThread, public std::enable_shared_from_this<TComThread> {
+class TARNBY_CPORT_EXPORT TComThread : public TThread, public std::enable_shared_from_this<TComThread> {
 public:
     // Made suspended, with the device's event mask set; Start runs it. Both
     // raise EComPort (code 1 with the platform error) when the stop event or
@@ -336,7 +381,7 @@ private:
 
 // ---- the port ------------------------------------------------------------------
 
-class TCustomComPort : public TComponent {
+class TARNBY_CPORT_EXPORT TCustomComPort : public TComponent {
 public:
     explicit TCustomComPort(TComponent* owner);
     ~TCustomComPort() override;
@@ -351,6 +396,8 @@ public:
     void SetCustomBaudRate(int32_t value);
     const std::string& Port() const { return port_; }
     void SetPort(const std::string& value);
+    // The device file Port names ("/dev/ttyS2" for "COM3"); any thread.
+    std::string DevicePath() const;
     TComParity* Parity() const { return parity_; }
     void SetParity(const TComParity& value);
     TStopBits StopBits() const { return stop_bits_; }
@@ -380,8 +427,26 @@ public:
 
     void BeginUpdate();
     void EndUpdate();
+    // Raise EComPort on failure. With a non-empty Events set in
+    // smThreadSync or smWindowSync mode, Open needs a Qt event loop on the
+    // calling thread to deliver the events (see EventLoopAvailable): without
+    // one it raises errOther before anything is opened. Use smNone there.
     void Open();
     void Close();
+
+    // Settings persistence, part of the extras (tarnby_cport_extras): the
+    // groups of StoredProps to or from a section of a settings file
+    // (stIniFile, its path) or a key of the registry stand-in (stRegistry,
+    // HKEY_CURRENT_USER\Software\App), named after the port's Name.
+    // Raise EComPort errStoreSettings and errLoadSettings.
+    void StoreSettings(TStoreType store_type, const std::string& store_to);
+    void LoadSettings(TStoreType store_type, const std::string& load_from);
+    // The modal setup dialog on this port; true when the user confirmed it
+    // (the settings then reach an open port at once). The dialog comes with
+    // the widgets extras (tarnby_cport_extras_widgets): linking them is
+    // enough. Without a dialog (see SetComPortSetupDialog) it raises
+    // EComPort errOther.
+    bool ShowSetupDialog();
 
     // Reading and writing.
     int32_t WriteAsync(const void* buffer, int32_t count, PAsync& async);
@@ -512,8 +577,9 @@ private:
 
     std::shared_ptr<TComThread> event_thread_;
     bool thread_created_ = false;
-    mutable std::mutex device_mutex_; // device_ is read by any thread
+    mutable std::mutex device_mutex_; // device_ and device_path_ are read by any thread
     std::shared_ptr<comm::ComDevice> device_;
+    std::string device_path_;
     std::shared_ptr<TNotifyWindow> window_;
     int32_t update_count_ = 0;
     std::vector<TComLink*> links_;
@@ -545,15 +611,21 @@ private:
     std::shared_ptr<detail::PortShared> shared_;
 };
 
+// What ShowSetupDialog runs: true when the user confirmed. The widgets
+// extras put their dialog here as soon as they are linked into a program; a
+// program may put its own in its place, or none with an empty function.
+using TComPortSetupDialog = std::function<bool(TCustomComPort& port)>;
+TARNBY_CPORT_EXPORT void SetComPortSetupDialog(TComPortSetupDialog dialog);
+
 // The port as a form places it; all behaviour is TCustomComPort's.
-class TComPort : public TCustomComPort {
+class TARNBY_CPORT_EXPORT TComPort : public TCustomComPort {
 public:
     using TCustomComPort::TCustomComPort;
     std::string ClassName() const override { return "TComPort"; }
 };
 
 // A port seen through the stream interface; the port is not owned.
-class TComStream : public TStream {
+class TARNBY_CPORT_EXPORT TComStream : public TStream {
 public:
     explicit TComStream(TCustomComPort* port) : port_(port) {}
     std::string ClassName() const override { return "TComStream"; }
@@ -567,26 +639,26 @@ private:
 
 // ---- event mask ------------------------------------------------------------------
 
-uint32_t ComEventsToMask(TComEvents events);
-TComEvents MaskToComEvents(uint32_t mask);
+TARNBY_CPORT_EXPORT uint32_t ComEventsToMask(TComEvents events);
+TARNBY_CPORT_EXPORT TComEvents MaskToComEvents(uint32_t mask);
 
 // ---- names of settings -----------------------------------------------------------
 
-std::string BaudRateToStr(TBaudRate value);
-std::string StopBitsToStr(TStopBits value);
-std::string DataBitsToStr(TDataBits value);
-std::string ParityToStr(TParityBits value);
-std::string FlowControlToStr(TFlowControl value);
-TBaudRate StrToBaudRate(const std::string& text);
-TStopBits StrToStopBits(const std::string& text);
-TDataBits StrToDataBits(const std::string& text);
-TParityBits StrToParity(const std::string& text);
-TFlowControl StrToFlowControl(const std::string& text);
+TARNBY_CPORT_EXPORT std::string BaudRateToStr(TBaudRate value);
+TARNBY_CPORT_EXPORT std::string StopBitsToStr(TStopBits value);
+TARNBY_CPORT_EXPORT std::string DataBitsToStr(TDataBits value);
+TARNBY_CPORT_EXPORT std::string ParityToStr(TParityBits value);
+TARNBY_CPORT_EXPORT std::string FlowControlToStr(TFlowControl value);
+TARNBY_CPORT_EXPORT TBaudRate StrToBaudRate(const std::string& text);
+TARNBY_CPORT_EXPORT TStopBits StrToStopBits(const std::string& text);
+TARNBY_CPORT_EXPORT TDataBits StrToDataBits(const std::string& text);
+TARNBY_CPORT_EXPORT TParityBits StrToParity(const std::string& text);
+TARNBY_CPORT_EXPORT TFlowControl StrToFlowControl(const std::string& text);
 
 // Replaces the list's contents with the serial ports this machine has, sorted.
-void EnumComPorts(TStrings& ports);
+TARNBY_CPORT_EXPORT void EnumComPorts(TStrings& ports);
 
 // The speed in bits per second a TBaudRate names (0 for brCustom).
-int32_t BaudRateValue(TBaudRate value);
+TARNBY_CPORT_EXPORT int32_t BaudRateValue(TBaudRate value);
 
 } // namespace tarnby

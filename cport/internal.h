@@ -1,29 +1,29 @@
 // Shared inside the component only.
 #pragma once
 
-#include "cport/cport.h"
+#include "tarnby/cport/cport.h"
 
 namespace tarnby {
 
 namespace detail {
 
 // Conversions for stored settings, used by the settings persistence.
-std::string DtrControlToText(TDTRFlowControl value);
-TDTRFlowControl TextToDtrControl(const std::string& text);
-std::string RtsControlToText(TRTSFlowControl value);
-TRTSFlowControl TextToRtsControl(const std::string& text);
-std::string BoolToText(bool value);
-bool TextToBool(const std::string& text);
-std::string CharToText(char value);
-char TextToChar(const std::string& text);
+TARNBY_CPORT_EXPORT std::string DtrControlToText(TDTRFlowControl value);
+TARNBY_CPORT_EXPORT TDTRFlowControl TextToDtrControl(const std::string& text);
+TARNBY_CPORT_EXPORT std::string RtsControlToText(TRTSFlowControl value);
+TARNBY_CPORT_EXPORT TRTSFlowControl TextToRtsControl(const std::string& text);
+TARNBY_CPORT_EXPORT std::string BoolToText(bool value);
+TARNBY_CPORT_EXPORT bool TextToBool(const std::string& text);
+TARNBY_CPORT_EXPORT std::string CharToText(char value);
+TARNBY_CPORT_EXPORT char TextToChar(const std::string& text);
 
 // The one place a platform failure becomes an exception: a non-zero result
-// of a device operation raises EComPort with the operation's code and the
-// platform error number.
-inline void Check(int result, int code)
+// of a device operation raises EComPort with the operation's code, the
+// platform error number and the port's device file.
+inline void Check(int result, int code, const TCustomComPort& port)
 {
     if (result != 0)
-        throw EComPort(code, result);
+        throw EComPort(code, result, port.DevicePath());
 }
 
 // Window message that carries one event to the notification window.

@@ -1,4 +1,4 @@
-#include "platform/classes.h"
+#include "tarnby/cport/platform/classes.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -362,6 +362,11 @@ void SyncQueue::ServeUntil(const std::function<bool()>& done)
         }
         Serve(request);
     }
+}
+
+bool EventLoopAvailable()
+{
+    return QCoreApplication::instance() != nullptr && QAbstractEventDispatcher::instance(QThread::currentThread()) != nullptr;
 }
 
 bool CheckSynchronize() { return SyncQueue::ForCurrentThread()->ServeAll(); }

@@ -4,6 +4,8 @@
 // streams and the common exception base. Only what the component needs.
 #pragma once
 
+#include "tarnby/cport/export.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -22,7 +24,7 @@ class QSocketNotifier;
 namespace tarnby {
 
 // Base of every exception the component raises; what() is the message.
-class Exception : public std::exception {
+class TARNBY_CPORT_EXPORT Exception : public std::exception {
 public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
@@ -33,19 +35,19 @@ private:
 };
 
 // Raised by TPersistent::AssignTo when the target is of a foreign class.
-class EConvertError : public Exception {
+class TARNBY_CPORT_EXPORT EConvertError : public Exception {
 public:
     using Exception::Exception;
 };
 
-class TObject {
+class TARNBY_CPORT_EXPORT TObject {
 public:
     virtual ~TObject() = default;
     // The class name as a user reads it in messages ("TComParity").
     virtual std::string ClassName() const { return "TObject"; }
 };
 
-class TPersistent : public TObject {
+class TARNBY_CPORT_EXPORT TPersistent : public TObject {
 public:
     std::string ClassName() const override { return "TPersistent"; }
     // Copies Source into this object by asking Source to assign itself here.
@@ -61,7 +63,7 @@ enum TOperation : uint8_t { opInsert, opRemove };
 
 // A component with an owner that destroys it, a name, and the loading and
 // design-mode state of a component being built from a stored description.
-class TComponent : public TPersistent {
+class TARNBY_CPORT_EXPORT TComponent : public TPersistent {
 public:
     explicit TComponent(TComponent* owner);
     ~TComponent() override;
@@ -111,13 +113,13 @@ private:
 // window installs a handler that shows a message box; without one the
 // message goes to standard error.
 using TExceptionHandler = std::function<void(const std::exception& e)>;
-void SetApplicationExceptionHandler(TExceptionHandler handler);
+TARNBY_CPORT_EXPORT void SetApplicationExceptionHandler(TExceptionHandler handler);
 // Hands the exception in flight (call inside a catch block) to the handler.
-void ApplicationHandleException();
+TARNBY_CPORT_EXPORT void ApplicationHandleException();
 
 // A list of strings; Sort orders case-insensitively the way the desktop's
 // lists do, so "COM10" comes before "COM2".
-class TStrings : public TPersistent {
+class TARNBY_CPORT_EXPORT TStrings : public TPersistent {
 public:
     std::string ClassName() const override { return "TStrings"; }
     int Count() const { return static_cast<int>(items_.size()); }
@@ -137,7 +139,7 @@ private:
 using TStringList = TStrings;
 
 // The byte-stream interface; Read and Write return the bytes moved.
-class TStream : public TObject {
+class TARNBY_CPORT_EXPORT TStream : public TObject {
 public:
     std::string ClassName() const override { return "TStream"; }
     virtual int32_t Read(void* buffer, int32_t count) = 0;
@@ -152,27 +154,33 @@ enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, 
 // owner's Qt event loop (a posted event wakes it), by CheckSynchronize, and
 // by TThread::WaitFor while the owner waits for a thread to end.
 class SyncQueue;
+// Whether requests sent to the calling thread are served by a Qt event loop:
+// a QCoreApplication exists and this thread has Qt's event dispatcher (the
+// application's own thread, or a QThread). Its loop still has to run (exec,
+// or processEvents while it waits); CheckSynchronize and TThread::WaitFor
+// serve the requests too.
+TARNBY_CPORT_EXPORT bool EventLoopAvailable();
 // Runs the requests waiting for the calling thread; true if any ran.
-bool CheckSynchronize();
+TARNBY_CPORT_EXPORT bool CheckSynchronize();
 // How many requests wait for the calling thread.
-int PendingSynchronize();
+TARNBY_CPORT_EXPORT int PendingSynchronize();
 // The calling thread's request queue, to send it routines from elsewhere.
-std::shared_ptr<SyncQueue> CurrentSyncQueue();
+TARNBY_CPORT_EXPORT std::shared_ptr<SyncQueue> CurrentSyncQueue();
 // Runs routine on the queue's thread and blocks until it has been received
 // there: until it returns or calls ReplyMessage. On that thread itself it
 // runs at once. An exception it raises goes to the application's handler.
-void SendSynchronous(const std::shared_ptr<SyncQueue>& queue, std::function<void()> routine);
+TARNBY_CPORT_EXPORT void SendSynchronous(const std::shared_ptr<SyncQueue>& queue, std::function<void()> routine);
 
 // The request being served on this thread, so a routine can release its
 // sender before it has finished (InSendMessage / ReplyMessage).
-bool InSendMessage();
-void ReplyMessage();
+TARNBY_CPORT_EXPORT bool InSendMessage();
+TARNBY_CPORT_EXPORT void ReplyMessage();
 
 // A thread with Execute, a terminate flag, synchronisation with the thread
 // that created it and a wait for its end that keeps serving that thread's
 // synchronisation requests. Created suspended or running; the destructor
 // terminates, resumes if need be and waits.
-class TThread : public TObject {
+class TARNBY_CPORT_EXPORT TThread : public TObject {
 public:
     explicit TThread(bool create_suspended);
     ~TThread() override;
@@ -224,7 +232,7 @@ private:
 // The stand-in for a hidden window that receives messages sent from other
 // threads: its method runs on the thread that allocated it, during that
 // thread's event loop or while it waits for a TThread.
-class TNotifyWindow : public std::enable_shared_from_this<TNotifyWindow> {
+class TARNBY_CPORT_EXPORT TNotifyWindow : public std::enable_shared_from_this<TNotifyWindow> {
 public:
     using Method = std::function<intptr_t(uint32_t message, uintptr_t wparam, intptr_t lparam)>;
     explicit TNotifyWindow(Method method);
@@ -234,16 +242,16 @@ private:
     Method method_;
     std::shared_ptr<SyncQueue> queue_;
 };
-std::shared_ptr<TNotifyWindow> AllocateHWnd(TNotifyWindow::Method method);
+TARNBY_CPORT_EXPORT std::shared_ptr<TNotifyWindow> AllocateHWnd(TNotifyWindow::Method method);
 // What a window does with a message it does not handle itself.
-intptr_t DefWindowProc(uint32_t message, uintptr_t wparam, intptr_t lparam);
+TARNBY_CPORT_EXPORT intptr_t DefWindowProc(uint32_t message, uintptr_t wparam, intptr_t lparam);
 
 // Runs a routine on the thread that created the watch whenever a descriptor
 // is readable, from that thread's Qt event loop. On a thread without one the
 // watch is inactive. It may be destroyed from inside its own routine, and
 // from another thread (the routine then runs no more; the watch itself goes
 // at that thread's next turn of its loop).
-class TDescriptorWatch {
+class TARNBY_CPORT_EXPORT TDescriptorWatch {
 public:
     TDescriptorWatch(int fd, std::function<void()> routine);
     ~TDescriptorWatch();

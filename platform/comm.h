@@ -7,6 +7,8 @@
 // non-zero result into its exception at one place.
 #pragma once
 
+#include "tarnby/cport/export.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -141,7 +143,7 @@ class ComDevice;
 // The completion object of one asynchronous transfer. It starts out
 // completed (signalled) with no bytes, so waiting on an object on which
 // nothing was started returns at once.
-class ComOverlapped {
+class TARNBY_CPORT_EXPORT ComOverlapped {
 public:
     ComOverlapped() = default;
     ~ComOverlapped();
@@ -169,7 +171,7 @@ private:
 
 // A stop request that a device wait can be cut short by (a manual-reset
 // event on an eventfd; the device layer polls its descriptor).
-class ComStopEvent {
+class TARNBY_CPORT_EXPORT ComStopEvent {
 public:
     ComStopEvent();
     ~ComStopEvent();
@@ -197,7 +199,7 @@ constexpr uint32_t kInputEvents = EV_RXCHAR | EV_RXFLAG | EV_RX80FULL | EV_ERR;
 
 // A device is shared by the port and each operation in flight on it; Close
 // ends its use at once while the object lives on for whoever still holds it.
-class ComDevice {
+class TARNBY_CPORT_EXPORT ComDevice {
 public:
     virtual ~ComDevice() = default;
 
@@ -248,17 +250,17 @@ public:
 // Opens a serial device by port name for exclusive use: a path starting with
 // "/" as it is, "COMn" as /dev/ttyS(n-1), any other name under /dev. On
 // failure returns null with error set.
-std::unique_ptr<ComDevice> OpenComDevice(const std::string& port, int& error);
+TARNBY_CPORT_EXPORT std::unique_ptr<ComDevice> OpenComDevice(const std::string& port, int& error);
 
 // Replaces the opener (tests install a fake); an empty function restores
 // the real devices.
 using ComDeviceOpener = std::function<std::unique_ptr<ComDevice>(const std::string& port, int& error)>;
-void SetComDeviceOpener(ComDeviceOpener opener);
+TARNBY_CPORT_EXPORT void SetComDeviceOpener(ComDeviceOpener opener);
 
 // The device file a port name stands for.
-std::string DevicePath(const std::string& port);
+TARNBY_CPORT_EXPORT std::string DevicePath(const std::string& port);
 
 // Paths of the serial ports this machine really has; 0 or an errno.
-int EnumSerialDevices(std::vector<std::string>& paths);
+TARNBY_CPORT_EXPORT int EnumSerialDevices(std::vector<std::string>& paths);
 
 } // namespace tarnby::comm

@@ -1,7 +1,7 @@
 // Inside the device layer only: helpers its implementations share.
 #pragma once
 
-#include "platform/comm.h"
+#include "tarnby/cport/platform/comm.h"
 
 #include <functional>
 #include <pthread.h>
@@ -14,7 +14,7 @@ namespace tarnby::comm {
 // cancels the thread, which the C library does with a signal of its own that
 // no application can own or block, and only while the thread is inside the
 // wait.
-class WaitLoopThread {
+class TARNBY_CPORT_EXPORT WaitLoopThread {
 public:
     // wait() blocks until something happened (0) or fails (an errno); it
     // must hold no resources, since it may be left at any point.

@@ -1,4 +1,4 @@
-#include "cport/extras/com_data_packet.h"
+#include "tarnby/cport/extras/com_data_packet.h"
 
 #include <algorithm>
 

@@ -10,7 +10,7 @@
 // while the matching handler is set (a custom stop counts only then).
 #pragma once
 
-#include "cport/cport.h"
+#include "tarnby/cport/cport.h"
 
 #include <functional>
 #include <string>
@@ -21,7 +21,7 @@ namespace tarnby {
 using TComStrEvent = std::function<void(TObject* sender, const std::string& str)>;
 using TCustPacketEvent = std::function<void(TObject* sender, const std::string& str, int32_t& pos)>;
 
-class TComDataPacket : public TComponent {
+class TARNBY_CPORT_EXPORT TComDataPacket : public TComponent {
 public:
     explicit TComDataPacket(TComponent* owner);
     ~TComDataPacket() override;

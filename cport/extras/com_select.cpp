@@ -1,4 +1,4 @@
-#include "cport/extras/com_select.h"
+#include "tarnby/cport/extras/com_select.h"
 
 namespace tarnby {
 

@@ -4,8 +4,8 @@
 // the user picked, and writes it to the port.
 #pragma once
 
-#include "cport/cport.h"
-#include "cport/extras/free_watch.h"
+#include "tarnby/cport/cport.h"
+#include "tarnby/cport/extras/free_watch.h"
 
 #include <functional>
 #include <string>
@@ -14,7 +14,7 @@ namespace tarnby {
 
 enum TComProperty : uint8_t { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
 
-class TComSelect {
+class TARNBY_CPORT_EXPORT TComSelect {
 public:
     // items is the control's list; it is refilled here, never owned.
     explicit TComSelect(TStrings& items);

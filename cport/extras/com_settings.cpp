@@ -1,4 +1,4 @@
-#include "cport/extras/com_settings.h"
+#include "tarnby/cport/extras/com_settings.h"
 #include "cport/internal.h"
 
 #include <functional>
@@ -266,7 +266,7 @@ void TComPortSettings::StoreSettings(TStoreType store_type, const std::string& s
             reg.CloseKey();
         }
     } catch (...) {
-        throw EComPort(16);
+        throw EComPort(errStoreSettings);
     }
 }
 
@@ -296,7 +296,7 @@ void TComPortSettings::LoadSettings(TStoreType store_type, const std::string& lo
         failed = true;
     }
     if (failed)
-        throw EComPort(17);
+        throw EComPort(errLoadSettings);
 }
 
 void StoreSettings(TCustomComPort& port, TStoreType store_type, const std::string& store_to)
@@ -309,17 +309,16 @@ void LoadSettings(TCustomComPort& port, TStoreType store_type, const std::string
     TComPortSettings(port).LoadSettings(store_type, load_from);
 }
 
-#ifdef CPORT_HAS_STORE_SETTINGS
-// The port's own members, once the port declares them.
+// The port's own members: they live here, so a program that stores settings
+// links the extras, and one that does not never carries them.
 void TCustomComPort::StoreSettings(TStoreType store_type, const std::string& store_to)
 {
-    ::StoreSettings(*this, store_type, store_to);
+    tarnby::StoreSettings(*this, store_type, store_to);
 }
 
 void TCustomComPort::LoadSettings(TStoreType store_type, const std::string& load_from)
 {
-    ::LoadSettings(*this, store_type, load_from);
+    tarnby::LoadSettings(*this, store_type, load_from);
 }
-#endif
 
 } // namespace tarnby

@@ -9,17 +9,13 @@
 // keys of its own derives from it and calls its StoreSettings/LoadSettings.
 #pragma once
 
-#include "cport/cport.h"
-#include "cport/extras/ini_file.h"
-#include "cport/extras/registry.h"
+#include "tarnby/cport/cport.h"
+#include "tarnby/cport/extras/ini_file.h"
+#include "tarnby/cport/extras/registry.h"
 
 namespace tarnby {
 
-#ifndef CPORT_HAS_STORE_SETTINGS
-enum TStoreType : uint8_t { stRegistry, stIniFile };
-#endif
-
-class TComPortSettings {
+class TARNBY_CPORT_EXPORT TComPortSettings {
 public:
     explicit TComPortSettings(TCustomComPort& port) : port_(port) {}
     virtual ~TComPortSettings() = default;
@@ -49,13 +45,13 @@ private:
 };
 
 // The same with the standard keys only.
-void StoreSettings(TCustomComPort& port, TStoreType store_type, const std::string& store_to);
-void LoadSettings(TCustomComPort& port, TStoreType store_type, const std::string& load_from);
+TARNBY_CPORT_EXPORT void StoreSettings(TCustomComPort& port, TStoreType store_type, const std::string& store_to);
+TARNBY_CPORT_EXPORT void LoadSettings(TCustomComPort& port, TStoreType store_type, const std::string& load_from);
 
 // Opens the registry key of a path "ROOT\sub\key" for the port: the root
 // name (HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE, any case; others mean
 // HKEY_CURRENT_USER), then the rest followed by "\" and the port's Name,
 // created when missing. False when the path has no backslash.
-bool OpenPortRegistryKey(TRegistry& reg, const std::string& path, const TCustomComPort& port);
+TARNBY_CPORT_EXPORT bool OpenPortRegistryKey(TRegistry& reg, const std::string& path, const TCustomComPort& port);
 
 } // namespace tarnby

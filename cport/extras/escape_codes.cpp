@@ -1,4 +1,4 @@
-#include "cport/extras/escape_codes.h"
+#include "tarnby/cport/extras/escape_codes.h"
 
 #include <charconv>
 #include <cstdio>

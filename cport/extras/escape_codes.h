@@ -5,7 +5,7 @@
 // into the characters to send. No port and no I/O: bytes in, events out.
 #pragma once
 
-#include "platform/classes.h"
+#include "tarnby/cport/platform/classes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,11 +25,11 @@ enum TEscapeCode : uint8_t {
 };
 
 // The enumerator's name ("ecCursorMove"), for logs and test messages.
-const char* EscapeCodeName(TEscapeCode code);
+TARNBY_CPORT_EXPORT const char* EscapeCodeName(TEscapeCode code);
 
 constexpr char kEsc = 27;
 
-class TEscapeCodes : public TObject {
+class TARNBY_CPORT_EXPORT TEscapeCodes : public TObject {
 public:
     // Nothing times out, so a sequence that never completes would collect
     // text without end: at this many characters after ESC it ends as
@@ -62,7 +62,7 @@ protected:
     TStrings params_;
 };
 
-class TEscapeCodesVT52 : public TEscapeCodes {
+class TARNBY_CPORT_EXPORT TEscapeCodesVT52 : public TEscapeCodes {
 public:
     std::string ClassName() const override { return "TEscapeCodesVT52"; }
     TEscapeResult ProcessChar(char ch) override;
@@ -73,7 +73,7 @@ private:
     bool in_sequence_ = false;
 };
 
-class TEscapeCodesVT100 : public TEscapeCodes {
+class TARNBY_CPORT_EXPORT TEscapeCodesVT100 : public TEscapeCodes {
 public:
     std::string ClassName() const override { return "TEscapeCodesVT100"; }
     TEscapeResult ProcessChar(char ch) override;

@@ -3,14 +3,14 @@
 // components and tells its owner when one of them goes away.
 #pragma once
 
-#include "platform/classes.h"
+#include "tarnby/cport/platform/classes.h"
 
 #include <algorithm>
 #include <functional>
 
 namespace tarnby {
 
-class TFreeWatch : public TComponent {
+class TARNBY_CPORT_EXPORT TFreeWatch : public TComponent {
 public:
     TFreeWatch() : TComponent(nullptr) {}
     std::string ClassName() const override { return "TFreeWatch"; }
@@ -40,7 +40,7 @@ protected:
 };
 
 // A stream over a string held in memory, for saving and loading screens.
-class TStringStream : public TStream {
+class TARNBY_CPORT_EXPORT TStringStream : public TStream {
 public:
     explicit TStringStream(std::string data = {}) : data_(std::move(data)) {}
     std::string ClassName() const override { return "TStringStream"; }

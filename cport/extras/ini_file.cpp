@@ -1,4 +1,4 @@
-#include "cport/extras/ini_file.h"
+#include "tarnby/cport/extras/ini_file.h"
 
 #include <cerrno>
 #include <charconv>

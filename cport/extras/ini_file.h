@@ -18,7 +18,7 @@
 //  - Line ends ("\n" or "\r\n") and a UTF-8 byte-order mark are kept.
 #pragma once
 
-#include "platform/classes.h"
+#include "tarnby/cport/platform/classes.h"
 
 #include <cstdint>
 #include <string>
@@ -29,12 +29,12 @@ namespace tarnby {
 
 // A value, key or section that a settings file cannot hold, or a file that
 // cannot be read or written.
-class EIniError : public Exception {
+class TARNBY_CPORT_EXPORT EIniError : public Exception {
 public:
     using Exception::Exception;
 };
 
-class TIniDocument {
+class TARNBY_CPORT_EXPORT TIniDocument {
 public:
     TIniDocument() = default;
     explicit TIniDocument(std::string_view text);
@@ -74,29 +74,29 @@ private:
 };
 
 // The same as plain functions of text, for fuzzing and quick use.
-std::string IniReadString(std::string_view text, std::string_view section, std::string_view key,
-                          std::string_view fallback);
-std::string IniWriteString(std::string_view text, std::string_view section, std::string_view key,
-                           std::string_view value);
+TARNBY_CPORT_EXPORT std::string IniReadString(std::string_view text, std::string_view section,
+                                              std::string_view key, std::string_view fallback);
+TARNBY_CPORT_EXPORT std::string IniWriteString(std::string_view text, std::string_view section,
+                                               std::string_view key, std::string_view value);
 
 // A whole integer as a settings file holds it: decimal with an optional sign,
 // or "0x" and up to eight hexadecimal digits (a 32-bit pattern, so
 // 0xFFFFFFFF is -1). False for anything else or out of range.
-bool ParseIniInteger(std::string_view text, int32_t& value);
+TARNBY_CPORT_EXPORT bool ParseIniInteger(std::string_view text, int32_t& value);
 
 // Writes data to path by writing a new file beside it, flushing it to disk
 // and renaming it over the old one (a symbolic link is followed, the old
 // file's permissions kept). Returns 0 or the errno of the failure, in which
 // case the old file is untouched and no temporary file is left.
-int ReplaceFileContents(const std::string& path, const std::string& data);
+TARNBY_CPORT_EXPORT int ReplaceFileContents(const std::string& path, const std::string& data);
 
 // Reads a whole file: 0, or ENOENT for a missing file, or another errno.
-int ReadFileContents(const std::string& path, std::string& data);
+TARNBY_CPORT_EXPORT int ReadFileContents(const std::string& path, std::string& data);
 
 // A settings file. It is read when the object is made (a missing file reads
 // as empty); writes collect in memory until UpdateFile, which lays them over
 // the file as it is then, so changes made meanwhile by others survive.
-class TIniFile : public TObject {
+class TARNBY_CPORT_EXPORT TIniFile : public TObject {
 public:
     // Raises EIniError when the file exists but cannot be read.
     explicit TIniFile(std::string file_name);

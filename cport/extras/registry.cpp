@@ -1,4 +1,4 @@
-#include "cport/extras/registry.h"
+#include "tarnby/cport/extras/registry.h"
 
 #include <cerrno>
 #include <cstdlib>

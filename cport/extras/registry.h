@@ -15,7 +15,7 @@
 // The files are replaced whole on every change, never left torn.
 #pragma once
 
-#include "cport/extras/ini_file.h"
+#include "tarnby/cport/extras/ini_file.h"
 
 #include <cstdint>
 #include <string>
@@ -28,12 +28,12 @@ inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
 
 enum TRegDataType : uint8_t { rdUnknown, rdString, rdExpandString, rdInteger, rdBinary };
 
-class ERegistryException : public Exception {
+class TARNBY_CPORT_EXPORT ERegistryException : public Exception {
 public:
     using Exception::Exception;
 };
 
-class TRegistry : public TObject {
+class TARNBY_CPORT_EXPORT TRegistry : public TObject {
 public:
     TRegistry() = default;
     // Writes what is still pending; a failure here goes unreported, so

@@ -4,7 +4,7 @@
 // lifetime of a FakeDeviceScope.
 #pragma once
 
-#include "platform/comm.h"
+#include "tarnby/cport/platform/comm.h"
 
 #include <condition_variable>
 #include <deque>

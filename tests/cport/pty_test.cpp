@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/resource.h>
 #include <thread>
@@ -50,6 +51,8 @@ TEST_F(Pty, OpensByPathExclusively)
     } catch (const EComPort& e) {
         EXPECT_EQ(e.Code(), 1);
         EXPECT_EQ(e.WinCode(), EBUSY);
+        EXPECT_EQ(e.Device(), far.Path());
+        EXPECT_EQ(e.SystemMessage(), "Device or resource busy");
     }
     EXPECT_FALSE(second.Connected());
     port.Close();
@@ -67,8 +70,20 @@ TEST_F(Pty, MissingDeviceRaisesFileNotFound)
         EXPECT_EQ(e.Code(), 1);
         EXPECT_EQ(e.WinCode(), 2);
         EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+        EXPECT_EQ(e.Device(), "/dev/tarnby-no-such-port");
+        EXPECT_EQ(e.SystemMessage(), "No such file or directory");
     }
     EXPECT_FALSE(port.Connected());
+
+    port.SetPort("COM250"); // named the Windows way: the device it stands for
+    try {
+        port.Open();
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), errOpen);
+        EXPECT_EQ(e.Device(), "/dev/ttyS249");
+        EXPECT_EQ(e.Device(), port.DevicePath());
+    }
 
     port.SetPort("/dev/null"); // a device, but no serial port
     try {
@@ -77,7 +92,66 @@ TEST_F(Pty, MissingDeviceRaisesFileNotFound)
     } catch (const EComPort& e) {
         EXPECT_EQ(e.Code(), 1);
         EXPECT_EQ(e.WinCode(), ENOTTY);
+        EXPECT_EQ(e.Device(), "/dev/null");
+        EXPECT_EQ(e.SystemMessage(), "Inappropriate ioctl for device");
     }
+}
+
+// A thread without a Qt event loop would never see the events of a port
+// that hands them to it: such a port does not open. smNone, whose handlers
+// run on the event thread, and a port without events work there.
+TEST_F(Pty, WithoutAnEventLoopOnlySmNoneDelivers)
+{
+    std::thread owner([&] {
+        TComPort alone(nullptr);
+        alone.SetPort(far.Path());
+        for (TSyncMethod method : {smThreadSync, smWindowSync}) {
+            alone.SetSyncMethod(method);
+            bool before_open = false;
+            alone.OnBeforeOpen = [&](TObject*) { before_open = true; };
+            try {
+                alone.Open();
+                ADD_FAILURE() << "opened without an event loop, mode " << int(method);
+            } catch (const EComPort& e) {
+                EXPECT_EQ(e.Code(), errOther);
+                EXPECT_NE(std::string(e.what()).find("QCoreApplication"), std::string::npos) << e.what();
+                EXPECT_NE(std::string(e.what()).find("smNone"), std::string::npos) << e.what();
+            }
+            EXPECT_FALSE(alone.Connected());
+            EXPECT_FALSE(before_open) << "refused before anything happened";
+        }
+
+        alone.SetSyncMethod(smThreadSync);
+        alone.SetEvents({});
+        alone.Open();
+        EXPECT_TRUE(alone.Connected());
+        alone.Close();
+
+        alone.SetEvents(kAllComEvents);
+        alone.SetSyncMethod(smNone);
+        std::mutex mutex;
+        std::string got;
+        alone.OnRxChar = [&](TObject*, int32_t count) {
+            std::string bytes;
+            alone.ReadStr(bytes, count);
+            std::lock_guard lock(mutex);
+            got += bytes;
+        };
+        alone.Open();
+        far.Send("hello");
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            {
+                std::lock_guard lock(mutex);
+                if (got == "hello" || Clock::now() > deadline)
+                    break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        alone.Close(); // before what its handler uses goes
+        EXPECT_EQ(got, "hello");
+    });
+    owner.join();
 }
 
 TEST_F(Pty, EveryByteReachesOnRxCharOnTheMainThread)

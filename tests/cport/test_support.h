@@ -3,7 +3,7 @@
 // wait for a condition that keeps that loop turning, and an event log.
 #pragma once
 
-#include "cport/cport.h"
+#include "tarnby/cport/cport.h"
 
 #include <functional>
 #include <mutex>

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cport/cport.h"
+#include "tarnby/cport/cport.h"
 #include "firmware/host.h"
 
 using namespace tarnby;

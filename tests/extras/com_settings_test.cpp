@@ -1,6 +1,6 @@
 // Storing and loading port settings in settings files and the registry
 // stand-in.
-#include "cport/extras/com_settings.h"
+#include "tarnby/cport/extras/com_settings.h"
 #include "cport/internal.h"
 #include "extras_support.h"
 
@@ -208,11 +208,11 @@ TEST(ComSettings, EverySettingRoundTripsThroughBothStores)
             type == stIniFile ? folder.File("all.ini") : std::string("HKEY_CURRENT_USER\\Software\\Tarnby");
         TComPort stored(nullptr);
         Unusual(stored);
-        StoreSettings(stored, type, where);
+        stored.StoreSettings(type, where); // the port's own members, from the extras
         TComPort loaded(nullptr);
         loaded.SetName("Unusual");
         loaded.SetStoredProps(kAllGroups);
-        LoadSettings(loaded, type, where);
+        loaded.LoadSettings(type, where);
         EXPECT_EQ(Describe(loaded), Describe(stored)) << (type == stIniFile ? "ini" : "registry");
     }
 }
@@ -419,6 +419,28 @@ TEST(ComSettings, ADerivedSettingsClassAddsKeys)
     WithBanner again(port);
     again.LoadSettings(stIniFile, folder.File("b.ini"));
     EXPECT_EQ(again.banner, settings.banner);
+}
+
+// This program does not link the widgets: the port says where its setup
+// dialog is instead of doing nothing.
+TEST(ComSettings, WithoutTheWidgetsTheSetupDialogSaysWhatToLink)
+{
+    TComPort port(nullptr);
+    try {
+        port.ShowSetupDialog();
+        FAIL() << "no dialog to show";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), errOther);
+        EXPECT_NE(std::string(e.what()).find("Tarnby::cport_extras_widgets"), std::string::npos) << e.what();
+    }
+    bool asked = false;
+    SetComPortSetupDialog([&](TCustomComPort& shown) {
+        asked = &shown == &port;
+        return true;
+    });
+    EXPECT_TRUE(port.ShowSetupDialog());
+    EXPECT_TRUE(asked);
+    SetComPortSetupDialog({});
 }
 
 } // namespace

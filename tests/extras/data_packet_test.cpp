@@ -1,6 +1,6 @@
 // The packet splitter: received text in, packets and discards out; and the
 // splitter on a real port through its link.
-#include "cport/extras/com_data_packet.h"
+#include "tarnby/cport/extras/com_data_packet.h"
 #include "extras_support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The VT52 and VT100 parsers and generators: bytes in, events out.
-#include "cport/extras/escape_codes.h"
+#include "tarnby/cport/extras/escape_codes.h"
 
 #include <gtest/gtest.h>
 

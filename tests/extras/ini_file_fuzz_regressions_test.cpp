@@ -1,6 +1,6 @@
 // Settings files the fuzzer found mishandled by the INI writer; each input is
 // also kept in fuzz/regressions/ini_file/.
-#include "cport/extras/ini_file.h"
+#include "tarnby/cport/extras/ini_file.h"
 
 #include <gtest/gtest.h>
 

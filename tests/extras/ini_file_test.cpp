@@ -1,5 +1,5 @@
 // The settings-file engine: text in, text out; and replacing files whole.
-#include "cport/extras/ini_file.h"
+#include "tarnby/cport/extras/ini_file.h"
 #include "extras_support.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "command_line.h"
 #include "terminal_window.h"
 
-#include "cport/extras/widgets/com_setup_dialog.h"
+#include "tarnby/cport/extras/widgets/com_setup_dialog.h"
 
 #include <QApplication>
 #include <QTimer>

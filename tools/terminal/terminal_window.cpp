@@ -1,7 +1,7 @@
 #include "terminal_window.h"
 
-#include "cport/extras/com_settings.h"
-#include "cport/extras/widgets/com_setup_dialog.h"
+#include "tarnby/cport/extras/com_settings.h"
+#include "tarnby/cport/extras/widgets/com_setup_dialog.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>

@@ -5,8 +5,8 @@
 // closes.
 #pragma once
 
-#include "cport/extras/widgets/com_led.h"
-#include "cport/extras/widgets/com_terminal.h"
+#include "tarnby/cport/extras/widgets/com_led.h"
+#include "tarnby/cport/extras/widgets/com_terminal.h"
 
 #include <QMainWindow>
 

@@ -1,4 +1,4 @@
-#include "cport/extras/widgets/com_combo_box.h"
+#include "tarnby/cport/extras/widgets/com_combo_box.h"
 
 #include <QButtonGroup>
 #include <QRadioButton>

@@ -2,7 +2,7 @@
 // radio buttons, both over TComSelect.
 #pragma once
 
-#include "cport/extras/com_select.h"
+#include "tarnby/cport/extras/com_select.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -12,7 +12,7 @@ class QVBoxLayout;
 
 namespace tarnby {
 
-class TComComboBox : public QComboBox {
+class TARNBY_CPORT_EXPORT TComComboBox : public QComboBox {
 public:
     explicit TComComboBox(QWidget* parent = nullptr);
 
@@ -38,7 +38,7 @@ private:
     TComSelect select_{items_};
 };
 
-class TComRadioGroup : public QGroupBox {
+class TARNBY_CPORT_EXPORT TComRadioGroup : public QGroupBox {
 public:
     explicit TComRadioGroup(QWidget* parent = nullptr);
 

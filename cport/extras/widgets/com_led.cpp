@@ -1,4 +1,4 @@
-#include "cport/extras/widgets/com_led.h"
+#include "tarnby/cport/extras/widgets/com_led.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -209,7 +209,7 @@ void TComLed::SetGlyphOff(const QPixmap& picture)
 void TComLed::SetState(TLedState value)
 {
     if (port_ != nullptr)
-        throw EComPort(19);
+        throw EComPort(errLedState);
     ChangeState(value);
 }
 

@@ -3,8 +3,8 @@
 // activity. Without a port it is a plain two-state lamp the program switches.
 #pragma once
 
-#include "cport/cport.h"
-#include "cport/extras/free_watch.h"
+#include "tarnby/cport/cport.h"
+#include "tarnby/cport/extras/free_watch.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -24,9 +24,9 @@ using TLedStateEvent = std::function<void(TComLed* sender, TLedState state)>;
 
 // The lamp pictures, by their resource names ("LEDREDON", "LEDBULBOFF", ...);
 // a null picture for any other name.
-QPixmap LedPicture(const QString& name);
+TARNBY_CPORT_EXPORT QPixmap LedPicture(const QString& name);
 
-class TComLed : public QWidget {
+class TARNBY_CPORT_EXPORT TComLed : public QWidget {
 public:
     explicit TComLed(QWidget* parent = nullptr);
     ~TComLed() override;

@@ -1,4 +1,4 @@
-#include "cport/extras/widgets/com_setup_dialog.h"
+#include "tarnby/cport/extras/widgets/com_setup_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -79,9 +79,18 @@ bool ShowSetupDialog(TCustomComPort& port, QWidget* parent)
 
 void RegisterComPortSetupDialog()
 {
-#ifdef CPORT_HAS_SETUP_DIALOG_HOOK
-    SetComPortSetupDialog([](TCustomComPort& port) { ShowSetupDialog(port); });
-#endif
+    SetComPortSetupDialog([](TCustomComPort& port) { return ShowSetupDialog(port); });
 }
 
 } // namespace tarnby
+
+// Linking the widgets library registers the dialog: its link options ask for
+// this symbol, which brings in this file (and so this initialisation) from a
+// static library and keeps a shared one loaded.
+extern "C" {
+TARNBY_CPORT_EXPORT extern const bool tarnby_cport_setup_dialog_registered;
+const bool tarnby_cport_setup_dialog_registered = [] {
+    tarnby::RegisterComPortSetupDialog();
+    return true;
+}();
+}

@@ -4,7 +4,7 @@
 // when the name changed and takes all other settings at once.
 #pragma once
 
-#include "cport/extras/widgets/com_combo_box.h"
+#include "tarnby/cport/extras/widgets/com_combo_box.h"
 
 #include <QDialog>
 
@@ -14,7 +14,7 @@ class QDialogButtonBox;
 
 namespace tarnby {
 
-class TComSetupDialog : public QDialog {
+class TARNBY_CPORT_EXPORT TComSetupDialog : public QDialog {
 public:
     explicit TComSetupDialog(QWidget* parent = nullptr);
 
@@ -35,10 +35,11 @@ private:
 };
 
 // Runs the dialog on the port; true when the user confirmed with OK.
-bool ShowSetupDialog(TCustomComPort& port, QWidget* parent = nullptr);
+TARNBY_CPORT_EXPORT bool ShowSetupDialog(TCustomComPort& port, QWidget* parent = nullptr);
 
-// Lets the port's own ShowSetupDialog open this dialog, once the port offers
-// the hook (CPORT_HAS_SETUP_DIALOG_HOOK); until then a no-op.
-void RegisterComPortSetupDialog();
+// Lets the port's own ShowSetupDialog open this dialog. Linking this library
+// with its CMake target or pkg-config file does it already; a program linked
+// by other means calls it once.
+TARNBY_CPORT_EXPORT void RegisterComPortSetupDialog();
 
 } // namespace tarnby

@@ -9,9 +9,9 @@
 // byte, shown as its Latin-1 character; 0 is an empty cell.
 #pragma once
 
-#include "cport/cport.h"
-#include "cport/extras/escape_codes.h"
-#include "cport/extras/free_watch.h"
+#include "tarnby/cport/cport.h"
+#include "tarnby/cport/extras/escape_codes.h"
+#include "tarnby/cport/extras/free_watch.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>
@@ -36,7 +36,7 @@ struct TTermChar {
 
 class TCustomComTerminal;
 
-class TComTermBuffer {
+class TARNBY_CPORT_EXPORT TComTermBuffer {
 public:
     explicit TComTermBuffer(TCustomComTerminal* terminal) : terminal_(terminal) {}
 
@@ -83,7 +83,7 @@ using TEscapeEvent = std::function<void(TCustomComTerminal* sender, std::unique_
 using TStrRecvEvent = std::function<void(TCustomComTerminal* sender, std::string& str)>;
 using TUnhandledEvent = std::function<void(TCustomComTerminal* sender, TEscapeCode code, const std::string& data)>;
 
-class TCustomComTerminal : public QAbstractScrollArea {
+class TARNBY_CPORT_EXPORT TCustomComTerminal : public QAbstractScrollArea {
 public:
     explicit TCustomComTerminal(QWidget* parent = nullptr);
     ~TCustomComTerminal() override;
@@ -224,7 +224,7 @@ private:
     bool has_caret_ = false;
 };
 
-class TComTerminal : public TCustomComTerminal {
+class TARNBY_CPORT_EXPORT TComTerminal : public TCustomComTerminal {
 public:
     using TCustomComTerminal::TCustomComTerminal;
 };

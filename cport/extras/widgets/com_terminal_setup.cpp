@@ -1,6 +1,6 @@
-#include "cport/extras/widgets/com_terminal_setup.h"
+#include "tarnby/cport/extras/widgets/com_terminal_setup.h"
 
-#include "cport/extras/widgets/com_terminal.h"
+#include "tarnby/cport/extras/widgets/com_terminal.h"
 
 #include <QCheckBox>
 #include <QComboBox>

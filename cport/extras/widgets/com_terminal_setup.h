@@ -2,6 +2,8 @@
 // 7-bit) and the terminal options (caret, emulation, size, cursor keys).
 #pragma once
 
+#include "tarnby/cport/export.h"
+
 #include <QDialog>
 
 class QCheckBox;
@@ -13,7 +15,7 @@ namespace tarnby {
 
 class TCustomComTerminal;
 
-class TComTermSetupDialog : public QDialog {
+class TARNBY_CPORT_EXPORT TComTermSetupDialog : public QDialog {
 public:
     explicit TComTermSetupDialog(QWidget* parent = nullptr);
 

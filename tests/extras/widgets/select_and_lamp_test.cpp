@@ -1,6 +1,6 @@
 // The selection lists, the port setup dialog and the status lamp.
-#include "cport/extras/widgets/com_led.h"
-#include "cport/extras/widgets/com_setup_dialog.h"
+#include "tarnby/cport/extras/widgets/com_led.h"
+#include "tarnby/cport/extras/widgets/com_setup_dialog.h"
 #include "extras_support.h"
 
 #include <QApplication>
@@ -29,7 +29,9 @@ void Pick(TComComboBox& combo, const QString& text)
     emit combo.activated(index);
 }
 
-// Runs the port's setup dialog and answers it with a click.
+// Runs the port's setup dialog and answers it with a click. The port's own
+// ShowSetupDialog finds the dialog because this program links the widgets
+// library: nothing registers it by hand.
 bool RunSetup(TCustomComPort& port, QDialogButtonBox::StandardButton button,
               const std::function<void(TComSetupDialog&)>& edit = {})
 {
@@ -43,7 +45,7 @@ bool RunSetup(TCustomComPort& port, QDialogButtonBox::StandardButton button,
             dialog->grab().save(QString::fromLocal8Bit(keep) + "/terminal_port_setup.png");
         dialog->Buttons()->button(button)->click();
     });
-    return ShowSetupDialog(port);
+    return port.ShowSetupDialog();
 }
 
 TEST(SetupDialog, ShowsThePortAndWritesWhatWasPicked)

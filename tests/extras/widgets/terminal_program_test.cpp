@@ -4,7 +4,7 @@
 #include "extras_support.h"
 #include "terminal_window.h"
 
-#include "cport/extras/com_settings.h"
+#include "tarnby/cport/extras/com_settings.h"
 
 #include <QApplication>
 

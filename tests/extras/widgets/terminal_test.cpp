@@ -1,9 +1,9 @@
 // The terminal control: received bytes in, screen cells and caret out; keys
 // in, bytes to the port out; what it paints; and a real shell behind a
 // pseudo-terminal.
-#include "cport/extras/widgets/com_terminal.h"
-#include "cport/extras/widgets/com_terminal_setup.h"
-#include "cport/extras/free_watch.h"
+#include "tarnby/cport/extras/widgets/com_terminal.h"
+#include "tarnby/cport/extras/widgets/com_terminal_setup.h"
+#include "tarnby/cport/extras/free_watch.h"
 #include "extras_support.h"
 
 #include <QApplication>
