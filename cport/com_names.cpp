@@ -77,16 +77,20 @@ char TextToChar(const std::string& text)
     if (text.empty())
         return 0;
     if (text[0] == '#' && text.size() > 1) {
-        // A decimal integer, optionally signed, and nothing else.
+        // A 32-bit integer in decimal: one optional sign, then digits and
+        // nothing else. Anything else (also a number out of range) is 0.
         const char* first = text.data() + 1;
         const char* last = text.data() + text.size();
-        if (*first == '+')
+        if (*first == '+') {
             ++first;
-        long long number = 0;
+            if (first == last || *first < '0' || *first > '9')
+                return 0;
+        }
+        int32_t number = 0;
         auto [end, error] = std::from_chars(first, last, number);
-        if (error != std::errc() || end != last || first == last)
+        if (error != std::errc() || end != last)
             return 0;
-        long long code = number % 256;
+        int32_t code = number % 256;
         if (code < 0)
             code += 256;
         return static_cast<char>(static_cast<unsigned char>(code));
@@ -100,7 +104,7 @@ void EnumComPorts(TStrings& ports)
 {
     std::vector<std::string> paths;
     if (int error = comm::EnumSerialDevices(paths))
-        throw EComPort(23, error);
+        throw EComPort(errRegistry, error);
     TStringList found;
     for (const std::string& path : paths)
         found.Add(path);
