@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "app/click_area.h"
+#include "app/connect_error.h"
 #include "app/exception_box.h"
 #include "app/front_panel.h"
 #include "app/lamp_shape.h"
@@ -342,8 +343,14 @@ void TForm1::Button2Click()
 
 void TForm1::Button3Click()
 {
-    if (!ComPort1->Connected())
+    if (ComPort1->Connected())
+        return;
+    try {
         ComPort1->Open();
+    } catch (const EComPort& e) {
+        // The component's message, then which device and why, for a person.
+        show_exception_message(QString::fromStdString(connect_error_text(e, ComPort1->Port())));
+    }
 }
 
 void TForm1::Button4Click()
