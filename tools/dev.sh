@@ -19,6 +19,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-serialport-dev   # the benchmarks measure the serial component against it
     xvfb xauth           # running the window without a desktop
+    python3              # tests: the serial library's example on a pseudo-terminal, a settings file read back
+    xdotool imagemagick  # tests: tools/menu_walk.sh clicks through the real window and crops its pictures
 )
 
 install_missing() {
