@@ -55,3 +55,15 @@ std::string connect_error_text(const tarnby::EComPort& error, const std::string&
     }
     return text;
 }
+
+std::string serial_error_text(const tarnby::EComPort& error)
+{
+    std::string text = error.what();
+    if (error.SystemMessage().empty())
+        return text;
+    if (!error.Device().empty())
+        text += "\n\n" + error.Device() + ": " + error.SystemMessage();
+    else
+        text += "\n\n" + error.SystemMessage();
+    return text;
+}

@@ -13,3 +13,7 @@ class EComPort;
 
 // port is the port name the window was set up with ("COM3", or a path).
 std::string connect_error_text(const tarnby::EComPort& error, const std::string& port);
+
+// Any other failure of the port (a write to a line that has gone): the
+// component's message, then the device and the system's reason.
+std::string serial_error_text(const tarnby::EComPort& error);

@@ -1,5 +1,8 @@
 #include "app/exception_box.h"
 
+#include "app/connect_error.h"
+#include "tarnby/cport/cport.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -31,6 +34,9 @@ void show_current_exception()
 {
     try {
         throw;
+    } catch (const tarnby::EComPort& e) {
+        // The serial port's failures also say which device and why.
+        show_exception_message(QString::fromStdString(serial_error_text(e)));
     } catch (const std::exception& e) {
         show_exception_message(QString::fromLocal8Bit(e.what()));
     } catch (...) {

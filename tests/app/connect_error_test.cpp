@@ -61,6 +61,14 @@ TEST(ConnectErrorText, NamesTheDeviceTheReasonAndWhatToDo)
     EXPECT_EQ(connect_error_text(EComPort(errWhileConnected), "COM3"), "Cannot set property while connected");
 }
 
+TEST(SerialErrorText, OtherFailuresNameTheDeviceAndTheReason)
+{
+    EXPECT_EQ(serial_error_text(EComPort(errWrite, EIO, "/dev/pts/5")),
+              "WriteFile function failed (win error code: 5)\n\n/dev/pts/5: Input/output error");
+    EXPECT_EQ(serial_error_text(EComPort(errWrite, EIO)), "WriteFile function failed (win error code: 5)\n\nInput/output error");
+    EXPECT_EQ(serial_error_text(EComPort(errRxBufLinked)), "A component is linked to OnRxBuf event");
+}
+
 // The real window, its Connect button and its error box.
 class ConnectErrorWindow : public WindowTest {
 protected:
