@@ -1,5 +1,6 @@
 // The event thread, event dispatch, and links.
 #include "cport/internal.h"
+#include "platform/os_hooks.h"
 
 #include <algorithm>
 
@@ -8,29 +9,27 @@ namespace tarnby {
 using namespace tarnby::detail;
 
 namespace {
-struct EventBit {
+// Each event once: its platform bit and the port's operation for it, in the
+// order a wake-up's events are dispatched. Errors reach the handlers before
+// the data of the same wake-up: reading the queue length would reset the
+// device's error state.
+struct EventRow {
     TComEvent event;
     uint32_t bit;
+    void (TCustomComPort::*call)();
 };
-const EventBit kEventBits[] = {
-    {evRxChar, comm::EV_RXCHAR}, {evTxEmpty, comm::EV_TXEMPTY}, {evRxFlag, comm::EV_RXFLAG},
-    {evRing, comm::EV_RING},     {evBreak, comm::EV_BREAK},     {evCTS, comm::EV_CTS},
-    {evDSR, comm::EV_DSR},       {evError, comm::EV_ERR},       {evRLSD, comm::EV_RLSD},
-    {evRx80Full, comm::EV_RX80FULL},
+const EventRow kEvents[] = {
+    {evError, comm::EV_ERR, &TCustomComPort::CallError},
+    {evRxChar, comm::EV_RXCHAR, &TCustomComPort::CallRxChar},
+    {evTxEmpty, comm::EV_TXEMPTY, &TCustomComPort::CallTxEmpty},
+    {evBreak, comm::EV_BREAK, &TCustomComPort::CallBreak},
+    {evRing, comm::EV_RING, &TCustomComPort::CallRing},
+    {evCTS, comm::EV_CTS, &TCustomComPort::CallCTSChange},
+    {evDSR, comm::EV_DSR, &TCustomComPort::CallDSRChange},
+    {evRxFlag, comm::EV_RXFLAG, &TCustomComPort::CallRxFlag},
+    {evRLSD, comm::EV_RLSD, &TCustomComPort::CallRLSDChange},
+    {evRx80Full, comm::EV_RX80FULL, &TCustomComPort::CallRx80Full},
 };
-
-// Errors reach the handlers before the data of the same wake-up: reading the
-// queue length would reset the device's error state.
-const TComEvent kDispatchOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
-                                    evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
-
-uint32_t BitOf(TComEvent event)
-{
-    for (const EventBit& e : kEventBits)
-        if (e.event == event)
-            return e.bit;
-    return 0;
-}
 
 thread_local bool t_on_event_thread = false;
 thread_local const PortShared* t_dispatching_for = nullptr;
@@ -43,18 +42,18 @@ bool detail::DispatchingFor(const PortShared* port) { return port != nullptr && 
 uint32_t ComEventsToMask(TComEvents events)
 {
     uint32_t mask = 0;
-    for (const EventBit& e : kEventBits)
-        if (events.Contains(e.event))
-            mask |= e.bit;
+    for (const EventRow& row : kEvents)
+        if (events.Contains(row.event))
+            mask |= row.bit;
     return mask;
 }
 
 TComEvents MaskToComEvents(uint32_t mask)
 {
     TComEvents events;
-    for (const EventBit& e : kEventBits)
-        if (mask & e.bit)
-            events.Include(e.event);
+    for (const EventRow& row : kEvents)
+        if (mask & row.bit)
+            events.Include(row.event);
     return events;
 }
 
@@ -102,7 +101,7 @@ bool TComThread::Delivering() const { return !released_ && !delivery_ended_ && p
 void TComThread::Execute()
 {
     t_on_event_thread = true;
-    pthread_setname_np(pthread_self(), "cport-event");
+    os::NameThisThread("cport-event");
     for (;;) {
         if (stop_event_.IsSet())
             break;
@@ -242,25 +241,14 @@ void TComThread::EndDelivery()
 
 void TComThread::DoEvents(TComEvents events)
 {
-    for (TComEvent event : kDispatchOrder) {
-        if (!events.Contains(event))
+    for (const EventRow& row : kEvents) {
+        if (!events.Contains(row.event))
             continue;
         // A handler may have closed the port, or destroyed it: the rest of
         // this wake-up has nobody left to go to.
         if (released_ || !port_shared_->alive.load() || !port_->Connected())
             return;
-        switch (event) {
-        case evError: port_->CallError(); break;
-        case evRxChar: port_->CallRxChar(); break;
-        case evTxEmpty: port_->CallTxEmpty(); break;
-        case evBreak: port_->CallBreak(); break;
-        case evRing: port_->CallRing(); break;
-        case evCTS: port_->CallCTSChange(); break;
-        case evDSR: port_->CallDSRChange(); break;
-        case evRxFlag: port_->CallRxFlag(); break;
-        case evRLSD: port_->CallRLSDChange(); break;
-        case evRx80Full: port_->CallRx80Full(); break;
-        }
+        (port_->*row.call)();
     }
 }
 
@@ -268,12 +256,12 @@ void TComThread::SendEvents()
 {
     if (!window_)
         return;
-    for (TComEvent event : kDispatchOrder) {
-        if (!events_.Contains(event))
+    for (const EventRow& row : kEvents) {
+        if (!events_.Contains(row.event))
             continue;
         if (released_)
             return;
-        window_->SendMessage(kComEventMessage, BitOf(event), 0);
+        window_->SendMessage(kComEventMessage, row.bit, 0);
     }
 }
 
@@ -288,18 +276,12 @@ intptr_t TCustomComPort::WindowMethod(uint32_t message, uintptr_t wparam, intptr
         if (InSendMessage())
             ReplyMessage();
         if (connected_) {
-            switch (wparam) {
-            case comm::EV_RXCHAR: CallRxChar(); break;
-            case comm::EV_RXFLAG: CallRxFlag(); break;
-            case comm::EV_TXEMPTY: CallTxEmpty(); break;
-            case comm::EV_CTS: CallCTSChange(); break;
-            case comm::EV_DSR: CallDSRChange(); break;
-            case comm::EV_RLSD: CallRLSDChange(); break;
-            case comm::EV_BREAK: CallBreak(); break;
-            case comm::EV_ERR: CallError(); break;
-            case comm::EV_RING: CallRing(); break;
-            case comm::EV_RX80FULL: CallRx80Full(); break;
-            default: break;
+            // Other values are ignored.
+            for (const EventRow& row : kEvents) {
+                if (row.bit == wparam) {
+                    (this->*row.call)();
+                    break;
+                }
             }
         }
     } catch (...) {

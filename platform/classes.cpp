@@ -1,4 +1,5 @@
 #include "tarnby/cport/platform/classes.h"
+#include "platform/os_hooks.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -9,9 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace tarnby {
 
@@ -386,17 +384,6 @@ void ReplyMessage()
 
 // ---- TThread -------------------------------------------------------------------
 
-namespace {
-// Linux niceness for the seven levels, idle to time-critical: lower is more
-// urgent. Raising above normal needs the privilege to do so; without it the
-// thread simply keeps normal priority.
-int NiceFor(TThreadPriority priority)
-{
-    static const int kNice[] = {19, 10, 5, 0, -5, -10, -20};
-    return kNice[priority];
-}
-}
-
 TThread::TThread(bool create_suspended) : TThread(create_suspended, SyncQueue::ForCurrentThread()) {}
 
 TThread::TThread(bool create_suspended, std::shared_ptr<SyncQueue> owner) : owner_queue_(std::move(owner))
@@ -433,7 +420,7 @@ bool TThread::Finished() const
 
 void TThread::Run()
 {
-    tid_ = static_cast<int>(::syscall(SYS_gettid));
+    tid_ = os::ThisThreadId();
     ApplyPriority();
     try {
         Execute();
@@ -470,7 +457,9 @@ void TThread::SetPriority(TThreadPriority priority)
 
 void TThread::ApplyPriority()
 {
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid_.load()), NiceFor(priority_));
+    // Raising above normal may need a privilege; without it the thread
+    // simply keeps normal priority.
+    os::SetThreadPriority(tid_.load(), priority_);
 }
 
 void TThread::Synchronize(const std::function<void()>& method)

@@ -1,10 +1,8 @@
 #include "platform/comm_internal.h"
+#include "platform/os_hooks.h"
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace tarnby::comm {
 
@@ -56,35 +54,30 @@ void ComOverlapped::Complete(int32_t bytes, int error)
 
 // ---- ComStopEvent ------------------------------------------------------------
 
-ComStopEvent::ComStopEvent() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+ComStopEvent::ComStopEvent() : fd_(-1)
 {
-    if (fd_ < 0)
-        error_ = errno;
+    os::Wake wake;
+    error_ = os::MakeWake(wake);
+    fd_ = wake.poll_fd;
+    signal_fd_ = wake.signal_fd;
 }
 
 ComStopEvent::~ComStopEvent()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
+    os::Wake wake{fd_, signal_fd_};
+    os::CloseWake(wake);
 }
 
 void ComStopEvent::Set()
 {
     set_ = true;
-    if (fd_ < 0)
-        return;
-    uint64_t one = 1;
-    // A full counter is as set as it gets; nothing to do about EAGAIN.
-    [[maybe_unused]] ssize_t r = ::write(fd_, &one, sizeof one);
+    os::SignalWake(os::Wake{fd_, signal_fd_});
 }
 
 void ComStopEvent::Reset()
 {
     set_ = false;
-    if (fd_ < 0)
-        return;
-    uint64_t value;
-    [[maybe_unused]] ssize_t r = ::read(fd_, &value, sizeof value);
+    os::DrainWake(os::Wake{fd_, signal_fd_});
 }
 
 bool ComStopEvent::IsSet() const { return set_; }
@@ -127,7 +120,7 @@ void WaitLoopThread::Stop()
 void* WaitLoopThread::Main(void* arg)
 {
     auto* self = static_cast<WaitLoopThread*>(arg);
-    pthread_setname_np(pthread_self(), self->name_);
+    os::NameThisThread(self->name_);
     // Cancellation is enabled only around the wait, and then acts at once:
     // the wait holds nothing that could be left behind.
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
@@ -149,30 +142,10 @@ std::mutex g_opener_mutex;
 ComDeviceOpener g_opener;
 }
 
-std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& error);
-
 void SetComDeviceOpener(ComDeviceOpener opener)
 {
     std::lock_guard lock(g_opener_mutex);
     g_opener = std::move(opener);
-}
-
-std::string DevicePath(const std::string& port)
-{
-    if (!port.empty() && port[0] == '/')
-        return port;
-    // "COMn" (any letter case, n from 1) is the n-th standard serial port.
-    if (port.size() > 3 && (port[0] | 0x20) == 'c' && (port[1] | 0x20) == 'o' && (port[2] | 0x20) == 'm') {
-        bool digits = true;
-        for (size_t i = 3; i < port.size(); ++i)
-            digits = digits && port[i] >= '0' && port[i] <= '9';
-        if (digits && port.size() < 10) {
-            long n = std::strtol(port.c_str() + 3, nullptr, 10);
-            if (n >= 1)
-                return "/dev/ttyS" + std::to_string(n - 1);
-        }
-    }
-    return "/dev/" + port;
 }
 
 std::unique_ptr<ComDevice> OpenComDevice(const std::string& port, int& error)
@@ -189,7 +162,7 @@ std::unique_ptr<ComDevice> OpenComDevice(const std::string& port, int& error)
         error = ENOENT;
         return nullptr;
     }
-    return OpenLinuxComDevice(DevicePath(port), error);
+    return OpenPosixComDevice(DevicePath(port), error);
 }
 
 } // namespace tarnby::comm

@@ -1,6 +1,7 @@
 // The serial device layer: the handful of operations the port component needs
-// of a serial device, with the records and bit values it speaks in. One Linux
-// implementation (comm_linux.cpp) and, in the tests, one scriptable fake.
+// of a serial device, with the records and bit values it speaks in. One POSIX
+// implementation (comm_posix.cpp, with a file of hooks per system:
+// os_hooks.h) and, in the tests, one scriptable fake.
 //
 // Every operation returns 0 on success or the platform error number (errno);
 // asynchronous transfers may also return kIoPending. The component turns a
@@ -170,7 +171,7 @@ private:
 };
 
 // A stop request that a device wait can be cut short by (a manual-reset
-// event on an eventfd; the device layer polls its descriptor).
+// event on a wake-up descriptor of the system's; the device layer polls it).
 class TARNBY_CPORT_EXPORT ComStopEvent {
 public:
     ComStopEvent();
@@ -189,6 +190,7 @@ public:
 
 private:
     int fd_;
+    int signal_fd_ = -1; // where a system's wake-up takes two descriptors
     int error_ = 0;
     std::atomic<bool> set_{false}; // spares a system call per look
 };

@@ -38,4 +38,8 @@ private:
     pthread_t thread_{};
 };
 
+// The device on a POSIX tty at path (comm_posix.cpp); null with error set
+// when it cannot be opened.
+std::unique_ptr<ComDevice> OpenPosixComDevice(const std::string& path, int& error);
+
 } // namespace tarnby::comm

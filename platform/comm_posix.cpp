@@ -1,27 +1,28 @@
-// The serial device layer on Linux, on a tty file descriptor.
+// The serial device layer on a POSIX tty file descriptor; what only a
+// particular system has is asked of its hooks (os_hooks.h).
 //
-// Input: the driver's queue is the kernel's tty buffer plus a queue of our
+// Input: the driver's queue is the system's tty buffer plus a queue of our
 // own (sized by SetupComm). Whoever waits for device events moves arriving
 // bytes into our queue, and while that waiter is away (dispatching, perhaps
-// blocked until a busy owner takes its events) the worker does: the kernel's
+// blocked until a busy owner takes its events) the worker does: the system's
 // buffer is small and a hang-up discards it. That is also what lets a
 // received-character event mean "new bytes came" (a level-triggered poll
 // would report the same unread bytes for ever), and lets the event
 // character, NUL discarding and the 80 percent mark work. Reads take from
-// our queue first, then the kernel's.
+// our queue first, then the system's.
 //
-// Events Linux can deliver: EV_RXCHAR, EV_RXFLAG, EV_RX80FULL and EV_TXEMPTY
-// on every tty; EV_ERR on every tty for a hang-up or a removed device (as
-// CE_IOE); on drivers with the interrupt counters (TIOCGICOUNT: real UARTs
-// and most USB adapters) also EV_BREAK and EV_ERR for frame, parity and
-// overrun errors, and, where TIOCMIWAIT works, EV_CTS, EV_DSR, EV_RLSD and
-// EV_RING, waited for by a line watcher thread without polling.
+// Events every tty delivers: EV_RXCHAR, EV_RXFLAG, EV_RX80FULL and
+// EV_TXEMPTY; EV_ERR for a hang-up or a removed device (as CE_IOE). Where the
+// driver counts line events (ReadLineCounters) also EV_BREAK and EV_ERR for
+// frame, parity and overrun errors, and, where a wait for modem-line changes
+// works (WaitLineChange), EV_CTS, EV_DSR, EV_RLSD and EV_RING, waited for by
+// a line watcher thread without polling.
 //
 // A pseudo-terminal has no modem lines and no break: they read as off and
 // their controls do nothing.
 //
 // Transfers that cannot complete at once (a read that must wait for bytes,
-// a write the kernel cannot take yet) are finished by a worker thread that
+// a write the system cannot take yet) are finished by a worker thread that
 // is started the first time one is needed and sleeps in poll otherwise.
 //
 // Lifetime: every use of the tty descriptor happens under the device's lock
@@ -29,37 +30,29 @@
 // watcher end first), so Close can release the tty at once, with the object
 // living on, failing every call, for whoever still holds it.
 //
-// Settings Linux lacks: DSR output flow, DSR sensitivity and DTR handshake
-// are not available (DTR handshake holds DTR high); RTS handshake and CTS
-// output flow are one kernel switch (CRTSCTS), so either turns on both; RTS
-// toggle uses the driver's RS-485 mode where it has one, else RTS stays low;
-// 1.5 stop bits is the two-stop-bit setting, which UARTs send as 1.5 with
-// five data bits; the XON/XOFF limits are the kernel's own.
+// Settings a POSIX tty lacks: DSR output flow, DSR sensitivity and DTR
+// handshake are not available (DTR handshake holds DTR high); RTS handshake
+// and CTS output flow are one switch, so either turns on both; RTS toggle
+// uses the driver's RS-485 mode where it has one, else RTS stays low; 1.5
+// stop bits is the two-stop-bit setting, which UARTs send as 1.5 with five
+// data bits; the XON/XOFF limits are the system's own.
 #include "platform/comm_internal.h"
-
-#include <asm/termbits.h>
-#include <linux/serial.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include "platform/os_hooks.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <system_error>
-#include <dirent.h>
+#include <thread>
 #include <fcntl.h>
 #include <poll.h>
-#include <condition_variable>
 #include <pthread.h>
-#include <sys/syscall.h>
-#include <thread>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace tarnby::comm {
@@ -71,40 +64,6 @@ constexpr Clock::time_point kNever = Clock::time_point::max();
 // wake-up can take a good batch; the 80 percent mark follows the size asked.
 constexpr size_t kMinInputQueue = 64 * 1024;
 constexpr size_t kMaxInputQueue = 1 << 24;
-
-// Errors of a modem-line or break ioctl that only mean "this device has no
-// such thing" (a pseudo-terminal); anything else is a real failure.
-// The kernel's "no such ioctl" (ENOIOCTLCMD), which can leak out of some drivers.
-constexpr int kNoIoctlCommand = 515;
-bool NotSupported(int error) { return error == ENOTTY || error == EINVAL || error == kNoIoctlCommand; }
-
-int Ioctl(int fd, unsigned long request, void* arg)
-{
-    for (;;) {
-        if (::ioctl(fd, request, arg) == 0)
-            return 0;
-        if (errno != EINTR)
-            return errno;
-    }
-}
-
-void WakeFd(int fd)
-{
-    uint64_t one = 1;
-    [[maybe_unused]] ssize_t r = ::write(fd, &one, sizeof one);
-}
-
-void DrainFd(int fd)
-{
-    uint64_t value;
-    [[maybe_unused]] ssize_t r = ::read(fd, &value, sizeof value);
-}
-
-void CloseFd(int fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-}
 
 Clock::time_point After(uint64_t ms)
 {
@@ -145,16 +104,15 @@ struct PendingWrite {
     Clock::time_point deadline = kNever;
 };
 
-// The device's lock. It is held for a system call at most, and received
-// input is taken by two threads at once (the owner's look and the event
-// thread): one that finds it taken spins a little before it sleeps.
+// The device's lock, of the kind the system finds best for a lock held for a
+// system call at most and wanted by two threads when input arrives.
 class DeviceMutex {
 public:
     DeviceMutex()
     {
         pthread_mutexattr_t attributes;
         pthread_mutexattr_init(&attributes);
-        pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ADAPTIVE_NP);
+        pthread_mutexattr_settype(&attributes, os::DeviceMutexType());
         pthread_mutex_init(&mutex_, &attributes);
         pthread_mutexattr_destroy(&attributes);
     }
@@ -172,47 +130,49 @@ private:
 // The descriptors a device needs besides the tty, made before the tty is
 // opened so that a shortage of descriptors touches no device.
 struct WakeFds {
-    int waiter = -1; // ends a WaitCommEvent's poll
-    int worker = -1; // ends the worker's poll
-    int look = -1;   // tells the input watcher that input events wait for its look
+    os::Wake waiter; // ends a WaitCommEvent's poll
+    os::Wake worker; // ends the worker's poll
+    os::Wake look;   // tells the input watcher that input events wait for its look
     int input_notify = -1;
 
     int Make()
     {
-        waiter = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (waiter < 0)
-            return errno;
-        worker = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (worker < 0)
-            return errno;
-        look = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (look < 0)
-            return errno;
-        input_notify = ::epoll_create1(EPOLL_CLOEXEC);
-        if (input_notify < 0)
-            return errno;
-        epoll_event watch{};
-        watch.events = EPOLLIN; // readable until a look drains it
-        watch.data.fd = look;
-        if (::epoll_ctl(input_notify, EPOLL_CTL_ADD, look, &watch) != 0)
-            return errno;
-        return 0;
+        if (int e = os::MakeWake(waiter))
+            return e;
+        if (int e = os::MakeWake(worker))
+            return e;
+        if (int e = os::MakeWake(look))
+            return e;
+        int e = os::MakeInputNotifier(look, input_notify);
+        return e == ENOSYS ? 0 : e;
     }
     void CloseAll()
     {
-        CloseFd(waiter);
-        CloseFd(worker);
-        CloseFd(look);
-        CloseFd(input_notify);
-        *this = WakeFds{};
+        os::CloseWake(waiter);
+        os::CloseWake(worker);
+        os::CloseWake(look);
+        if (input_notify >= 0)
+            ::close(input_notify);
+        input_notify = -1;
     }
 };
 
-class LinuxComDevice : public ComDevice {
+// How one pass over the tty ended.
+struct TtyPass {
+    size_t moved = 0;     // bytes read (kept, after filtering) or written
+    bool stalled = false; // nothing more now: no input, or no room for output
+    bool ended = false;   // end of file: hung up
+    int error = 0;        // the errno of a failed call
+    // What ends the tty's use, as the error pending transfers get.
+    int GoneError() const { return ended ? EIO : error; }
+    bool Over() const { return ended || error != 0; }
+};
+
+class PosixComDevice : public ComDevice {
 public:
     // Takes the tty descriptor and the wake-up descriptors.
-    LinuxComDevice(int fd, const WakeFds& wake, bool has_counters);
-    ~LinuxComDevice() override;
+    PosixComDevice(int fd, const WakeFds& wake, bool has_counters);
+    ~PosixComDevice() override;
 
     // Starts the line watcher where the driver counts line changes; errno.
     int StartLineWatcher();
@@ -236,6 +196,12 @@ public:
 
 private:
     // All *Locked members run with mutex_ held.
+    // The one read loop and the one write loop over the tty: until there is
+    // nothing more to read (or no room to write) now, n bytes are moved, or
+    // the tty fails; early at a short transfer when asked to, since that
+    // took all there was (or all there was room for).
+    TtyPass ReadTtyLocked(uint8_t* into, size_t n, bool stop_at_short_read);
+    TtyPass WriteTtyLocked(const uint8_t* from, size_t n, bool stop_at_short_write);
     void IngestLocked();
     void FeedReadsLocked();
     void ProgressWritesLocked();
@@ -246,6 +212,7 @@ private:
     void WakeLookLocked();
     void MarkGoneLocked(int error);
     void CompleteAllLocked(bool reads, bool writes, int error);
+    void NoteWrittenLocked();
     void CheckTxEmptyLocked();
     int TxCheckIntervalLocked();
     Clock::time_point NextDeadlineLocked() const;
@@ -255,17 +222,17 @@ private:
     int SetCommStateLocked(const DCB& dcb);
     // Takes n bytes from the head of our queue (a ring).
     void PopLocked(uint8_t* out, size_t n);
-    // Bytes read straight into a caller's buffer get what queued bytes get:
-    // NULs dropped if asked, the event character noted. Returns bytes kept.
-    int32_t FilterDirect(uint8_t* data, size_t n);
+    // Received bytes get this on their way in: NULs dropped if asked, the
+    // event character noted. Returns bytes kept.
+    size_t FilterLocked(uint8_t* data, size_t n);
 
     const int fd_;
-    const int waiter_wake_;
-    const int worker_wake_;
-    const int look_wake_;
-    // An epoll set holding the tty, edge-triggered (readable once per
-    // arrival of input or hang-up however many bytes stay unread), and the
-    // look wake-up (readable while input events wait for a look).
+    const os::Wake waiter_wake_;
+    const os::Wake worker_wake_;
+    const os::Wake look_wake_;
+    // Readable once per arrival of input or hang-up however many bytes stay
+    // unread, and while input events wait for a look; -1 where the system
+    // has none.
     const int input_notify_;
     DeviceMutex mutex_;
 
@@ -278,14 +245,14 @@ private:
 
     uint32_t mask_ = 0;
     bool input_by_notify_ = false;
-    bool look_woken_ = false; // look_wake_ written and not yet drained
+    bool look_woken_ = false; // look_wake_ signalled and not yet drained
     uint32_t mask_generation_ = 0;
     uint32_t events_ = 0;
     uint32_t errors_ = 0;
     bool gone_ = false;
     // Set by every write: EV_TXEMPTY is due once all of it has left.
     bool tx_check_ = false;
-    // False once the kernel's output queue was seen empty with nothing
+    // False once the system's output queue was seen empty with nothing
     // written since: then it need not be asked again.
     bool output_maybe_queued_ = false;
     bool closing_ = false; // no new work; every call fails
@@ -300,28 +267,26 @@ private:
     std::thread worker_;
 
     const bool has_counters_;
-    serial_icounter_struct counters_{};
+    os::LineCounters counters_{};
     std::unique_ptr<WaitLoopThread> watcher_;
 };
 
-LinuxComDevice::LinuxComDevice(int fd, const WakeFds& wake, bool has_counters)
+PosixComDevice::PosixComDevice(int fd, const WakeFds& wake, bool has_counters)
     : fd_(fd), waiter_wake_(wake.waiter), worker_wake_(wake.worker), look_wake_(wake.look),
       input_notify_(wake.input_notify), rx_(kMinInputQueue), has_counters_(has_counters)
 {
     if (has_counters_)
-        Ioctl(fd_, TIOCGICOUNT, &counters_);
+        os::ReadLineCounters(fd_, counters_);
 }
 
-LinuxComDevice::~LinuxComDevice()
+PosixComDevice::~PosixComDevice()
 {
     Close();
-    CloseFd(waiter_wake_);
-    CloseFd(worker_wake_);
-    CloseFd(look_wake_);
-    CloseFd(input_notify_);
+    WakeFds wake{waiter_wake_, worker_wake_, look_wake_, input_notify_};
+    wake.CloseAll();
 }
 
-void LinuxComDevice::Close()
+void PosixComDevice::Close()
 {
     {
         std::lock_guard lock(mutex_);
@@ -330,8 +295,8 @@ void LinuxComDevice::Close()
         closing_ = true;
         CompleteAllLocked(true, true, ECANCELED);
     }
-    WakeFd(waiter_wake_);
-    WakeFd(worker_wake_);
+    os::SignalWake(waiter_wake_);
+    os::SignalWake(worker_wake_);
     // Both wait on the tty outside the lock; neither calls out of the device,
     // so neither can be the thread closing it.
     if (watcher_)
@@ -342,14 +307,14 @@ void LinuxComDevice::Close()
     pollers_done_.wait(lock, [this] { return pollers_ == 0; });
     // The exclusive claim stays with the tty while another process holds it
     // open: it has to be given up explicitly.
-    ::ioctl(fd_, TIOCNXCL);
+    os::ReleaseExclusive(fd_);
     // Closing the descriptor also drops the advisory lock.
     ::close(fd_);
 }
 
 // ---- settings ------------------------------------------------------------------
 
-int LinuxComDevice::SetupComm(int32_t input_size, int32_t output_size)
+int PosixComDevice::SetupComm(int32_t input_size, int32_t output_size)
 {
     if (input_size < 0 || output_size < 0)
         return EINVAL;
@@ -366,11 +331,11 @@ int LinuxComDevice::SetupComm(int32_t input_size, int32_t output_size)
     rx_ = std::move(fresh);
     rx_head_ = 0;
     rx_len_ = queued;
-    WakeFd(waiter_wake_); // room may have appeared for input
+    os::SignalWake(waiter_wake_); // room may have appeared for input
     return 0;
 }
 
-int LinuxComDevice::SetCommState(const DCB& dcb)
+int PosixComDevice::SetCommState(const DCB& dcb)
 {
     if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2)
         return EINVAL;
@@ -380,84 +345,37 @@ int LinuxComDevice::SetCommState(const DCB& dcb)
     return SetCommStateLocked(dcb);
 }
 
-int LinuxComDevice::SetCommStateLocked(const DCB& dcb)
+int PosixComDevice::SetCommStateLocked(const DCB& dcb)
 {
-    termios2 tio{};
-    if (int e = Ioctl(fd_, TCGETS2, &tio))
+    os::LineSettings line;
+    line.speed = dcb.BaudRate;
+    line.data_bits = dcb.ByteSize;
+    line.parity = static_cast<os::LineSettings::Parity>(dcb.Parity);
+    line.two_stop_bits = dcb.StopBits != 0;
+    line.check_parity = (dcb.Flags & DCB_PARITY) != 0;
+    line.xon_xoff_out = (dcb.Flags & DCB_OUTX) != 0;
+    line.xon_xoff_in = (dcb.Flags & DCB_INX) != 0;
+    line.rts_cts = (dcb.Flags & DCB_OUTX_CTS_FLOW) || dcb.RtsControl() == RTS_CONTROL_HANDSHAKE;
+    line.xon_char = dcb.XonChar;
+    line.xoff_char = dcb.XoffChar;
+    if (int e = os::ApplyLineSettings(fd_, line))
         return e;
 
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                          IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL);
-    if (dcb.Flags & DCB_PARITY)
-        tio.c_iflag |= INPCK;
-    if (dcb.Flags & DCB_OUTX)
-        tio.c_iflag |= IXON;
-    if (dcb.Flags & DCB_INX)
-        tio.c_iflag |= IXOFF;
-    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | NOFLSH | TOSTOP);
-
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CBAUD | CIBAUD);
-    tio.c_cflag |= CLOCAL | CREAD | HUPCL | BOTHER | (BOTHER << IBSHIFT);
-    static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    tio.c_cflag |= kSizes[dcb.ByteSize - 5];
-    switch (dcb.Parity) {
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
-    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
-    }
-    if (dcb.StopBits != 0)
-        tio.c_cflag |= CSTOPB;
-    if ((dcb.Flags & DCB_OUTX_CTS_FLOW) || dcb.RtsControl() == RTS_CONTROL_HANDSHAKE)
-        tio.c_cflag |= CRTSCTS;
-    tio.c_ispeed = tio.c_ospeed = dcb.BaudRate;
-    // One byte minimum: a non-blocking read with nothing there then says
-    // EAGAIN, and 0 is left to mean hang-up.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-    if (int e = Ioctl(fd_, TCSETS2, &tio))
+    // Output lines: DTR and RTS held low or high, unless the driver drives RTS.
+    int e = os::SetModemLine(fd_, os::ModemLine::kDtr, dcb.DtrControl() != DTR_CONTROL_DISABLE);
+    if (e != 0 && e != ENOTTY)
         return e;
-
-    // A driver that cannot make the speed rounds it; more than 3 percent off
-    // is not the speed that was asked for.
-    termios2 check{};
-    if (Ioctl(fd_, TCGETS2, &check) == 0 && check.c_ospeed != 0) {
-        uint64_t want = dcb.BaudRate, got = check.c_ospeed;
-        uint64_t diff = want > got ? want - got : got - want;
-        if (diff * 100 > want * 3)
-            return EINVAL;
-    }
-
-    // Output lines: DTR and RTS held low or high, unless the kernel drives RTS.
-    int dtr = TIOCM_DTR, rts = TIOCM_RTS;
-    int e = Ioctl(fd_, dcb.DtrControl() == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &dtr);
-    if (e != 0 && !NotSupported(e))
-        return e;
-    serial_rs485 rs485{};
-    bool toggle = dcb.RtsControl() == RTS_CONTROL_TOGGLE;
-    if (toggle || Ioctl(fd_, TIOCGRS485, &rs485) == 0) {
-        // Only touch RS-485 mode where the driver has it.
-        if (toggle)
-            rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-        else
-            rs485.flags &= ~static_cast<uint32_t>(SER_RS485_ENABLED);
-        if (Ioctl(fd_, TIOCSRS485, &rs485) != 0)
-            toggle = false;
-    }
+    const bool toggle = os::SetRtsToggle(fd_, dcb.RtsControl() == RTS_CONTROL_TOGGLE);
     if (dcb.RtsControl() != RTS_CONTROL_HANDSHAKE && !toggle) {
-        e = Ioctl(fd_, dcb.RtsControl() == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &rts);
-        if (e != 0 && !NotSupported(e))
+        e = os::SetModemLine(fd_, os::ModemLine::kRts, dcb.RtsControl() == RTS_CONTROL_ENABLE);
+        if (e != 0 && e != ENOTTY)
             return e;
     }
     dcb_ = dcb;
     return 0;
 }
 
-int LinuxComDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
+int PosixComDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
 {
     std::lock_guard lock(mutex_);
     if (closing_)
@@ -466,7 +384,7 @@ int LinuxComDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
     return 0;
 }
 
-int LinuxComDevice::SetCommMask(uint32_t mask)
+int PosixComDevice::SetCommMask(uint32_t mask)
 {
     {
         std::lock_guard lock(mutex_);
@@ -477,15 +395,15 @@ int LinuxComDevice::SetCommMask(uint32_t mask)
         events_ = 0;
         // The worker watches input for an absent waiter only under a mask.
         if (worker_.joinable())
-            WakeFd(worker_wake_);
+            os::SignalWake(worker_wake_);
     }
-    WakeFd(waiter_wake_);
+    os::SignalWake(waiter_wake_);
     return 0;
 }
 
 // ---- events ----------------------------------------------------------------------
 
-void LinuxComDevice::RecordLocked(uint32_t events)
+void PosixComDevice::RecordLocked(uint32_t events)
 {
     uint32_t fresh = events & mask_ & ~events_;
     events_ |= events & mask_;
@@ -499,18 +417,18 @@ void LinuxComDevice::RecordLocked(uint32_t events)
     if (for_look != 0 && !t_looking)
         WakeLookLocked();
     if ((fresh & ~for_look) != 0 && !t_in_wait)
-        WakeFd(waiter_wake_);
+        os::SignalWake(waiter_wake_);
 }
 
-void LinuxComDevice::WakeLookLocked()
+void PosixComDevice::WakeLookLocked()
 {
     if (look_woken_)
         return;
     look_woken_ = true;
-    WakeFd(look_wake_);
+    os::SignalWake(look_wake_);
 }
 
-void LinuxComDevice::MarkGoneLocked(int error)
+void PosixComDevice::MarkGoneLocked(int error)
 {
     if (gone_)
         return;
@@ -520,12 +438,12 @@ void LinuxComDevice::MarkGoneLocked(int error)
     CompleteAllLocked(true, true, error != 0 ? error : EIO);
 }
 
-void LinuxComDevice::CheckCountersLocked()
+void PosixComDevice::CheckCountersLocked()
 {
     if (!has_counters_ || gone_ || closing_)
         return;
-    serial_icounter_struct now{};
-    if (Ioctl(fd_, TIOCGICOUNT, &now) != 0)
+    os::LineCounters now{};
+    if (os::ReadLineCounters(fd_, now) != 0)
         return;
     uint32_t errors = 0, events = 0;
     if (now.frame != counters_.frame)
@@ -555,7 +473,79 @@ void LinuxComDevice::CheckCountersLocked()
     RecordLocked(events);
 }
 
-void LinuxComDevice::PopLocked(uint8_t* out, size_t n)
+// ---- the tty ------------------------------------------------------------------------
+
+size_t PosixComDevice::FilterLocked(uint8_t* data, size_t n)
+{
+    if ((mask_ & EV_RXFLAG) && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), n) != nullptr)
+        RecordLocked(EV_RXFLAG);
+    if (!(dcb_.Flags & DCB_NULL))
+        return n;
+    uint8_t* end = std::remove(data, data + n, uint8_t{0});
+    return static_cast<size_t>(end - data);
+}
+
+TtyPass PosixComDevice::ReadTtyLocked(uint8_t* into, size_t n, bool stop_at_short_read)
+{
+    TtyPass pass;
+    while (pass.moved < n) {
+        const size_t want = n - pass.moved;
+        ssize_t r = ::read(fd_, into + pass.moved, want);
+        if (r > 0) {
+            pass.moved += FilterLocked(into + pass.moved, static_cast<size_t>(r));
+            // A short read took all there was. Whatever comes after it, more
+            // bytes or a hang-up, wakes the tty's readers again.
+            if (stop_at_short_read && static_cast<size_t>(r) < want) {
+                pass.stalled = true;
+                break;
+            }
+            continue;
+        }
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && errno == EAGAIN) {
+            pass.stalled = true;
+            break;
+        }
+        // End of file on a tty in raw mode is a hang-up: the other end of a
+        // pseudo-terminal closed, or the device is no more.
+        pass.ended = r == 0;
+        pass.error = r == 0 ? 0 : errno;
+        break;
+    }
+    return pass;
+}
+
+TtyPass PosixComDevice::WriteTtyLocked(const uint8_t* from, size_t n, bool stop_at_short_write)
+{
+    TtyPass pass;
+    while (pass.moved < n) {
+        const size_t want = n - pass.moved;
+        ssize_t w = ::write(fd_, from + pass.moved, want);
+        if (w > 0) {
+            pass.moved += static_cast<size_t>(w);
+            if (stop_at_short_write && static_cast<size_t>(w) < want) {
+                pass.stalled = true;
+                break;
+            }
+            continue;
+        }
+        if (w < 0 && errno == EINTR)
+            continue;
+        // Nothing taken now: the rest waits like a full queue.
+        if (w == 0 || errno == EAGAIN) {
+            pass.stalled = true;
+            break;
+        }
+        pass.error = errno;
+        break;
+    }
+    if (pass.moved > 0)
+        output_maybe_queued_ = true;
+    return pass;
+}
+
+void PosixComDevice::PopLocked(uint8_t* out, size_t n)
 {
     size_t first = std::min(n, rx_.size() - rx_head_);
     std::memcpy(out, rx_.data() + rx_head_, first);
@@ -564,17 +554,7 @@ void LinuxComDevice::PopLocked(uint8_t* out, size_t n)
     rx_len_ -= n;
 }
 
-int32_t LinuxComDevice::FilterDirect(uint8_t* data, size_t n)
-{
-    if ((mask_ & EV_RXFLAG) && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), n) != nullptr)
-        RecordLocked(EV_RXFLAG);
-    if (!(dcb_.Flags & DCB_NULL))
-        return static_cast<int32_t>(n);
-    uint8_t* end = std::remove(data, data + n, uint8_t{0});
-    return static_cast<int32_t>(end - data);
-}
-
-void LinuxComDevice::IngestLocked()
+void PosixComDevice::IngestLocked()
 {
     while (!gone_ && !closing_) {
         // Waiting reads are served first, so they take the oldest bytes.
@@ -585,28 +565,14 @@ void LinuxComDevice::IngestLocked()
         // Straight into the free stretch at the ring's tail.
         size_t tail = (rx_head_ + rx_len_) % rx_.size();
         size_t stretch = std::min(room, rx_.size() - tail);
-        ssize_t n = ::read(fd_, rx_.data() + tail, stretch);
-        if (n > 0) {
-            size_t kept = static_cast<size_t>(FilterDirect(rx_.data() + tail, static_cast<size_t>(n)));
-            rx_len_ += kept;
-            if (kept > 0)
-                RecordLocked(EV_RXCHAR);
-            // A short read took all there was. Whatever comes after it, more
-            // bytes or a hang-up, wakes the tty's readers again: the
-            // level-triggered waits see it, and it is a new edge for the
-            // input watcher.
-            if (static_cast<size_t>(n) < stretch)
-                break;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN)
+        TtyPass pass = ReadTtyLocked(rx_.data() + tail, stretch, true);
+        rx_len_ += pass.moved;
+        if (pass.moved > 0)
+            RecordLocked(EV_RXCHAR);
+        if (pass.Over())
+            MarkGoneLocked(pass.GoneError());
+        if (pass.stalled || pass.Over())
             break;
-        // End of file on a tty in raw mode is a hang-up: the other end of a
-        // pseudo-terminal closed, or the device is no more.
-        MarkGoneLocked(n == 0 ? EIO : errno);
-        break;
     }
     FeedReadsLocked();
     CheckCountersLocked();
@@ -616,33 +582,42 @@ void LinuxComDevice::IngestLocked()
     rx_was_80_full_ = full80;
 }
 
-void LinuxComDevice::CheckTxEmptyLocked()
+void PosixComDevice::NoteWrittenLocked()
+{
+    // The waiter hears of writes only when it has an EV_TXEMPTY to find, and
+    // only at the first write since the last one it reported.
+    if (!tx_check_ && (mask_ & EV_TXEMPTY))
+        os::SignalWake(waiter_wake_);
+    tx_check_ = true;
+}
+
+void PosixComDevice::CheckTxEmptyLocked()
 {
     // Due once every byte written has left: none waits here any more (the
-    // worker wakes the waiter when the last one goes) and the kernel's
+    // worker wakes the waiter when the last one goes) and the system's
     // output queue is empty.
     if (!tx_check_ || !(mask_ & EV_TXEMPTY) || !writes_.empty())
         return;
     int queued = 0;
-    if (gone_ || Ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
+    if (gone_ || os::OutputQueued(fd_, queued) != 0 || queued == 0) {
         tx_check_ = false;
         RecordLocked(EV_TXEMPTY);
     }
 }
 
-int LinuxComDevice::TxCheckIntervalLocked()
+int PosixComDevice::TxCheckIntervalLocked()
 {
     if (!tx_check_ || !(mask_ & EV_TXEMPTY) || !writes_.empty() || gone_)
         return -1;
-    // The kernel does not say when its output queue runs dry; look again
+    // The system does not say when its output queue runs dry; look again
     // after about the time the bytes take on the line.
     int queued = 0;
-    Ioctl(fd_, TIOCOUTQ, &queued);
+    os::OutputQueued(fd_, queued);
     uint64_t ms = 1 + static_cast<uint64_t>(std::max(queued, 0)) * 10000 / std::max<uint32_t>(dcb_.BaudRate, 1);
     return static_cast<int>(std::min<uint64_t>(ms, 1000));
 }
 
-int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int timeout_ms)
+int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int timeout_ms)
 {
     mask = 0;
     const Clock::time_point deadline = timeout_ms <= 0 ? kNever : After(static_cast<uint64_t>(timeout_ms));
@@ -656,7 +631,7 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
     if (!look)
         ++blocking_waiters_;
     struct Leave {
-        LinuxComDevice& device;
+        PosixComDevice& device;
         bool look;
         ~Leave()
         {
@@ -669,10 +644,10 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         // The notification is taken: the edge of new input and the wake-up
         // for input events. What the edge announced is read before anything
         // can return, or it would wait for the next edge.
-        epoll_event edges[2];
-        ::epoll_wait(input_notify_, edges, 2, 0);
+        if (input_notify_ >= 0)
+            os::TakeInputNotice(input_notify_);
         if (look_woken_) {
-            DrainFd(look_wake_);
+            os::DrainWake(look_wake_);
             look_woken_ = false;
         }
         // Bytes the event thread took in already are reported now; any that
@@ -701,7 +676,7 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
             wait_ms = wait_ms < 0 ? check_ms : std::min(wait_ms, check_ms);
         pollfd fds[3];
         nfds_t n = 0;
-        fds[n++] = {waiter_wake_, POLLIN, 0};
+        fds[n++] = {waiter_wake_.poll_fd, POLLIN, 0};
         if (stop != nullptr)
             fds[n++] = {stop->Fd(), POLLIN, 0};
         // Received bytes are taken into our queue at once, whoever dispatches
@@ -723,21 +698,21 @@ int LinuxComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         if (r < 0 && poll_error != EINTR)
             return poll_error;
         if (r > 0 && (fds[0].revents & POLLIN))
-            DrainFd(waiter_wake_);
+            os::DrainWake(waiter_wake_);
         if (watch_input && r > 0 && fds[n - 1].revents != 0)
             IngestLocked();
     }
 }
 
-void LinuxComDevice::InputUnwatchedLocked()
+void PosixComDevice::InputUnwatchedLocked()
 {
     // The waiter is away, dispatching, maybe blocked until a busy owner
     // takes its events: the worker takes received bytes in meanwhile.
     if (mask_ != 0 && !closing_ && StartWorkerLocked() == 0)
-        WakeFd(worker_wake_);
+        os::SignalWake(worker_wake_);
 }
 
-void LinuxComDevice::SetInputByNotify(bool on)
+void PosixComDevice::SetInputByNotify(bool on)
 {
     std::lock_guard lock(mutex_);
     if (closing_ || input_by_notify_ == on)
@@ -748,13 +723,13 @@ void LinuxComDevice::SetInputByNotify(bool on)
         if (on)
             WakeLookLocked();
         else
-            WakeFd(waiter_wake_);
+            os::SignalWake(waiter_wake_);
     }
 }
 
 // ---- transfers --------------------------------------------------------------------
 
-void LinuxComDevice::FeedReadsLocked()
+void PosixComDevice::FeedReadsLocked()
 {
     while (!reads_.empty()) {
         PendingRead& op = reads_.front();
@@ -773,7 +748,7 @@ void LinuxComDevice::FeedReadsLocked()
     }
 }
 
-int LinuxComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlapped)
+int PosixComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlapped)
 {
     if (count < 0 || (buffer == nullptr && count > 0))
         return EINVAL;
@@ -788,30 +763,23 @@ int LinuxComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlap
     op.return_on_first = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
                          t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
     if (reads_.empty()) {
-        // Oldest bytes first: our queue, then what the kernel holds.
+        // Oldest bytes first: our queue, then what the system holds.
         size_t take = std::min<size_t>(rx_len_, static_cast<size_t>(count));
         PopLocked(op.buffer, take);
         op.got = static_cast<int32_t>(take);
-        while (op.got < count && !gone_) {
-            ssize_t n = ::read(fd_, op.buffer + op.got, static_cast<size_t>(count - op.got));
-            if (n > 0) {
-                op.got += FilterDirect(op.buffer + op.got, static_cast<size_t>(n));
-                continue;
+        if (op.got < count && !gone_) {
+            TtyPass pass = ReadTtyLocked(op.buffer + op.got, static_cast<size_t>(count - op.got), false);
+            op.got += static_cast<int32_t>(pass.moved);
+            // With bytes to report, a hang-up shows on the next call. Else an
+            // end of file is a read of nothing, and a failure fails the read.
+            if (pass.Over() && op.got == 0) {
+                MarkGoneLocked(pass.GoneError());
+                if (pass.error != 0)
+                    return pass.error;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno == EAGAIN)
-                break;
-            if (op.got > 0)
-                break; // report the bytes now; the hang-up shows on the next call
-            int error = n == 0 ? 0 : errno;
-            MarkGoneLocked(error == 0 ? EIO : error);
-            if (error != 0)
-                return error;
-            break;
         }
         if (was_full)
-            WakeFd(waiter_wake_); // input may flow into our queue again
+            os::SignalWake(waiter_wake_); // input may flow into our queue again
         if (op.got == count || at_once || gone_ || (op.return_on_first && op.got > 0)) {
             overlapped.Complete(op.got, 0);
             return 0;
@@ -837,41 +805,36 @@ int LinuxComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlap
     overlapped.Begin(this);
     // The partial bytes already moved count towards the result.
     reads_.push_back(op);
-    WakeFd(worker_wake_);
+    os::SignalWake(worker_wake_);
     return kIoPending;
 }
 
-void LinuxComDevice::WritesChangedLocked()
+void PosixComDevice::WritesChangedLocked()
 {
     // The last pending write gone: the waiter may now find the output empty.
     if (writes_.empty() && tx_check_ && (mask_ & EV_TXEMPTY))
-        WakeFd(waiter_wake_);
+        os::SignalWake(waiter_wake_);
 }
 
-void LinuxComDevice::ProgressWritesLocked()
+void PosixComDevice::ProgressWritesLocked()
 {
     while (!writes_.empty() && !gone_) {
         PendingWrite& op = writes_.front();
-        ssize_t n = ::write(fd_, op.buffer + op.done, static_cast<size_t>(op.count - op.done));
-        if (n >= 0) {
-            op.done += static_cast<int32_t>(n);
-            output_maybe_queued_ = output_maybe_queued_ || n > 0;
-            if (op.done < op.count)
-                return;
-            op.overlapped->Complete(op.done, 0);
-            writes_.pop_front();
-            WritesChangedLocked();
-            continue;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN)
+        TtyPass pass = WriteTtyLocked(op.buffer + op.done, static_cast<size_t>(op.count - op.done), true);
+        op.done += static_cast<int32_t>(pass.moved);
+        if (pass.error != 0) {
+            MarkGoneLocked(pass.error);
             return;
-        MarkGoneLocked(errno);
+        }
+        if (op.done < op.count)
+            return;
+        op.overlapped->Complete(op.done, 0);
+        writes_.pop_front();
+        WritesChangedLocked();
     }
 }
 
-int LinuxComDevice::WriteFile(const void* buffer, int32_t count, ComOverlapped& overlapped)
+int PosixComDevice::WriteFile(const void* buffer, int32_t count, ComOverlapped& overlapped)
 {
     if (count < 0 || (buffer == nullptr && count > 0))
         return EINVAL;
@@ -882,31 +845,17 @@ int LinuxComDevice::WriteFile(const void* buffer, int32_t count, ComOverlapped& 
         return EIO;
     PendingWrite op{&overlapped, static_cast<const uint8_t*>(buffer), count};
     if (writes_.empty()) {
-        while (op.done < count) {
-            ssize_t n = ::write(fd_, op.buffer + op.done, static_cast<size_t>(count - op.done));
-            if (n > 0) {
-                op.done += static_cast<int32_t>(n);
-                continue;
-            }
-            if (n == 0)
-                break; // nothing taken now: the rest waits like a full queue
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN)
-                break;
-            int error = errno;
-            if (error == EIO || error == ENXIO || error == ENODEV)
-                MarkGoneLocked(error);
-            return error;
+        TtyPass pass = WriteTtyLocked(op.buffer, static_cast<size_t>(count), false);
+        op.done = static_cast<int32_t>(pass.moved);
+        if (pass.error != 0) {
+            if (pass.error == EIO || pass.error == ENXIO || pass.error == ENODEV)
+                MarkGoneLocked(pass.error);
+            return pass.error;
         }
     }
     if (count > 0) {
         output_maybe_queued_ = true;
-        // The waiter hears of writes only when it has an EV_TXEMPTY to find,
-        // and only at the first write since the last one it reported.
-        if (!tx_check_ && (mask_ & EV_TXEMPTY))
-            WakeFd(waiter_wake_);
-        tx_check_ = true;
+        NoteWrittenLocked();
     }
     if (op.done == count) {
         overlapped.Complete(count, 0);
@@ -923,11 +872,11 @@ int LinuxComDevice::WriteFile(const void* buffer, int32_t count, ComOverlapped& 
     }
     overlapped.Begin(this);
     writes_.push_back(op);
-    WakeFd(worker_wake_);
+    os::SignalWake(worker_wake_);
     return kIoPending;
 }
 
-void LinuxComDevice::ExpireLocked(Clock::time_point now)
+void PosixComDevice::ExpireLocked(Clock::time_point now)
 {
     while (!reads_.empty()) {
         PendingRead& op = reads_.front();
@@ -949,7 +898,7 @@ void LinuxComDevice::ExpireLocked(Clock::time_point now)
     }
 }
 
-Clock::time_point LinuxComDevice::NextDeadlineLocked() const
+Clock::time_point PosixComDevice::NextDeadlineLocked() const
 {
     Clock::time_point next = kNever;
     if (!reads_.empty()) {
@@ -963,7 +912,7 @@ Clock::time_point LinuxComDevice::NextDeadlineLocked() const
     return next;
 }
 
-void LinuxComDevice::CompleteAllLocked(bool reads, bool writes, int error)
+void PosixComDevice::CompleteAllLocked(bool reads, bool writes, int error)
 {
     if (reads) {
         for (PendingRead& op : reads_)
@@ -978,7 +927,7 @@ void LinuxComDevice::CompleteAllLocked(bool reads, bool writes, int error)
     }
 }
 
-void LinuxComDevice::Cancel(ComOverlapped& overlapped)
+void PosixComDevice::Cancel(ComOverlapped& overlapped)
 {
     std::lock_guard lock(mutex_);
     auto match_read = [&](const PendingRead& op) { return op.overlapped == &overlapped; };
@@ -994,13 +943,13 @@ void LinuxComDevice::Cancel(ComOverlapped& overlapped)
         WritesChangedLocked();
 }
 
-int LinuxComDevice::StartWorkerLocked()
+int PosixComDevice::StartWorkerLocked()
 {
     if (worker_.joinable())
         return 0;
     try {
         worker_ = std::thread([this] {
-            pthread_setname_np(pthread_self(), "cport-io");
+            os::NameThisThread("cport-io");
             WorkerLoop();
         });
     } catch (const std::system_error& e) {
@@ -1009,14 +958,14 @@ int LinuxComDevice::StartWorkerLocked()
     return 0;
 }
 
-void LinuxComDevice::WorkerLoop()
+void PosixComDevice::WorkerLoop()
 {
     std::unique_lock lock(mutex_);
     while (!closing_) {
         ExpireLocked(Clock::now());
         pollfd fds[2];
         nfds_t n = 0;
-        fds[n++] = {worker_wake_, POLLIN, 0};
+        fds[n++] = {worker_wake_.poll_fd, POLLIN, 0};
         short want = 0;
         // Input is watched for waiting reads, and for the events of a waiter
         // that is away.
@@ -1034,7 +983,7 @@ void LinuxComDevice::WorkerLoop()
         int r = ::poll(fds, n, wait_ms);
         lock.lock();
         if (r > 0 && (fds[0].revents & POLLIN))
-            DrainFd(worker_wake_);
+            os::DrainWake(worker_wake_);
         if (closing_)
             break;
         if (r > 0 && n == 2 && fds[1].revents != 0) {
@@ -1050,7 +999,7 @@ void LinuxComDevice::WorkerLoop()
 
 // ---- queues, errors and lines -------------------------------------------------------
 
-int LinuxComDevice::PurgeComm(uint32_t flags)
+int PosixComDevice::PurgeComm(uint32_t flags)
 {
     if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
         return EINVAL;
@@ -1062,15 +1011,15 @@ int LinuxComDevice::PurgeComm(uint32_t flags)
         rx_head_ = rx_len_ = 0;
         rx_was_80_full_ = false;
         if (!gone_)
-            ::ioctl(fd_, TCFLSH, TCIFLUSH);
-        WakeFd(waiter_wake_);
+            ::tcflush(fd_, TCIFLUSH);
+        os::SignalWake(waiter_wake_);
     }
     if ((flags & PURGE_TXCLEAR) && !gone_)
-        ::ioctl(fd_, TCFLSH, TCOFLUSH);
+        ::tcflush(fd_, TCOFLUSH);
     return 0;
 }
 
-int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
+int PosixComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
 {
     errors = 0;
     stat = COMSTAT{};
@@ -1083,14 +1032,14 @@ int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
     // look at the queue cannot swallow it.
     errors = errors_;
     errors_ = 0;
-    int kernel_in = 0, kernel_out = 0;
+    int system_in = 0, system_out = 0;
     if (!gone_) {
         // While events are waited for, received bytes are taken into our
-        // queue as they come, and the kernel's are only on their way there.
-        int e = mask_ != 0 ? 0 : Ioctl(fd_, FIONREAD, &kernel_in);
+        // queue as they come, and the system's are only on their way there.
+        int e = mask_ != 0 ? 0 : os::InputQueued(fd_, system_in);
         if (e == 0)
-            e = output_maybe_queued_ ? Ioctl(fd_, TIOCOUTQ, &kernel_out) : 0;
-        if (e == 0 && kernel_out == 0)
+            e = output_maybe_queued_ ? os::OutputQueued(fd_, system_out) : 0;
+        if (e == 0 && system_out == 0)
             output_maybe_queued_ = false;
         if (e == EIO || e == ENXIO || e == ENODEV) {
             MarkGoneLocked(e);
@@ -1101,20 +1050,20 @@ int LinuxComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)
         }
     }
     if (gone_)
-        kernel_in = kernel_out = 0;
-    stat.cbInQue = static_cast<uint32_t>(rx_len_) + static_cast<uint32_t>(std::max(kernel_in, 0));
-    stat.cbOutQue = static_cast<uint32_t>(std::max(kernel_out, 0));
+        system_in = system_out = 0;
+    stat.cbInQue = static_cast<uint32_t>(rx_len_) + static_cast<uint32_t>(std::max(system_in, 0));
+    stat.cbOutQue = static_cast<uint32_t>(std::max(system_out, 0));
     for (const PendingWrite& op : writes_)
         stat.cbOutQue += static_cast<uint32_t>(op.count - op.done);
     if (!gone_ && (dcb_.Flags & DCB_OUTX_CTS_FLOW) && stat.cbOutQue > 0) {
-        int lines = 0;
-        if (Ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS))
+        uint32_t lines = 0;
+        if (os::GetModemLines(fd_, lines) == 0 && !(lines & MS_CTS_ON))
             stat.Flags |= 0x1; // waiting for CTS
     }
     return 0;
 }
 
-int LinuxComDevice::GetCommModemStatus(uint32_t& status)
+int PosixComDevice::GetCommModemStatus(uint32_t& status)
 {
     status = 0;
     std::lock_guard lock(mutex_);
@@ -1122,83 +1071,70 @@ int LinuxComDevice::GetCommModemStatus(uint32_t& status)
         return EBADF;
     if (gone_)
         return EIO;
-    int lines = 0;
-    int e = Ioctl(fd_, TIOCMGET, &lines);
+    int e = os::GetModemLines(fd_, status);
     if (e != 0)
-        return NotSupported(e) ? 0 : e;
-    if (lines & TIOCM_CTS)
-        status |= MS_CTS_ON;
-    if (lines & TIOCM_DSR)
-        status |= MS_DSR_ON;
-    if (lines & TIOCM_RNG)
-        status |= MS_RING_ON;
-    if (lines & TIOCM_CAR)
-        status |= MS_RLSD_ON;
-    return 0;
+        status = 0;
+    return e == ENOTTY ? 0 : e;
 }
 
-int LinuxComDevice::EscapeCommFunction(uint32_t function)
+int PosixComDevice::EscapeCommFunction(uint32_t function)
 {
-    int line = 0;
-    unsigned long request = 0;
     switch (function) {
-    case SETXOFF: request = TCXONC; line = TCOOFF; break;
-    case SETXON: request = TCXONC; line = TCOON; break;
-    case SETRTS: request = TIOCMBIS; line = TIOCM_RTS; break;
-    case CLRRTS: request = TIOCMBIC; line = TIOCM_RTS; break;
-    case SETDTR: request = TIOCMBIS; line = TIOCM_DTR; break;
-    case CLRDTR: request = TIOCMBIC; line = TIOCM_DTR; break;
-    case SETBREAK: request = TIOCSBRK; break;
-    case CLRBREAK: request = TIOCCBRK; break;
+    case SETXOFF:
+    case SETXON:
+    case SETRTS:
+    case CLRRTS:
+    case SETDTR:
+    case CLRDTR:
+    case SETBREAK:
+    case CLRBREAK: break;
     default: return EINVAL;
     }
     std::lock_guard lock(mutex_);
     if (closing_)
         return EBADF;
-    if (request == TCXONC)
-        return Ioctl(fd_, request, reinterpret_cast<void*>(static_cast<intptr_t>(line)));
-    int e = request == TIOCSBRK || request == TIOCCBRK ? Ioctl(fd_, request, nullptr) : Ioctl(fd_, request, &line);
-    return NotSupported(e) ? 0 : e;
+    int e = 0;
+    switch (function) {
+    case SETXOFF:
+    case SETXON: return ::tcflow(fd_, function == SETXON ? TCOON : TCOOFF) == 0 ? 0 : errno;
+    case SETRTS:
+    case CLRRTS: e = os::SetModemLine(fd_, os::ModemLine::kRts, function == SETRTS); break;
+    case SETDTR:
+    case CLRDTR: e = os::SetModemLine(fd_, os::ModemLine::kDtr, function == SETDTR); break;
+    default: e = os::SetBreak(fd_, function == SETBREAK); break;
+    }
+    return e == ENOTTY ? 0 : e;
 }
 
-int LinuxComDevice::TransmitCommChar(char c)
+int PosixComDevice::TransmitCommChar(char c)
 {
     std::lock_guard lock(mutex_);
     if (closing_)
         return EBADF;
     if (gone_)
         return EIO;
-    // Ahead of every write still waiting here; the kernel's own queue cannot
+    // Ahead of every write still waiting here; the system's own queue cannot
     // be jumped.
-    for (;;) {
-        ssize_t n = ::write(fd_, &c, 1);
-        if (n == 1) {
-            output_maybe_queued_ = true;
-            if (!tx_check_ && (mask_ & EV_TXEMPTY))
-                WakeFd(waiter_wake_);
-            tx_check_ = true;
-            return 0;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n < 0 ? errno : EAGAIN;
+    const uint8_t byte = static_cast<uint8_t>(c);
+    TtyPass pass = WriteTtyLocked(&byte, 1, false);
+    if (pass.moved == 1) {
+        NoteWrittenLocked();
+        return 0;
     }
+    return pass.error != 0 ? pass.error : EAGAIN;
 }
 
 // ---- line watcher ----------------------------------------------------------------------
 
-int LinuxComDevice::StartLineWatcher()
+int PosixComDevice::StartLineWatcher()
 {
     if (!has_counters_)
         return 0;
     const int fd = fd_;
     watcher_ = std::make_unique<WaitLoopThread>(
-        // Straight to the kernel: nothing between us and the wait may hold
-        // anything when the watcher is stopped there.
-        [fd] {
-            long r = ::syscall(SYS_ioctl, fd, TIOCMIWAIT, TIOCM_RNG | TIOCM_DSR | TIOCM_CD | TIOCM_CTS);
-            return r == 0 ? 0 : errno;
-        },
+        // Nothing between us and the wait may hold anything when the
+        // watcher is stopped there.
+        [fd] { return os::WaitLineChange(fd); },
         [this](int result) {
             std::lock_guard lock(mutex_);
             CheckCountersLocked();
@@ -1212,43 +1148,9 @@ int LinuxComDevice::StartLineWatcher()
 
 } // namespace
 
-// ---- opening and enumeration ---------------------------------------------------------
+// ---- opening ----------------------------------------------------------------------------
 
-namespace {
-// Whether a character device is a serial port or the slave side of a
-// pseudo-terminal, by the kernel's list of tty drivers: opening any other
-// device may do something (a watchdog arms itself when opened). 0 if it is,
-// ENOTTY if it is not, ENOENT if the system has no such list, or the errno
-// of reading it.
-int CheckTtyDriver(dev_t device)
-{
-    FILE* f = std::fopen("/proc/tty/drivers", "re");
-    if (f == nullptr)
-        return errno;
-    int result = ENOTTY;
-    char line[512];
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-        char name[128], path[128], minors[64], type[64];
-        unsigned major_number = 0;
-        if (std::sscanf(line, "%127s %127s %u %63s %63s", name, path, &major_number, minors, type) != 5)
-            continue;
-        unsigned low = 0, high = 0;
-        int bounds = std::sscanf(minors, "%u-%u", &low, &high);
-        if (bounds == 1)
-            high = low;
-        else if (bounds != 2)
-            continue;
-        if (major_number != major(device) || minor(device) < low || minor(device) > high)
-            continue;
-        result = std::strcmp(type, "serial") == 0 || std::strcmp(type, "pty:slave") == 0 ? 0 : ENOTTY;
-        break;
-    }
-    std::fclose(f);
-    return result;
-}
-} // namespace
-
-std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& error)
+std::unique_ptr<ComDevice> OpenPosixComDevice(const std::string& path, int& error)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
@@ -1259,7 +1161,7 @@ std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& erro
         error = ENOTTY;
         return nullptr;
     }
-    error = CheckTtyDriver(info.st_rdev);
+    error = os::CheckSerialDevice(info.st_rdev);
     if (error == ENOENT)
         error = 0; // no list to ask: the terminal check after opening decides
     if (error != 0)
@@ -1284,21 +1186,20 @@ std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& erro
         return nullptr;
     };
     struct stat opened {};
-    termios2 tio{};
+    termios tio{};
     // The same device the checks were made on, and a terminal.
-    if (::fstat(fd, &opened) != 0 || opened.st_rdev != info.st_rdev || ::ioctl(fd, TCGETS2, &tio) != 0)
+    if (::fstat(fd, &opened) != 0 || opened.st_rdev != info.st_rdev || ::tcgetattr(fd, &tio) != 0)
         return fail(ENOTTY);
-    epoll_event edge{};
-    edge.events = EPOLLIN | EPOLLET;
-    edge.data.fd = fd;
-    if (::epoll_ctl(wake.input_notify, EPOLL_CTL_ADD, fd, &edge) != 0)
-        return fail(errno);
-    // Exclusive use: TIOCEXCL keeps other users out, but not root, so an
-    // advisory lock is taken as well, which every instance of this layer
-    // honours.
+    if (wake.input_notify >= 0) {
+        if (int e = os::WatchInput(wake.input_notify, fd))
+            return fail(e);
+    }
+    // Exclusive use: the system's claim keeps other users out, but perhaps
+    // not all of them, so an advisory lock is taken as well, which every
+    // instance of this layer honours.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         return fail(errno == EWOULDBLOCK ? EBUSY : errno);
-    ::ioctl(fd, TIOCEXCL);
+    os::ClaimExclusive(fd);
     // Raw from the start; the line settings follow at once.
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
@@ -1306,54 +1207,16 @@ std::unique_ptr<ComDevice> OpenLinuxComDevice(const std::string& path, int& erro
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    ::ioctl(fd, TCSETS2, &tio);
-    // USB adapters hand bytes on at once instead of in timed batches.
-    serial_struct serial{};
-    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
-        serial.flags |= ASYNC_LOW_LATENCY;
-        ::ioctl(fd, TIOCSSERIAL, &serial);
-    }
-    serial_icounter_struct counters{};
-    bool has_counters = ::ioctl(fd, TIOCGICOUNT, &counters) == 0;
-    auto device = std::make_unique<LinuxComDevice>(fd, wake, has_counters);
+    ::tcsetattr(fd, TCSANOW, &tio);
+    os::PrepareOpenedDevice(fd);
+    os::LineCounters counters{};
+    bool has_counters = os::ReadLineCounters(fd, counters) == 0;
+    auto device = std::make_unique<PosixComDevice>(fd, wake, has_counters);
     // From here the device owns the descriptors and gives them up itself.
     error = device->StartLineWatcher();
     if (error != 0)
         return nullptr;
     return device;
-}
-
-int EnumSerialDevices(std::vector<std::string>& paths)
-{
-    paths.clear();
-    DIR* dir = ::opendir("/sys/class/tty");
-    if (dir == nullptr)
-        return errno;
-    while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        // A tty with a hardware device behind it; virtual consoles and
-        // pseudo-terminals have none.
-        std::string base = "/sys/class/tty/" + name;
-        struct stat info {};
-        if (::stat((base + "/device").c_str(), &info) != 0)
-            continue;
-        std::string path = "/dev/" + name;
-        // Serial-core drivers (the 8250 above all) pre-create ports whether
-        // or not a UART is there; "type" 0 says there is none.
-        if (FILE* f = std::fopen((base + "/type").c_str(), "r")) {
-            int type = -1;
-            bool read = std::fscanf(f, "%d", &type) == 1;
-            std::fclose(f);
-            if (read && type == PORT_UNKNOWN)
-                continue;
-        }
-        if (::access(path.c_str(), F_OK) == 0)
-            paths.push_back(path);
-    }
-    ::closedir(dir);
-    return 0;
 }
 
 } // namespace tarnby::comm

@@ -1,0 +1,137 @@
+// What a system supplies for the serial device layer and the class library.
+//
+// The device layer is a POSIX core (comm_posix.cpp: the input queue, the
+// pending transfers and their time-outs, the worker thread, the event wait;
+// comm.cpp: completion objects, stop events, the wait-loop thread, the
+// opener) and one file of hooks per system, chosen by CMAKE_SYSTEM_NAME in
+// CMakeLists.txt. Linux's is os_linux.cpp. The core includes only standard
+// C++ and POSIX headers; the build checks that (portable_core_check.cmake).
+//
+// A new system supplies, in one file:
+//  - wake-ups:       MakeWake, SignalWake, DrainWake, CloseWake
+//  - owner's input:  MakeInputNotifier, WatchInput (or ENOSYS: input then
+//                    reaches the owner through the event thread alone)
+//  - threads:        NameThisThread, ThisThreadId, SetThreadPriority,
+//                    DeviceMutexType
+//  - finding ports:  DevicePath, EnumSerialDevices (the two of comm.h),
+//                    CheckSerialDevice
+//  - opening:        PrepareOpenedDevice, ClaimExclusive, ReleaseExclusive
+//  - line settings:  ApplyLineSettings, SetRtsToggle
+//  - modem lines:    SetModemLine, GetModemLines, SetBreak
+//  - queues:         InputQueued, OutputQueued
+//  - line events:    ReadLineCounters, WaitLineChange (ENOTTY where the
+//                    system counts no line events: then only received data,
+//                    hang-ups and the output running dry are reported)
+// Each returns 0 or an errno unless it says otherwise; ENOTTY means "this
+// device has no such thing", which the core reads as "off", not a failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+namespace tarnby::comm {
+struct DCB;
+}
+
+namespace tarnby::os {
+
+// ---- wake-ups ------------------------------------------------------------------
+
+// Something one thread sets and another polls for: readable (POLLIN) on
+// poll_fd once signalled, until drained. One descriptor or two.
+struct Wake {
+    int poll_fd = -1;
+    int signal_fd = -1;
+};
+int MakeWake(Wake& wake);
+void SignalWake(const Wake& wake);
+void DrainWake(const Wake& wake);
+// Closes what MakeWake made and leaves the record empty; safe on an empty one.
+void CloseWake(Wake& wake);
+
+// ---- the owner's view of received input -------------------------------------------
+
+// One descriptor the owning thread's event loop watches: readable when the
+// tty has new input (or hung up) while watched, or when look is signalled.
+// Edge-like: bytes left unread do not keep it readable; TakeInputNotice
+// consumes what it reported. ENOSYS where the system cannot combine the two.
+int MakeInputNotifier(const Wake& look, int& notify_fd);
+int WatchInput(int notify_fd, int tty_fd);
+void TakeInputNotice(int notify_fd);
+
+// ---- threads -------------------------------------------------------------------------
+
+void NameThisThread(const char* name);
+// An id by which SetThreadPriority finds the calling thread later.
+int ThisThreadId();
+// The seven levels, idle (0) to time-critical (6), normal being 3. Raising
+// above normal may need a privilege; without it the thread stays as it is.
+void SetThreadPriority(int thread_id, int level);
+// The pthread mutex type for a device's lock: held for a system call at
+// most, and wanted by two threads at once when input arrives.
+int DeviceMutexType();
+
+// ---- finding and opening devices ------------------------------------------------------
+
+// Whether a character device is a serial port or a pseudo-terminal's slave,
+// asked before it is opened (opening some devices acts: a watchdog arms).
+// 0 if it is, ENOTTY if not, ENOENT if the system cannot tell (the terminal
+// check after opening decides).
+int CheckSerialDevice(dev_t device);
+// What an opened tty needs besides raw mode (a USB adapter's low latency).
+void PrepareOpenedDevice(int fd);
+// Keeps other openers out as far as the system allows; undone by
+// ReleaseExclusive before the descriptor is closed.
+void ClaimExclusive(int fd);
+void ReleaseExclusive(int fd);
+
+// ---- line settings -------------------------------------------------------------------
+
+// What the device-control record asks of a POSIX tty, decoded by the core.
+struct LineSettings {
+    uint32_t speed = 0; // bits per second, any value
+    int data_bits = 8;  // 5..8
+    enum Parity { kNone, kOdd, kEven, kMark, kSpace } parity = kNone;
+    bool two_stop_bits = false;
+    bool check_parity = false;
+    bool xon_xoff_out = false;
+    bool xon_xoff_in = false;
+    bool rts_cts = false; // hardware flow control, both ways
+    char xon_char = 17;
+    char xoff_char = 19;
+};
+// Raw mode with these settings; EINVAL when the device cannot make the speed
+// within 3 percent (or any other setting).
+int ApplyLineSettings(int fd, const LineSettings& settings);
+// The driver raises RTS while sending (RS-485) where it can; true if it
+// does now. Off is always "done" for a driver that has no such mode.
+bool SetRtsToggle(int fd, bool on);
+
+// ---- modem lines ---------------------------------------------------------------------
+
+enum class ModemLine { kDtr, kRts };
+int SetModemLine(int fd, ModemLine line, bool on);
+// The inputs as the MS_ bits of comm.h.
+int GetModemLines(int fd, uint32_t& ms_bits);
+int SetBreak(int fd, bool on);
+
+// ---- queues --------------------------------------------------------------------------
+
+// Bytes the system holds: received and not yet read, written and not yet sent.
+int InputQueued(int fd, int& bytes);
+int OutputQueued(int fd, int& bytes);
+
+// ---- line events ---------------------------------------------------------------------
+
+// Running counts the driver keeps; a change between two readings is an event.
+struct LineCounters {
+    uint32_t cts = 0, dsr = 0, rng = 0, dcd = 0;
+    uint32_t frame = 0, parity = 0, overrun = 0, buf_overrun = 0, brk = 0;
+};
+int ReadLineCounters(int fd, LineCounters& counters);
+// Blocks until a modem input changes. Called on a thread of its own that is
+// cancelled to stop it (see WaitLoopThread): it must hold nothing.
+int WaitLineChange(int fd);
+
+} // namespace tarnby::os
