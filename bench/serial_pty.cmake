@@ -1,6 +1,6 @@
 # The serial port on a pseudo-terminal, measured against Qt's QSerialPort in
 # the same run when that is installed (it is a benchmark-only dependency).
-target_link_libraries(${name} PRIVATE tarnby_cport)
+target_link_libraries(${name} PRIVATE tarnby_cport tarnby_pty)
 find_package(Qt6 QUIET COMPONENTS SerialPort)
 if(TARGET Qt6::SerialPort)
   target_link_libraries(${name} PRIVATE Qt6::SerialPort)

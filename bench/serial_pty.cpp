@@ -3,6 +3,7 @@
 // throughput of receiving 10 MB, and the CPU an idle open port uses. The same
 // work is done with QSerialPort in the same run, as the baseline.
 #include "tarnby/cport/cport.h"
+#include "pseudo_terminal.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -34,34 +35,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr size_t kThroughputBytes = 10 * 1000 * 1000;
 
-class Pty {
-public:
-    Pty()
-    {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-            throw std::runtime_error("no pseudo-terminal");
-        path_ = ::ptsname(master_);
-    }
-    ~Pty() { ::close(master_); }
-    int Fd() const { return master_; }
-    const std::string& Path() const { return path_; }
-
-private:
-    int master_;
-    std::string path_;
-};
-
-void WriteAll(int fd, const char* data, size_t n)
-{
-    while (n > 0) {
-        ssize_t w = ::write(fd, data, n);
-        if (w <= 0)
-            return;
-        data += w;
-        n -= static_cast<size_t>(w);
-    }
-}
+using Pty = pty::PseudoTerminal;
 
 void PumpUntil(const std::atomic<bool>& flag)
 {
@@ -123,13 +97,13 @@ double CpuSeconds()
 
 // The timing loops both ports go through, so that they are measured alike.
 // `got` is set by the port's receive handler.
-void TimeLatencies(benchmark::State& state, const Pty& pty, std::atomic<bool>& got, const std::string& side)
+void TimeLatencies(benchmark::State& state, Pty& pty, std::atomic<bool>& got, const std::string& side)
 {
     std::vector<double> micros;
     for (auto _ : state) {
         got = false;
         auto start = Clock::now();
-        WriteAll(pty.Fd(), "x", 1);
+        pty.write_all("x", 1);
         PumpUntil(got);
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
@@ -139,7 +113,7 @@ void TimeLatencies(benchmark::State& state, const Pty& pty, std::atomic<bool>& g
 // `received` and `done` are kept by the port's receive handler, `dispatches`
 // counts its calls. Every byte sent must arrive, once: the handler sets
 // `done` at the full count, and a byte missing or too many fails the run.
-void TimeThroughput(benchmark::State& state, const Pty& pty, size_t& received, std::atomic<bool>& done,
+void TimeThroughput(benchmark::State& state, Pty& pty, size_t& received, std::atomic<bool>& done,
                     const int64_t& dispatches, const std::string& side)
 {
     const std::vector<char> data(kThroughputBytes, 'u');
@@ -152,7 +126,7 @@ void TimeThroughput(benchmark::State& state, const Pty& pty, size_t& received, s
         received = 0;
         done = false;
         deadline.start(60000);
-        std::thread writer([&] { WriteAll(pty.Fd(), data.data(), data.size()); });
+        std::thread writer([&] { pty.write_all(data.data(), data.size()); });
         PumpUntil(done);
         deadline.stop();
         writer.join();
@@ -174,7 +148,7 @@ void BM_CportLatency(benchmark::State& state)
 {
     Pty pty;
     TComPort port(nullptr);
-    port.SetPort(pty.Path());
+    port.SetPort(pty.slave_path());
     port.SetBaudRate(br19200);
     std::atomic<bool> got{false};
     port.OnRxChar = [&](TObject*, int32_t count) {
@@ -191,7 +165,7 @@ void BM_CportThroughput(benchmark::State& state)
 {
     Pty pty;
     TComPort port(nullptr);
-    port.SetPort(pty.Path());
+    port.SetPort(pty.slave_path());
     port.SetBaudRate(br115200);
     std::vector<char> sink(1 << 20);
     size_t received = 0;
@@ -218,7 +192,7 @@ void BM_CportIdleCpu(benchmark::State& state)
 {
     Pty pty;
     TComPort port(nullptr);
-    port.SetPort(pty.Path());
+    port.SetPort(pty.slave_path());
     port.OnRxChar = [&](TObject*, int32_t) {};
     port.Open();
     double cpu = 0;
@@ -236,9 +210,9 @@ BENCHMARK(BM_CportIdleCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRea
 // ---- the baseline ------------------------------------------------------------------
 
 #ifdef TARNBY_HAVE_QSERIALPORT
-void OpenQt(QSerialPort& port, const Pty& pty, qint32 baud)
+void OpenQt(QSerialPort& port, Pty& pty, qint32 baud)
 {
-    port.setPortName(QString::fromStdString(pty.Path()));
+    port.setPortName(QString::fromStdString(pty.slave_path()));
     port.setBaudRate(baud);
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);

@@ -105,10 +105,11 @@ TEST_F(Pty, WithoutAnEventLoopOnlySmNoneDelivers)
     std::thread owner([&] {
         TComPort alone(nullptr);
         alone.SetPort(far.Path());
+        bool before_open = false;
+        alone.OnBeforeOpen = [&](TObject*) { before_open = true; };
         for (TSyncMethod method : {smThreadSync, smWindowSync}) {
             alone.SetSyncMethod(method);
-            bool before_open = false;
-            alone.OnBeforeOpen = [&](TObject*) { before_open = true; };
+            before_open = false;
             try {
                 alone.Open();
                 ADD_FAILURE() << "opened without an event loop, mode " << int(method);

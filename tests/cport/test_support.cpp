@@ -100,24 +100,9 @@ std::vector<std::string> CaughtExceptions::Messages()
     return messages_;
 }
 
-FarEnd::FarEnd()
-{
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-        throw std::runtime_error("no pseudo-terminal");
-    path_ = ::ptsname(master_);
-}
-
 void FarEnd::Send(const std::string& bytes)
 {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ASSERT_GT(n, 0) << "write to the far end failed: errno " << errno;
-        done += static_cast<size_t>(n);
-    }
+    ASSERT_TRUE(terminal_.write_all(bytes.data(), bytes.size())) << "write to the far end failed: errno " << errno;
 }
 
 std::string FarEnd::Receive(size_t n, int deadline_ms)
@@ -125,22 +110,15 @@ std::string FarEnd::Receive(size_t n, int deadline_ms)
     std::string got;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
     while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{master_, POLLIN, 0};
+        pollfd p{Fd(), POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0)
             continue;
         char buf[4096];
-        ssize_t r = ::read(master_, buf, sizeof buf);
+        ssize_t r = ::read(Fd(), buf, sizeof buf);
         if (r > 0)
             got.append(buf, static_cast<size_t>(r));
     }
     return got;
-}
-
-void FarEnd::HangUp()
-{
-    if (master_ >= 0)
-        ::close(master_);
-    master_ = -1;
 }
 
 std::string Pattern(size_t n)

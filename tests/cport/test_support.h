@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tarnby/cport/cport.h"
+#include "pseudo_terminal.h"
 
 #include <functional>
 #include <mutex>
@@ -38,20 +39,15 @@ private:
 // the other side on the master.
 class FarEnd {
 public:
-    FarEnd();
-    ~FarEnd() { HangUp(); }
-    FarEnd(const FarEnd&) = delete;
-    FarEnd& operator=(const FarEnd&) = delete;
-    const std::string& Path() const { return path_; }
-    int Fd() const { return master_; }
+    const std::string& Path() const { return terminal_.slave_path(); }
+    int Fd() const { return terminal_.master_fd(); }
     void Send(const std::string& bytes);
     // Reads until n bytes came or the deadline passed.
     std::string Receive(size_t n, int deadline_ms = 10000);
-    void HangUp();
+    void HangUp() { terminal_.hang_up(); }
 
 private:
-    int master_ = -1;
-    std::string path_;
+    pty::PseudoTerminal terminal_;
 };
 
 // A repeatable byte pattern of n bytes.

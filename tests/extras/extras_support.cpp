@@ -28,30 +28,9 @@ bool PumpUntil(const std::function<bool()>& done, int deadline_ms)
     return true;
 }
 
-FarEnd::FarEnd()
-{
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-        throw std::runtime_error("no pseudo-terminal");
-    path_ = ::ptsname(master_);
-}
-
-FarEnd::~FarEnd()
-{
-    if (master_ >= 0)
-        ::close(master_);
-}
-
 void FarEnd::Send(const std::string& bytes)
 {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ASSERT_GT(n, 0) << "write to the far end failed: errno " << errno;
-        done += static_cast<size_t>(n);
-    }
+    ASSERT_TRUE(terminal_.write_all(bytes.data(), bytes.size())) << "write to the far end failed: errno " << errno;
 }
 
 std::string FarEnd::Receive(size_t n, int deadline_ms)
@@ -60,11 +39,11 @@ std::string FarEnd::Receive(size_t n, int deadline_ms)
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
     while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        pollfd p{master_, POLLIN, 0};
+        pollfd p{terminal_.master_fd(), POLLIN, 0};
         if (::poll(&p, 1, 20) <= 0)
             continue;
         char buf[4096];
-        ssize_t r = ::read(master_, buf, sizeof buf);
+        ssize_t r = ::read(terminal_.master_fd(), buf, sizeof buf);
         if (r > 0)
             got.append(buf, static_cast<size_t>(r));
     }

@@ -3,6 +3,8 @@
 // a pseudo-terminal whose far end the test plays, and a scratch folder.
 #pragma once
 
+#include "pseudo_terminal.h"
+
 #include <functional>
 #include <string>
 
@@ -11,18 +13,13 @@ bool PumpUntil(const std::function<bool()>& done, int deadline_ms = 10000);
 
 class FarEnd {
 public:
-    FarEnd();
-    ~FarEnd();
-    FarEnd(const FarEnd&) = delete;
-    FarEnd& operator=(const FarEnd&) = delete;
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return terminal_.slave_path(); }
     void Send(const std::string& bytes);
     // What has arrived from the port within the deadline, until n bytes came.
     std::string Receive(size_t n, int deadline_ms = 10000);
 
 private:
-    int master_ = -1;
-    std::string path_;
+    pty::PseudoTerminal terminal_;
 };
 
 // A fresh folder under the system's temporary folder, removed with its

@@ -157,7 +157,9 @@ void SoakRun::run(const SoakPlan& plan)
     EXPECT_EQ(memo_most, TForm1::MEMO_LINE_LIMIT);
     EXPECT_EQ(form->Memo1->blockCount(), TForm1::MEMO_LINE_LIMIT);
 
-    // Descriptors and threads: once the run is under way, never more.
+    // Descriptors and threads: once the run is under way, no more; an open
+    // port has its event thread, a worker it starts when first needed and,
+    // on a real UART, a line watcher.
     ASSERT_GE(samples.size(), 8u);
     const Sample& settled = samples[samples.size() / 4];
     int most_descriptors = 0, most_threads = 0;
@@ -165,8 +167,8 @@ void SoakRun::run(const SoakPlan& plan)
         most_descriptors = std::max(most_descriptors, samples[i].descriptors);
         most_threads = std::max(most_threads, samples[i].threads);
     }
-    EXPECT_LE(most_descriptors, settled.descriptors);
-    EXPECT_LE(most_threads, settled.threads);
+    EXPECT_LE(most_descriptors, settled.descriptors + 2);
+    EXPECT_LE(most_threads, threads_closed + 3);
 
     // Memory: what it takes once the window is full, and the most after.
     const double full_at = std::chrono::duration<double>(*memo_full_at - started).count();

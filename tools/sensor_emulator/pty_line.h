@@ -11,6 +11,7 @@
 #include <string>
 
 #include "frame_encoder.h"
+#include "pseudo_terminal.h"
 
 namespace emulator {
 
@@ -18,15 +19,14 @@ class PtyLine {
 public:
     // Throws std::runtime_error when no pseudo-terminal can be had.
     PtyLine();
-    ~PtyLine();
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;
 
-    const std::string& slave_path() const { return slave_path_; }
-    int fd() const { return master_; }
+    const std::string& slave_path() const { return terminal_.slave_path(); }
+    int fd() const { return terminal_.master_fd(); }
 
     // Whether something holds the slave side open.
-    bool peer_present() const;
+    bool peer_present() const { return terminal_.peer_present(); }
 
     // Queues bytes for the line; refused (false) while too much is still
     // waiting, so a peer that has stopped reading does not make us hoard.
@@ -39,11 +39,10 @@ public:
     unsigned long long bytes_written() const { return bytes_written_; }
 
     // Reads what is waiting into `into`; false when the peer went away.
-    bool read_available(Bytes& into);
+    bool read_available(Bytes& into) { return terminal_.read_available(into); }
 
 private:
-    int master_ = -1;
-    std::string slave_path_;
+    pty::PseudoTerminal terminal_;
     Bytes output_;
     unsigned long long bytes_written_ = 0;
 };

@@ -3,13 +3,16 @@
 // It prints that device's path, relays bytes both ways unchanged, and ends
 // with the shell's exit status when the shell ends.
 #include "command_line.h"
+#include "pseudo_terminal.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
 #include <string>
@@ -83,16 +86,17 @@ int main(int argc, char** argv)
     if (shell.empty() || term.empty())
         cli.reject(QStringLiteral("--shell and --term need a value"));
 
-    // The side the terminal program opens: raw, so nothing is changed on the way.
-    int outer_master = -1, outer_slave = -1;
-    if (::openpty(&outer_master, &outer_slave, nullptr, nullptr, nullptr) != 0) {
-        std::fprintf(stderr, "pty_shell: no pseudo-terminal: %s\n", std::strerror(errno));
+    // The side the terminal program opens: raw, so nothing is changed on the
+    // way. Our own hold on its slave keeps the line up between the terminal
+    // program's openings.
+    std::unique_ptr<pty::PseudoTerminal> outer;
+    try {
+        outer = std::make_unique<pty::PseudoTerminal>(pty::PseudoTerminal::Options{.raw = true, .hold_slave = true});
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pty_shell: %s\n", e.what());
         return 1;
     }
-    termios raw{};
-    ::tcgetattr(outer_slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(outer_slave, TCSANOW, &raw);
+    const int outer_master = outer->master_fd();
 
     int shell_master = -1;
     pid_t child = ::forkpty(&shell_master, nullptr, nullptr, &size);
@@ -101,8 +105,7 @@ int main(int argc, char** argv)
         return 1;
     }
     if (child == 0) {
-        ::close(outer_master);
-        ::close(outer_slave);
+        outer->hang_up();
         ::setenv("TERM", term.c_str(), 1);
         std::vector<std::string> words;
         if (command.isEmpty())
@@ -125,11 +128,9 @@ int main(int argc, char** argv)
     ::sigaction(SIGTERM, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    std::printf("%s\n", ::ptsname(outer_master));
+    std::printf("%s\n", outer->slave_path().c_str());
     std::fflush(stdout);
 
-    // Our own hold on the outer slave keeps the line up between the
-    // terminal program's openings.
     char buffer[4096];
     int status = 0;
     bool running = true;
@@ -157,8 +158,7 @@ int main(int argc, char** argv)
     ::close(shell_master);
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    ::close(outer_master);
-    ::close(outer_slave);
+    outer->hang_up();
     if (quit_signal)
         return 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
