@@ -3,6 +3,7 @@
 // busy, a forbidden and a non-serial device.
 #include "app/connect_error.h"
 #include "app_test_support.h"
+#include "pseudo_terminal.h"
 
 #include <QPushButton>
 
@@ -92,11 +93,8 @@ TEST_F(ConnectErrorWindow, MissingBusyAndForbiddenDevices)
     EXPECT_TRUE(has(shown, "TARNBY_PORT=")) << shown;
 
     // Busy: another port holds the device (a pseudo-terminal) exclusively.
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const std::string device = ::ptsname(master);
+    pty::PseudoTerminal far;
+    const std::string device = far.slave_path();
     {
         TComPort holder(nullptr);
         holder.SetPort(device);
@@ -106,7 +104,6 @@ TEST_F(ConnectErrorWindow, MissingBusyAndForbiddenDevices)
         EXPECT_TRUE(has(shown, "cannot open " + device + ": Device or resource busy")) << shown;
         EXPECT_TRUE(has(shown, "Another program")) << shown;
     }
-    ::close(master);
 
     // Forbidden: root may open any file, so the device layer is told to
     // answer as the kernel does for a user outside the device's group.

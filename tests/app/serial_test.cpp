@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -20,55 +19,35 @@
 #include "app_test_support.h"
 #include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
+#include "pseudo_terminal.h"
 
 namespace {
 
 // The sensor unit's end of a pseudo-terminal; the window opens the other.
 class SensorEnd {
 public:
-    SensorEnd()
+    bool ok() const { return !terminal_.slave_path().empty(); }
+    void hang_up() { terminal_.hang_up(); }
+    const std::string& device() const { return terminal_.slave_path(); }
+    void send(const std::vector<uint8_t>& bytes)
     {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
-            device_ = ptsname(master_);
-        if (master_ >= 0)
-            fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        ASSERT_EQ(write(terminal_.master_fd(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
-    ~SensorEnd()
-    {
-        if (master_ >= 0)
-            close(master_);
-    }
-    bool ok() const { return !device_.empty(); }
-    void hang_up()
-    {
-        close(master_);
-        master_ = -1;
-    }
-    const std::string& device() const { return device_; }
-    void send(const std::vector<uint8_t>& bytes) { ASSERT_EQ(write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
     // Writes what the terminal takes now of bytes[from...]; returns the new position.
     size_t send_some(const std::vector<uint8_t>& bytes, size_t from)
     {
-        const ssize_t n = write(master_, bytes.data() + from, bytes.size() - from);
+        const ssize_t n = write(terminal_.master_fd(), bytes.data() + from, bytes.size() - from);
         return n > 0 ? from + static_cast<size_t>(n) : from;
     }
     // Whatever has arrived so far.
     std::vector<uint8_t> received()
     {
-        uint8_t buffer[256];
-        for (;;) {
-            const ssize_t n = read(master_, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            got_.insert(got_.end(), buffer, buffer + n);
-        }
+        terminal_.read_available(got_);
         return got_;
     }
 
 private:
-    int master_ = -1;
-    std::string device_;
+    pty::PseudoTerminal terminal_{{.nonblocking = true}};
     std::vector<uint8_t> got_;
 };
 
