@@ -69,7 +69,9 @@ std::string CharToText(char value)
     unsigned code = static_cast<unsigned char>(value);
     if (code >= 33 && code <= 127)
         return std::string(1, value);
-    return "#" + std::to_string(code);
+    std::string text = "#";
+    text += std::to_string(code); // not "#" + ...: g++ 12 warns wrongly on it when optimising fully
+    return text;
 }
 
 char TextToChar(const std::string& text)

@@ -7,7 +7,9 @@
 #                           then the sanitizer runs below
 #   tools/dev.sh sanitize   the whole test suite under ASan+UBSan, and every test that
 #                           starts a thread or opens a device (label "threads") under TSan
-#   tools/dev.sh bench      build and run the benchmarks
+#   tools/dev.sh bench      install what is missing, build and run every benchmark, and print
+#                           each figure as a ratio against its baseline of the same run
+#                           (options after it go to tools/bench.sh; see its --help)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -74,10 +76,8 @@ sanitize)
     ;;
 bench)
     install_missing
-    build build-release -DCMAKE_BUILD_TYPE=Release
-    for b in build-release/bench/*; do
-        [ -x "$b" ] && [ -f "$b" ] && "$b"
-    done
+    shift
+    exec tools/bench.sh "$@"
     ;;
 -h | --help)
     usage

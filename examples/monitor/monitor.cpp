@@ -45,7 +45,7 @@ const char* const kUsage =
 
 int Usage(const std::string& message)
 {
-    std::fprintf(stderr, "cport_monitor: %s (see --help)\n", message.c_str());
+    std::fprintf(stderr, "cport_monitor: %s (see cport_monitor --help)\n", message.c_str());
     return 2;
 }
 
