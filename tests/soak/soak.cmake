@@ -14,8 +14,6 @@ function(tarnby_soak_wiring target)
   target_compile_definitions(${target} PRIVATE TARNBY_SENSOR_EMULATOR="$<TARGET_FILE:sensor_emulator>")
 endfunction()
 tarnby_soak_wiring(soak_tests)
-# The emulator's frame encoder builds the odd frames some tests put on the line.
-target_link_libraries(soak_tests PRIVATE sensor_emulator_core)
 
 add_executable(soak_real_time_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/soak/real_time/real_time_soak_test.cpp
