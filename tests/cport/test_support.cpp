@@ -107,18 +107,7 @@ void FarEnd::Send(const std::string& bytes)
 
 std::string FarEnd::Receive(size_t n, int deadline_ms)
 {
-    std::string got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
-    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{Fd(), POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        char buf[4096];
-        ssize_t r = ::read(Fd(), buf, sizeof buf);
-        if (r > 0)
-            got.append(buf, static_cast<size_t>(r));
-    }
-    return got;
+    return terminal_.receive(n, deadline_ms);
 }
 
 std::string Pattern(size_t n)

@@ -35,19 +35,8 @@ void FarEnd::Send(const std::string& bytes)
 
 std::string FarEnd::Receive(size_t n, int deadline_ms)
 {
-    std::string got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
-    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        pollfd p{terminal_.master_fd(), POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
-            continue;
-        char buf[4096];
-        ssize_t r = ::read(terminal_.master_fd(), buf, sizeof buf);
-        if (r > 0)
-            got.append(buf, static_cast<size_t>(r));
-    }
-    return got;
+    return terminal_.receive(
+        n, deadline_ms, [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); }, 20);
 }
 
 TempFolder::TempFolder()

@@ -1,6 +1,7 @@
 #include "pseudo_terminal.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -140,6 +141,24 @@ bool PseudoTerminal::read_available(std::vector<uint8_t>& into)
             return true;
         return false; // EIO: nobody holds the slave side any more
     }
+}
+
+std::string PseudoTerminal::receive(size_t n, int deadline_ms, const std::function<void()>& between, int poll_ms)
+{
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
+    while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
+        if (between)
+            between();
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, poll_ms) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t r = ::read(master_, buffer, sizeof buffer);
+        if (r > 0)
+            got.append(buffer, static_cast<size_t>(r));
+    }
+    return got;
 }
 
 } // namespace pty

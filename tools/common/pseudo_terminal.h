@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ public:
     // Appends what the line holds now to `into`, without waiting; false when
     // the far end went away (nobody holds the slave any more).
     bool read_available(std::vector<uint8_t>& into);
+    // What arrives within deadline_ms, until n bytes came; between() (when
+    // given) runs before every wait, which lasts at most poll_ms.
+    std::string receive(size_t n, int deadline_ms, const std::function<void()>& between = {}, int poll_ms = 50);
 
 private:
     int master_ = -1;
