@@ -6,31 +6,10 @@
 #include <QTimer>
 
 #include "app/exception_box.h"
-#include "app/tarnby_application.h"
 #include "fake_host.h"
+#include "window_application.h"
 
-namespace {
-
-class ApplicationEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application_ = std::make_unique<TarnbyApplication>(argc_, argv_);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "app_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<TarnbyApplication> application_;
-};
-
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
-
-}  // namespace
+TARNBY_WINDOW_TEST_APPLICATION;
 
 bool wait_until(const std::function<bool()>& done, int timeout_ms)
 {

@@ -21,8 +21,8 @@
 #include <fstream>
 
 #include "app/exception_box.h"
-#include "app/tarnby_application.h"
 #include "fake_host.h"
+#include "window_application.h"
 #include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
 
@@ -32,24 +32,7 @@ namespace soak {
 
 namespace {
 
-class ApplicationEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application_ = std::make_unique<TarnbyApplication>(argc_, argv_);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "soak_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<TarnbyApplication> application_;
-};
-
-[[maybe_unused]] testing::Environment* const environment =
-    testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+TARNBY_WINDOW_TEST_APPLICATION;
 
 std::string emulator_path()
 {
