@@ -1,6 +1,6 @@
 // screenshot: draws one instrument screen for given readings and settings
-// and writes it as a PNG, the way the window shows it (2 x 2 screen pixels per
-// display pixel, black on the LCD's light grey). With --gallery it writes
+// and writes it as a PNG, the way the window shows it (a square of screen
+// pixels per display pixel, black on the LCD's light grey). With --gallery it writes
 // every registered scene (or those of one name prefix) and an index page.
 //
 // The firmware runs against a host of its own here: no window, no port; a
@@ -161,10 +161,11 @@ Options parse(int argc, char** argv)
     command_line::ToolCommandLine cli(
         QStringLiteral("screenshot"),
         QStringLiteral("Draws instrument screens with the firmware's own routines and writes them as PNG files,\n"
-                       "the way the window shows the display (2 x 2 screen pixels per display pixel).\n"
+                       "the way the window shows the display (%1 x %1 screen pixels per display pixel).\n"
                        "Starts from a level, still aircraft with default settings on the attitude page;\n"
                        "--scene, then --page, the readings and --set are applied in that order.\n"
-                       "Give --out, --gallery, --docs or --list."));
+                       "Give --out, --gallery, --docs or --list.")
+            .arg(LCD_PIXEL_SCALE));
     QCommandLineParser& p = cli.parser();
     auto option = [&p](const char* name, const char* help, const char* value = nullptr) {
         p.addOption(value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
@@ -260,7 +261,7 @@ std::string render(const std::string& path)
     if (current_screen)
         current_screen();
     lcd_present();
-    const QImage surface(reinterpret_cast<const uchar*>(&lcd_surface[0][0]), 2 * LCD_WIDTH, 2 * LCD_HEIGHT,
+    const QImage surface(reinterpret_cast<const uchar*>(&lcd_surface[0][0]), LCD_PAINTED_WIDTH, LCD_PAINTED_HEIGHT,
                          static_cast<qsizetype>(LCD_SURFACE_WIDTH * sizeof(uint32_t)), QImage::Format_RGB32);
     // Opened here rather than by QImage::save, which would not say why.
     QFile file(QString::fromStdString(path));
