@@ -17,6 +17,8 @@ public:
     void Send(const std::string& bytes);
     // What has arrived from the port within the deadline, until n bytes came.
     std::string Receive(size_t n, int deadline_ms = 10000);
+    // Closes our side: the port sees its far end hang up.
+    void HangUp() { terminal_.hang_up(); }
 
 private:
     pty::PseudoTerminal terminal_;

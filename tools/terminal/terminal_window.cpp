@@ -97,6 +97,19 @@ TerminalWindow::TerminalWindow(std::string settings_path, QWidget* parent)
     terminal_menu->addAction(QStringLiteral("&Font..."), this, [this] { ChooseFont(); });
     terminal_menu->addAction(QStringLiteral("C&lear screen"), this, [this] { terminal_->ClearScreen(); });
 
+    // A line whose far end has gone (a shell that exited, an adapter pulled)
+    // reports an I/O error once and delivers nothing more: close the port,
+    // so the lamps and the title say so, and tell how to come back.
+    port_.OnError = [this](TObject*, TComErrors errors) {
+        if (!errors.Contains(ceIO))
+            return;
+        const QString line = QString::fromStdString(port_.Port());
+        port_.Close();
+        UpdateTitle();
+        ShowMessage(QStringLiteral("The line has gone: %1 hung up or failed. Port > Connect opens it again.")
+                        .arg(line));
+    };
+
     // What reaches the application's handler (a port failing while data
     // arrives) is shown here rather than lost.
     SetApplicationExceptionHandler([this](const std::exception& e) { ShowMessage(QString::fromLocal8Bit(e.what())); });

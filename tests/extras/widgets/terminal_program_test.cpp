@@ -47,7 +47,7 @@ TEST(TerminalProgram, SettingsSurviveARestart)
     EXPECT_NE(ReadWholeFile(path).find("Emulation=VT52\n"), std::string::npos);
 }
 
-TEST(TerminalProgram, AFailedConnectIsShownAndLampsFollowThePort)
+TEST(TerminalProgram, AFailedConnectAndALostLineAreShownAndLampsFollowThePort)
 {
     TempFolder folder;
     TerminalWindow window(folder.File("t.ini"));
@@ -65,6 +65,15 @@ TEST(TerminalProgram, AFailedConnectIsShownAndLampsFollowThePort)
     EXPECT_EQ(far.Receive(1), "k");
     ASSERT_TRUE(window.Disconnect());
     EXPECT_EQ(window.Lamp(0)->State(), lsOff);
+
+    // The far end goes (the shell on it exited): the port closes and says so.
+    ASSERT_TRUE(window.Connect());
+    far.HangUp();
+    ASSERT_TRUE(PumpUntil([&] { return !window.Port().Connected(); }));
+    EXPECT_EQ(window.Lamp(0)->State(), lsOff);
+    EXPECT_TRUE(window.Message().contains(QString::fromStdString(window.Port().Port()) + " hung up"))
+        << window.Message().toStdString();
+    EXPECT_TRUE(window.windowTitle().endsWith("(closed)")) << window.windowTitle().toStdString();
 }
 
 int RunProgram(const std::string& arguments, std::string& output)
