@@ -31,6 +31,7 @@
 //    that many characters are buffered, before a stop string inside them is
 //    looked for), a buffer limit reached, and wild handlers.
 #include "cport/extras/com_data_packet.h"
+#include "fuzz_support.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -99,21 +100,6 @@ bool parse(const uint8_t* data, size_t size, Input& in)
     }
     in.chunks.push_back(in.stream.substr(from));
     return true;
-}
-
-std::string printable(const std::string& text)
-{
-    std::string out;
-    char hex[8];
-    for (unsigned char c : text) {
-        if (c >= 32 && c < 127 && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
 }
 
 [[noreturn]] void fail(const char* what, const Input& in)

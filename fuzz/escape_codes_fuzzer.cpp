@@ -12,6 +12,7 @@
 // with its parameters reads back as the same code, with the same cursor
 // position where the sequence carries one.
 #include "cport/extras/escape_codes.h"
+#include "fuzz_support.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,21 +24,6 @@
 using namespace tarnby;
 
 namespace {
-
-std::string printable(const std::string& text)
-{
-    std::string out;
-    char hex[8];
-    for (unsigned char c : text) {
-        if (c >= 32 && c < 127 && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
 
 [[noreturn]] void fail(const char* what, const std::string& sequence, TEscapeCode code)
 {

@@ -15,6 +15,7 @@
 //  - ParseIniInteger takes the value text exactly when it is a decimal with
 //    one optional sign, or "0x" and one to eight hexadecimal digits.
 #include "cport/extras/ini_file.h"
+#include "fuzz_support.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,21 +28,6 @@
 using namespace tarnby;
 
 namespace {
-
-std::string printable(std::string_view text)
-{
-    std::string out;
-    char hex[8];
-    for (unsigned char c : text) {
-        if (c >= 32 && c < 127 && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
 
 struct Input {
     std::string section, key, value, text;
