@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_host.h"
+#include "sensor_emulator_path.h"
 #include "firmware/firmware_loop.h"
 #include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
@@ -28,24 +29,6 @@ extern char** environ;
 namespace {
 
 TARNBY_QT_TEST_APPLICATION;
-
-std::string emulator_path()
-{
-    if (const char* env = std::getenv("TARNBY_SENSOR_EMULATOR"))
-        return env;
-#ifdef TARNBY_SENSOR_EMULATOR
-    return TARNBY_SENSOR_EMULATOR;
-#else
-    // Next to the tests in the same build tree.
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        return {};
-    std::string dir(self, static_cast<size_t>(n));
-    dir = dir.substr(0, dir.rfind('/'));
-    return dir + "/../tools/sensor_emulator/sensor_emulator";
-#endif
-}
 
 // An attitude frame's command, form, bank 123 and pitch -77: what the
 // emulator's fault frames carry.
@@ -59,7 +42,7 @@ constexpr auto FRAME_PERIOD = std::chrono::milliseconds(16);
 
 EmulatorProcess::EmulatorProcess(const std::vector<std::string>& options)
 {
-    const std::string path = emulator_path();
+    const std::string path = sensor_emulator_path();
     if (path.empty() || ::access(path.c_str(), X_OK) != 0) {
         error_ = "sensor emulator not found at \"" + path + "\"";
         return;

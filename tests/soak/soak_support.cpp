@@ -22,6 +22,7 @@
 
 #include "app/exception_box.h"
 #include "fake_host.h"
+#include "sensor_emulator_path.h"
 #include "window_application.h"
 #include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
@@ -33,17 +34,6 @@ namespace soak {
 namespace {
 
 TARNBY_WINDOW_TEST_APPLICATION;
-
-std::string emulator_path()
-{
-    if (const char* env = std::getenv("TARNBY_SENSOR_EMULATOR"))
-        return env;
-#ifdef TARNBY_SENSOR_EMULATOR
-    return TARNBY_SENSOR_EMULATOR;
-#else
-    return {};
-#endif
-}
 
 int count_entries(const char* folder)
 {
@@ -225,7 +215,7 @@ namespace soak {
 
 EmulatorChild::EmulatorChild(const std::vector<std::string>& options)
 {
-    const std::string path = emulator_path();
+    const std::string path = sensor_emulator_path();
     if (path.empty() || ::access(path.c_str(), X_OK) != 0) {
         error_ = "sensor emulator not found at \"" + path + "\"";
         return;
