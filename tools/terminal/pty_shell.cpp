@@ -158,6 +158,11 @@ int main(int argc, char** argv)
     ::close(shell_master);
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    // Closing our side discards what the far end has not read yet (the
+    // kernel flushes its input at the hang-up), and nothing tells us when it
+    // has: give its reader a moment for the shell's last words.
+    if (!quit_signal && outer->peer_present())
+        ::poll(nullptr, 0, 300);
     outer->hang_up();
     if (quit_signal)
         return 0;

@@ -80,7 +80,10 @@ TerminalWindow::TerminalWindow(std::string settings_path, QWidget* parent)
         row->addWidget(new QLabel(QString::fromLatin1(kLamps[i].label), lamps));
         row->addSpacing(6);
     }
+    // The lamps keep their labels whole; a long message is cut, not them.
+    lamps->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     message_ = new QLabel(this);
+    message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(lamps);
     statusBar()->addWidget(message_, 1);
     statusBar()->setSizeGripEnabled(false);
@@ -106,7 +109,7 @@ TerminalWindow::TerminalWindow(std::string settings_path, QWidget* parent)
         const QString line = QString::fromStdString(port_.Port());
         port_.Close();
         UpdateTitle();
-        ShowMessage(QStringLiteral("The line has gone: %1 hung up or failed. Port > Connect opens it again.")
+        ShowMessage(QStringLiteral("Line lost: %1 hung up or failed. Port > Connect reopens it.")
                         .arg(line));
     };
 
@@ -139,7 +142,11 @@ void TerminalWindow::FitToTerminal()
 
 QString TerminalWindow::Message() const { return message_->text(); }
 
-void TerminalWindow::ShowMessage(const QString& text) { message_->setText(text); }
+void TerminalWindow::ShowMessage(const QString& text)
+{
+    message_->setText(text);
+    message_->setToolTip(text); // whole, where the status bar is too narrow
+}
 
 void TerminalWindow::UpdateTitle()
 {
