@@ -18,6 +18,7 @@ usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; }
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev libjpeg-dev fonts-dejavu-core
+    libxcb1-dev          # the window asks the X server itself whether there is a display
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-serialport-dev   # the benchmarks measure the serial component against it
     xvfb xauth           # running the window without a desktop
