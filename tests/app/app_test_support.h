@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+#include "forwarding_host.h"
 #include "app/form1.h"
 #include "firmware/host.h"
 
@@ -66,10 +67,9 @@ protected:
 
 // Forwards to the window's host, counts the message pumps and keeps the
 // lines logged.
-class CountingHost : public Host {
+class CountingHost : public ForwardingHost {
 public:
-    explicit CountingHost(Host& inner) : inner_(inner) { set_host(this); }
-    ~CountingHost() override { set_host(&inner_); }
+    explicit CountingHost(Host& inner) : ForwardingHost(inner) {}
     int pumps = 0;
     std::function<void()> on_pump;
     QStringList memo_lines;
@@ -79,21 +79,11 @@ public:
         ++pumps;
         if (on_pump)
             on_pump();
-        inner_.pump_messages();
+        ForwardingHost::pump_messages();
     }
     void memo_add_line(std::string_view line) override
     {
         memo_lines << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
-        inner_.memo_add_line(line);
+        ForwardingHost::memo_add_line(line);
     }
-    bool port_connected() override { return inner_.port_connected(); }
-    void port_write(uint8_t byte) override { inner_.port_write(byte); }
-    void set_lcd_visible(bool visible) override { inner_.set_lcd_visible(visible); }
-    void lcd_surface_painted() override { inner_.lcd_surface_painted(); }
-    uint32_t lcd_unlit_colour() override { return inner_.lcd_unlit_colour(); }
-    void set_lamp_colour(uint32_t rgb) override { inner_.set_lamp_colour(rgb); }
-    bool key_fast() override { return inner_.key_fast(); }
-
-private:
-    Host& inner_;
 };

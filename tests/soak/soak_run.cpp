@@ -1,3 +1,4 @@
+#include "forwarding_host.h"
 #include "soak_run.h"
 
 #include <QPlainTextEdit>
@@ -19,10 +20,9 @@ namespace {
 // Forwards to the window's host and runs `each` at every message pump of the
 // firmware loop, that is once a pass (and once a splash frame), never inside
 // itself: a command sent from it may pump messages too.
-class PassHook : public Host {
+class PassHook : public ForwardingHost {
 public:
-    PassHook(Host& inner, std::function<void()> each) : inner_(inner), each_(std::move(each)) { set_host(this); }
-    ~PassHook() override { set_host(&inner_); }
+    PassHook(Host& inner, std::function<void()> each) : ForwardingHost(inner), each_(std::move(each)) {}
 
     void pump_messages() override
     {
@@ -31,19 +31,10 @@ public:
             each_();
             inside_ = false;
         }
-        inner_.pump_messages();
+        ForwardingHost::pump_messages();
     }
-    void memo_add_line(std::string_view line) override { inner_.memo_add_line(line); }
-    bool port_connected() override { return inner_.port_connected(); }
-    void port_write(uint8_t byte) override { inner_.port_write(byte); }
-    void set_lcd_visible(bool visible) override { inner_.set_lcd_visible(visible); }
-    void lcd_surface_painted() override { inner_.lcd_surface_painted(); }
-    uint32_t lcd_unlit_colour() override { return inner_.lcd_unlit_colour(); }
-    void set_lamp_colour(uint32_t rgb) override { inner_.set_lamp_colour(rgb); }
-    bool key_fast() override { return inner_.key_fast(); }
 
 private:
-    Host& inner_;
     std::function<void()> each_;
     bool inside_ = false;
 };
