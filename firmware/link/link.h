@@ -1,45 +1,13 @@
-// The sensor link: the framed byte protocol to the sensor unit.
-//
-// Frame: 0x82, address, length L (command + data bytes), command, L-1 data
-// bytes, checksum (0xA5 XOR address, length, command and data), 0x83.
-// Senders put the attention byte 0xE5 ahead of each frame.
+// The sensor link: the framed byte protocol to the sensor unit; the
+// instrument's receive parser and its sending side.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// ---- the frame on the line ---------------------------------------------------
-
-enum : uint8_t {
-    LINK_START = 0x82,
-    LINK_END = 0x83,
-    LINK_ATTENTION = 0xE5,      // ahead of every frame a sender puts on the line
-    LINK_CHECKSUM_SEED = 0xA5,  // the checksum starts from it
-};
-
-// Addresses: the units of the sensor unit, the instrument itself, everyone.
-enum : uint8_t {
-    LINK_COMPASS_UNIT = 0xE4,
-    LINK_INSTRUMENT = 0xE5,
-    LINK_ATTITUDE_UNIT = 0xE6,
-    LINK_BROADCAST = 0xFF,
-    LINK_LOWEST_ADDRESS = 0xE0,
-};
-
-// Commands of the frames the sensor unit sends the instrument.
-enum : uint8_t {
-    FRAME_ACK = 0x0A,              // 10, acknowledgement
-    FRAME_COMPASS_HEADING = 0x32,  // 50, heading and tilt compensation
-    FRAME_COMPASS_DATA = 0x33,     // 51, raw values and calibration limits
-    FRAME_ATTITUDE = 0x37,         // 55, bank, pitch, slip, G, status, turn rate
-};
-
-// Command bytes of the frames the instrument sends; the first data byte then
-// says what to do.
-enum : uint8_t {
-    TO_COMPASS_UNIT = 0x34,
-    TO_ATTITUDE_UNIT = 0x35,
-};
+// Byte values, addresses, commands and frame layouts, shared with the sensor
+// unit emulator.
+#include "firmware/link/link_protocol.h"
 
 // ---- receive.cpp: the receive parser -------------------------------------
 

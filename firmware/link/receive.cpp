@@ -32,22 +32,6 @@ constexpr uint8_t RX_CLAIMED = 128;
 // The longest frame whose data still fit rx_payload.
 constexpr uint8_t RX_LONGEST_STORED = sizeof rx_payload + 1;
 
-uint16_t word_at(int i)
-{
-    return static_cast<uint16_t>(rx_payload[i] | (rx_payload[i + 1] << 8));
-}
-
-// The link sends signed values in one's complement: 65535 is 0, 65534 is -1.
-int32_t signed_word(uint16_t w)
-{
-    return w > 0x7FFF ? static_cast<int32_t>(w) - 65535 : w;
-}
-
-int32_t signed_byte(uint8_t b)
-{
-    return b > 0x7F ? static_cast<int32_t>(b) - 255 : b;
-}
-
 // Headings from the link are magnetic; "TRUE" adds the variation. The result
 // is always brought into 0..359, whatever the unit sent.
 int32_t link_heading(int32_t h)
@@ -70,31 +54,33 @@ void heading_arrived(int32_t h)
 void handle_compass_heading()
 {
     // Heading word and tilt compensation: a shorter frame does not carry them.
-    if (rx_length < 4)
+    if (rx_length < COMPASS_HEADING_LENGTH)
         return;
-    heading_arrived(word_at(0));
+    const CompassHeadingData c = read_compass_heading_data(rx_payload);
+    heading_arrived(c.heading);
     // Taken as sent: the screens cope with a mode they do not know.
-    tilt_comp = rx_payload[2];
+    tilt_comp = c.tilt_comp;
     compass_heading_seen = 1;
     compass_frame_received = 1;
 }
 
 void handle_compass_data()
 {
-    // Six words (13) or nine with the Z axis (19); less does not carry the
-    // horizontal values.
-    if (rx_length < 13)
+    // Six words, or nine with the Z axis; less does not carry the horizontal
+    // values.
+    if (rx_length < COMPASS_DATA_LENGTH)
         return;
-    compass_ew_max = word_at(0);
-    compass_ew_min = word_at(2);
-    compass_ns_max = word_at(4);
-    compass_ns_min = word_at(6);
-    compass_ew = word_at(8);
-    compass_ns = word_at(10);
-    if (rx_length == 19) {
-        compass_z_max = word_at(12);
-        compass_z_min = word_at(14);
-        compass_z = word_at(16);
+    const CompassData c = read_compass_data(rx_payload, rx_length == COMPASS_DATA_Z_LENGTH);
+    compass_ew_max = c.ew_max;
+    compass_ew_min = c.ew_min;
+    compass_ns_max = c.ns_max;
+    compass_ns_min = c.ns_min;
+    compass_ew = c.ew;
+    compass_ns = c.ns;
+    if (c.with_z) {
+        compass_z_max = c.z_max;
+        compass_z_min = c.z_min;
+        compass_z = c.z;
     }
     heading_hold = 5;
     heading_valid = 1;
@@ -104,45 +90,44 @@ void handle_compass_data()
 // Short form: bank, pitch, slip, status; no heading, G or turn rate.
 void handle_short_attitude()
 {
+    const ShortAttitudeData a = read_short_attitude_data(rx_payload);
     turn_source = 0;
-    bank = signed_word(word_at(0));
-    pitch = signed_word(word_at(2));
-    slip = signed_byte(rx_payload[4]);
-    sensor_status = rx_payload[5];
+    bank = from_signed_word(a.bank);
+    pitch = from_signed_word(a.pitch);
+    slip = from_signed_byte(a.slip);
+    sensor_status = a.status;
     pitch -= pitch_trim;
 }
 
-// Long forms: d0 is the form; form 5 carries its angles and heading in
-// tenths of a degree.
+// Long forms: d0 is the form; the tenths form carries its angles and heading
+// in tenths of a degree.
 void handle_long_attitude()
 {
-    const uint8_t form = rx_payload[0];
-    if (form != 0 && form != 4 && form != 5)
+    const AttitudeData a = read_attitude_data(rx_payload, rx_length == ATTITUDE_TURN_RATE_LENGTH);
+    if (a.form != ATTITUDE_FORM_DEGREES && a.form != ATTITUDE_FORM_DEGREES_4 && a.form != ATTITUDE_FORM_TENTHS)
         return;
-    const bool tenths = form == 5;
-    const uint16_t raw_bank = word_at(1);
-    const uint16_t raw_pitch = word_at(3);
-    slip = signed_byte(rx_payload[7]);
-    gforce_raw = word_at(8);
-    sensor_status = rx_payload[10];
+    const bool tenths = a.form == ATTITUDE_FORM_TENTHS;
+    slip = from_signed_byte(a.slip);
+    gforce_raw = a.gforce;
+    sensor_status = a.status;
 
     // Once the compass unit has reported a heading it is the only source.
     if (compass_heading_seen == 0) {
-        int32_t h = word_at(11);
+        int32_t h = a.heading;
         if (tenths)
             h /= 10;
         heading_arrived(h);
     }
 
-    if (rx_length == 16) {
-        turn_source = 1;
-    } else {
+    if (a.with_turn_rate) {
         turn_source = 2;
-        turn_rate = signed_word(word_at(15));
+        turn_rate = from_signed_word(a.turn_rate);
+    } else {
+        turn_source = 1;
     }
 
-    bank = signed_word(raw_bank);
-    pitch = signed_word(raw_pitch);
+    bank = from_signed_word(a.bank);
+    pitch = from_signed_word(a.pitch);
     if (tenths) {
         bank /= 10;
         pitch /= 10;
@@ -152,9 +137,9 @@ void handle_long_attitude()
 
 void handle_attitude()
 {
-    if (rx_length == 7)
+    if (rx_length == ATTITUDE_SHORT_LENGTH)
         handle_short_attitude();
-    else if (rx_length == 16 || rx_length == 18)
+    else if (rx_length == ATTITUDE_LONG_LENGTH || rx_length == ATTITUDE_TURN_RATE_LENGTH)
         handle_long_attitude();
     attitude_hold = 5;
     attitude_valid = 1;

@@ -7,7 +7,6 @@
 #include <set>
 
 #include "fault_injector.h"
-#include "frame_encoder.h"
 #include "sensor_unit.h"
 #include "tool_support.h"
 
@@ -68,7 +67,7 @@ const CommandCase COMMANDS[] = {
 // first) through the unit's reader, and collects its answers as bytes.
 Bytes answers_to(emulator::SensorUnit& unit, const Bytes& line_bytes, int* heard = nullptr)
 {
-    emulator::FrameReader reader;
+    LinkFrameReader reader;
     Bytes out;
     for (uint8_t b : line_bytes) {
         if (auto frame = reader.push(b)) {

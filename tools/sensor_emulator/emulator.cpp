@@ -90,7 +90,7 @@ void Emulator::step_time(double now)
         next_presence_check_ = now + PRESENCE_CHECK_PERIOD;
         if (line_.peer_present()) {
             connected_ = true;
-            reader_ = FrameReader{};
+            reader_ = LinkFrameReader{};
             for (Stream& s : streams_)
                 s.next = now * options_.speed;
             log("simulator connected to " + line_.slave_path());

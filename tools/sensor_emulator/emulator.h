@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "fault_injector.h"
-#include "frame_encoder.h"
 #include "pty_line.h"
 #include "sensor_unit.h"
 
@@ -101,7 +100,7 @@ private:
     PtyLine line_;
     SensorUnit unit_;
     FaultInjector faults_;
-    FrameReader reader_;
+    LinkFrameReader reader_;
     std::vector<Stream> streams_;
     std::deque<std::pair<double, Bytes>> answers_;
     bool connected_ = false;

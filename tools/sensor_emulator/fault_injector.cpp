@@ -6,17 +6,12 @@ namespace emulator {
 
 Bytes FaultInjector::poisoned_attitude_frame()
 {
-    Bytes d{0};
-    put_word(d, signed_word(123));
-    put_word(d, signed_word(-77));
-    put_word(d, 0);
-    d.push_back(0);
-    put_word(d, 256);
-    d.push_back(0);
-    put_word(d, 321);
-    put_word(d, 0);
-    put_word(d, signed_word(-1234));
-    return encode_frame(ADDRESS_INSTRUMENT, 55, d);
+    AttitudeData a;
+    a.bank = to_signed_word(123);
+    a.pitch = to_signed_word(-77);
+    a.heading = 321;
+    a.turn_rate = to_signed_word(-1234);
+    return link_frame(LINK_INSTRUMENT, FRAME_ATTITUDE, attitude_data(a));
 }
 
 Bytes FaultInjector::noise(int count)

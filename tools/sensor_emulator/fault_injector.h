@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "frame_encoder.h"
+#include "sensor_unit.h"
 
 namespace emulator {
 

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "frame_encoder.h"
+#include "sensor_unit.h"
 #include "pseudo_terminal.h"
 
 namespace emulator {

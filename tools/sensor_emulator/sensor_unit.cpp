@@ -8,13 +8,6 @@ namespace emulator {
 
 namespace {
 
-constexpr uint8_t COMMAND_ACK = 10;
-constexpr uint8_t COMMAND_COMPASS_HEADING = 50;
-constexpr uint8_t COMMAND_COMPASS_DATA = 51;
-constexpr uint8_t COMMAND_ATTITUDE = 55;
-constexpr uint8_t TO_COMPASS = 0x34;
-constexpr uint8_t TO_ATTITUDE = 0x35;
-
 constexpr double PI = 3.14159265358979323846;
 
 std::string format(const char* fmt, int a = 0, int b = 0)
@@ -34,16 +27,11 @@ Answer refused(std::string note)
     return {{}, std::move(note) + ": not accepted, no answer"};
 }
 
-uint16_t word_of(const Bytes& data, size_t i)
-{
-    return static_cast<uint16_t>(data[i] | (data[i + 1] << 8));
-}
-
 } // namespace
 
 Bytes acknowledgement_frame()
 {
-    return encode_frame(ADDRESS_INSTRUMENT, COMMAND_ACK, {0x00});
+    return link_frame(LINK_INSTRUMENT, FRAME_ACK, {0x00});
 }
 
 SensorUnit::SensorUnit(UnitOptions opts, double start_heading) : options(opts), flight_(start_heading) {}
@@ -59,35 +47,28 @@ void SensorUnit::advance(double dt)
 Bytes SensorUnit::attitude_frame() const
 {
     const FlightSample& f = flight();
-    const bool tenths = options.attitude_form == 5;
+    const bool tenths = options.attitude_form == ATTITUDE_FORM_TENTHS;
     const double scale = tenths ? 10.0 : 1.0;
-    uint8_t status = 0;
+    AttitudeData a;
+    a.form = options.attitude_form;
     if (f.range_exceeded && !alarm_acknowledged_)
-        status |= 0x02;
+        a.status |= STATUS_RANGE_EXCEEDED;
     if (f.g_load < 0)
-        status |= 0x10;
-    const auto heading = static_cast<uint16_t>(std::lround(f.heading * scale) % std::lround(360 * scale));
-
-    Bytes d{options.attitude_form};
-    put_word(d, signed_word(static_cast<int32_t>(std::lround(f.bank * scale))));
-    put_word(d, signed_word(static_cast<int32_t>(std::lround(f.pitch * scale))));
-    put_word(d, 0);  // d5, d6: not read by the instrument
-    d.push_back(signed_byte(static_cast<int32_t>(std::lround(f.slip))));
-    put_word(d, static_cast<uint16_t>(std::min(65535L, std::lround(std::fabs(f.g_load) * 256))));
-    d.push_back(status);
-    put_word(d, heading);
-    put_word(d, 0);  // d13, d14: not read by the instrument
-    if (options.turn_rate)
-        put_word(d, signed_word(static_cast<int32_t>(std::lround(f.turn_rate * 10))));
-    return encode_frame(ADDRESS_INSTRUMENT, COMMAND_ATTITUDE, d);
+        a.status |= STATUS_G_NEGATIVE;
+    a.heading = static_cast<uint16_t>(std::lround(f.heading * scale) % std::lround(360 * scale));
+    a.bank = to_signed_word(static_cast<int32_t>(std::lround(f.bank * scale)));
+    a.pitch = to_signed_word(static_cast<int32_t>(std::lround(f.pitch * scale)));
+    a.slip = to_signed_byte(static_cast<int32_t>(std::lround(f.slip)));
+    a.gforce = static_cast<uint16_t>(std::min(65535L, std::lround(std::fabs(f.g_load) * 256)));
+    a.with_turn_rate = options.turn_rate;
+    a.turn_rate = to_signed_word(static_cast<int32_t>(std::lround(f.turn_rate * 10)));
+    return link_frame(LINK_INSTRUMENT, FRAME_ATTITUDE, attitude_data(a));
 }
 
 Bytes SensorUnit::compass_heading_frame() const
 {
-    Bytes d;
-    put_word(d, static_cast<uint16_t>(std::lround(flight().heading) % 360));
-    d.push_back(tilt_comp_);
-    return encode_frame(ADDRESS_INSTRUMENT, COMMAND_COMPASS_HEADING, d);
+    const CompassHeadingData c{static_cast<uint16_t>(std::lround(flight().heading) % 360), tilt_comp_};
+    return link_frame(LINK_INSTRUMENT, FRAME_COMPASS_HEADING, compass_heading_data(c));
 }
 
 Bytes SensorUnit::compass_data_frame()
@@ -110,11 +91,17 @@ Bytes SensorUnit::compass_data_frame()
     extremes_.z_min = std::min(extremes_.z_min, z);
     extremes_.z_max = std::max(extremes_.z_max, z);
 
-    Bytes d;
-    for (int32_t w : {extremes_.ew_max, extremes_.ew_min, extremes_.ns_max, extremes_.ns_min, ew, ns,
-                      extremes_.z_max, extremes_.z_min, z})
-        put_word(d, static_cast<uint16_t>(w));
-    return encode_frame(ADDRESS_INSTRUMENT, COMMAND_COMPASS_DATA, d);
+    CompassData c;
+    c.ew_max = static_cast<uint16_t>(extremes_.ew_max);
+    c.ew_min = static_cast<uint16_t>(extremes_.ew_min);
+    c.ns_max = static_cast<uint16_t>(extremes_.ns_max);
+    c.ns_min = static_cast<uint16_t>(extremes_.ns_min);
+    c.ew = static_cast<uint16_t>(ew);
+    c.ns = static_cast<uint16_t>(ns);
+    c.z_max = static_cast<uint16_t>(extremes_.z_max);
+    c.z_min = static_cast<uint16_t>(extremes_.z_min);
+    c.z = static_cast<uint16_t>(z);
+    return link_frame(LINK_INSTRUMENT, FRAME_COMPASS_DATA, compass_data(c));
 }
 
 void SensorUnit::reset_extremes()
@@ -122,13 +109,14 @@ void SensorUnit::reset_extremes()
     extremes_valid_ = false;
 }
 
-Answer SensorUnit::answer(const Frame& command)
+Answer SensorUnit::answer(const LinkMessage& command)
 {
     Answer a;
-    if (command.command == TO_COMPASS && (command.address == ADDRESS_COMPASS || command.address == ADDRESS_BROADCAST))
+    if (command.command == TO_COMPASS_UNIT &&
+        (command.address == LINK_COMPASS_UNIT || command.address == LINK_BROADCAST))
         a = compass_command(command);
-    else if (command.command == TO_ATTITUDE &&
-             (command.address == ADDRESS_ATTITUDE || command.address == ADDRESS_BROADCAST))
+    else if (command.command == TO_ATTITUDE_UNIT &&
+             (command.address == LINK_ATTITUDE_UNIT || command.address == LINK_BROADCAST))
         a = attitude_command(command);
     else
         a = refused(format("frame to 0x%02X, command 0x%02X", command.address, command.command));
@@ -139,71 +127,72 @@ Answer SensorUnit::answer(const Frame& command)
     return a;
 }
 
-Answer SensorUnit::compass_command(const Frame& c)
+Answer SensorUnit::compass_command(const LinkMessage& c)
 {
     if (c.data.empty())
         return refused("compass command without a sub-command");
     const uint8_t sub = c.data[0];
     switch (sub) {
-    case 0x01:
+    case COMPASS_CLEAR_DEV_CAL:
         reset_extremes();
         return acknowledged("compass: clear deviation calibration");
-    case 0x02:
+    case COMPASS_START_DEV_CAL:
         // The deviation calibration starts from the current readings; the
         // data frame is the answer.
         reset_extremes();
         return {{compass_data_frame()}, "compass: start deviation calibration"};
-    case 0x03:
-    case 0x04:
+    case COMPASS_FINISH_DEV_CAL_DONE:
+    case COMPASS_FINISH_DEV_CAL_KNOB:
         return {{compass_data_frame()}, format("compass: finish deviation calibration (command %d)", sub)};
-    case 0x05:
+    case COMPASS_COMMAND_5:
         return acknowledged("compass: command 5");
-    case 0x0A:
-        if (c.data.size() < 2 || c.data[1] < 1 || c.data[1] > 3)
+    case COMPASS_TILT_COMP:
+        if (c.data.size() < 2 || c.data[1] < TILT_COMP_2D || c.data[1] > TILT_COMP_3D_G)
             return refused("compass: tilt compensation out of range");
         tilt_comp_ = c.data[1];
         return {{}, format("compass: tilt compensation %d (no answer expected)", tilt_comp_)};
-    case 0x15: {
+    case COMPASS_ALIGNMENT: {
         static const char* const directions[] = {"north", "south", "east", "west"};
-        if (c.data.size() < 2 || c.data[1] > 4)
+        if (c.data.size() < 2 || c.data[1] > ALIGN_CLEAR)
             return refused("compass: alignment out of range");
-        if (c.data[1] == 4)
+        if (c.data[1] == ALIGN_CLEAR)
             return acknowledged("compass: clear alignment");
         return acknowledged(std::string("compass: set alignment ") + directions[c.data[1]]);
     }
-    case 0x32:
+    case COMPASS_START_CALIBRATION:
         reset_extremes();
         return acknowledged("compass: start in-flight calibration");
-    case 0x33:
+    case COMPASS_STOP_CALIBRATION:
         return acknowledged("compass: stop in-flight calibration");
     default:
         return refused(format("compass: unknown command 0x%02X", sub));
     }
 }
 
-Answer SensorUnit::attitude_command(const Frame& c)
+Answer SensorUnit::attitude_command(const LinkMessage& c)
 {
     if (c.data.empty())
         return refused("attitude command without a sub-command");
     const uint8_t sub = c.data[0];
     switch (sub) {
-    case 0x09:
-    case 0x10:
+    case ATTITUDE_BUMP_FACTOR:
+    case ATTITUDE_SLEW_FACTOR:
         if (c.data.size() < 3)
             return refused("attitude: factor without its value");
-        return acknowledged(format(sub == 0x09 ? "attitude: bump factor %d" : "attitude: slew factor %d",
-                                   word_of(c.data, 1)));
-    case 0x0C:
+        return acknowledged(format(sub == ATTITUDE_BUMP_FACTOR ? "attitude: bump factor %d" : "attitude: slew factor %d",
+                                   link_word(c.data.data(), 1)));
+    case ATTITUDE_COMMAND_12:
         alarm_acknowledged_ = true;
         return acknowledged("attitude: command 12 (range alarm acknowledged)");
-    case 0x11:
+    case ATTITUDE_COMMAND_17:
         if (c.data.size() < 2)
             return refused("attitude: command 17 without its value");
         return acknowledged(format("attitude: command 17 with %d", c.data[1]));
-    case 0x06:
-        if (c.data.size() < 3 || c.data[1] != c.data[2] || (c.data[1] != 0 && c.data[1] != 4))
+    case ATTITUDE_TB_SOURCE:
+        if (c.data.size() < 3 || c.data[1] != c.data[2] ||
+            (c.data[1] != TB_SOURCE_BANK && c.data[1] != TB_SOURCE_GYRO))
             return refused("attitude: turn and bank source not understood");
-        return acknowledged(c.data[1] == 4 ? "attitude: turn and bank from the gyro"
+        return acknowledged(c.data[1] == TB_SOURCE_GYRO ? "attitude: turn and bank from the gyro"
                                            : "attitude: turn and bank from the bank angle");
     default:
         return refused(format("attitude: unknown command 0x%02X", sub));

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "firmware/link/link_protocol.h"
 #include "flight_script.h"
-#include "frame_encoder.h"
 
 namespace emulator {
 
+using Bytes = LinkBytes;
+
 struct UnitOptions {
-    uint8_t attitude_form = 0;  // 0, 4 or 5 (tenths of a degree)
+    uint8_t attitude_form = ATTITUDE_FORM_DEGREES;  // or ATTITUDE_FORM_DEGREES_4, ATTITUDE_FORM_TENTHS
     bool turn_rate = true;      // the 18-byte attitude frame with turn rate
     bool answer_commands = true;
 };
@@ -37,17 +39,17 @@ public:
     // calibration start; nine words.
     Bytes compass_data_frame();
 
-    Answer answer(const Frame& command);
+    Answer answer(const LinkMessage& command);
 
     UnitOptions options;
 
 private:
-    Answer compass_command(const Frame& command);
-    Answer attitude_command(const Frame& command);
+    Answer compass_command(const LinkMessage& command);
+    Answer attitude_command(const LinkMessage& command);
     void reset_extremes();
 
     FlightScript flight_;
-    uint8_t tilt_comp_ = 1;
+    uint8_t tilt_comp_ = TILT_COMP_2D;
     bool alarm_acknowledged_ = false;
     struct Extremes {
         int32_t ew_min, ew_max, ns_min, ns_max, z_min, z_max;
@@ -55,7 +57,7 @@ private:
     bool extremes_valid_ = false;
 };
 
-// The acknowledgement frame: command 10 with one data byte.
+// The acknowledgement frame, with one data byte.
 Bytes acknowledgement_frame();
 
 } // namespace emulator
