@@ -2,20 +2,25 @@
 // instrument would: it opens the device, sends command frames and reads
 // what comes back, while the emulator runs in a thread of its own and takes
 // operator commands from a pipe.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "emulator.h"
 #include "tool_support.h"
@@ -144,6 +149,25 @@ protected:
     {
         open_line();
         ASSERT_TRUE(logged("simulator connected"));
+    }
+
+    // The counts of the last "status" typed from now on.
+    std::string status_line(const std::string& starting)
+    {
+        std::unique_lock lock(mutex_);
+        const size_t from = log_.size();
+        lock.unlock();
+        type("status");
+        std::string line;
+        lock.lock();
+        changed_.wait_for(lock, DEADLINE, [&] {
+            const size_t at = log_.find(starting, from);
+            if (at == std::string::npos || log_.find('\n', at) == std::string::npos)
+                return false;
+            line = log_.substr(at, log_.find('\n', at) - at);
+            return true;
+        });
+        return line;
     }
 
     std::unique_ptr<emulator::Emulator> emulator_;
@@ -301,4 +325,129 @@ TEST_F(EmulatorOnLine, EndsAtQuitOrAtTheEndOfItsInput)
     ASSERT_EQ(finished_.wait_for(DEADLINE), std::future_status::ready);
     EXPECT_EQ(finished_.get(), 0);
     EXPECT_TRUE(logged("end of input"));
+}
+
+// ---- FlightGear and recorded flights -------------------------------------------------
+
+namespace {
+
+// A UDP port of 127.0.0.1 that nothing holds now.
+int free_udp_port()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size), 0);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// As FlightGear sends a line: one datagram.
+void send_udp(int port, const std::string& text)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
+              static_cast<ssize_t>(text.size()));
+    ::close(fd);
+}
+
+bool has_attitude(const Bytes& b, int bank)
+{
+    for (const LinkFrame& f : frames_in(b)) {
+        if (f.command == 0x37 && signed16(f.word(1)) == bank)
+            return true;
+    }
+    return false;
+}
+
+unsigned long frames_sent_in(const std::string& status)
+{
+    const size_t at = status.find("; ");
+    return at == std::string::npos ? ~0ul : std::stoul(status.substr(at + 2));
+}
+
+} // namespace
+
+TEST_F(EmulatorOnLine, FliesWhatFlightGearSendsAndSaysWhenItStartsStopsAndComesBack)
+{
+    emulator::EmulatorOptions options;
+    options.flightgear_port = free_udp_port();
+    start(options);
+    connect();
+    EXPECT_EQ(frames_sent_in(status_line("device ")), 0u) << "nothing to fly before FlightGear's data";
+
+    send_udp(options.flightgear_port, "not, a line");
+    EXPECT_TRUE(logged("skipped a line from FlightGear, not 6 values: \"not, a line\""));
+    send_udp(options.flightgear_port, "-33.02,4.97,341.8,-2.497,0.209,1.067\n");
+    EXPECT_TRUE(logged("FlightGear's data has started on udp 127.0.0.1:" + std::to_string(options.flightgear_port)));
+    EXPECT_TRUE(has_attitude(read_until([](const Bytes& b) { return has_attitude(b, 33); }), 33));
+
+    // FlightGear goes quiet: so does the unit, and it says so.
+    EXPECT_TRUE(logged("FlightGear's data stopped"));
+    const unsigned long sent = frames_sent_in(status_line("device "));
+    std::this_thread::sleep_for(300ms);  // six attitude frames' time, were any sent
+    EXPECT_EQ(frames_sent_in(status_line("device ")), sent);
+
+    send_udp(options.flightgear_port, "10,0,0,0,0,1\n");
+    EXPECT_TRUE(logged("FlightGear's data is back"));
+    EXPECT_TRUE(has_attitude(read_until([](const Bytes& b) { return has_attitude(b, -10); }), -10));
+    EXPECT_NE(status_line("FlightGear on").find("2 lines taken, 1 malformed skipped"), std::string::npos);
+}
+
+// Frames made from the flight at each frame's own time: the same bytes
+// whether the machine is idle or busy, at any speed.
+TEST_F(EmulatorOnLine, ReplaysARecordedFlightAsTheSameBytesAtAnySpeed)
+{
+    ScratchDir dir;
+    const std::string path = dir.path() + "/flight.csv";
+    {
+        std::ofstream csv(path);
+        csv << "time,roll-deg,pitch-deg,heading-magnetic-deg,indicated-turn-rate,indicated-slip-skid,pilot-g\n";
+        for (int i = 0; i <= 15; ++i)
+            csv << i * 0.1 << "," << i * 3 - 20 << "," << i % 5 << "," << (355 + i) % 360 << ",0.5,-0.2,1.1\n";
+    }
+    std::vector<Bytes> runs;
+    for (double speed : {1.0, 30.0}) {
+        SCOPED_TRACE(testing::Message() << "speed " << speed);
+        emulator::EmulatorOptions options;
+        options.replay_path = path;
+        options.speed = speed;
+        start(options);
+        connect();
+        EXPECT_TRUE(logged("the recorded flight has ended (1.5 s)"));
+        const std::string done = "done: sent ";
+        ASSERT_TRUE(logged(done));
+        size_t bytes = 0;
+        {
+            std::lock_guard lock(mutex_);
+            const std::string counts = log_.substr(log_.find(done) + done.size());
+            bytes = std::stoul(counts.substr(counts.find(", ") + 2));
+        }
+        runs.push_back(read_until([&](const Bytes& b) { return b.size() >= bytes; }));
+        EXPECT_EQ(runs.back().size(), bytes);
+        TearDown();
+        std::lock_guard lock(mutex_);
+        log_.clear();
+    }
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0], runs[1]);
+    // Every attitude frame carries the sample in force at its time: each
+    // recorded bank in turn (about twice: 20 frames a second, 10 samples).
+    std::vector<int> banks;
+    for (const LinkFrame& f : frames_in(runs[0])) {
+        if (f.command == 0x37)
+            banks.push_back(signed16(f.word(1)));
+    }
+    for (int i = 0; i <= 15; ++i) {
+        const auto n = std::count(banks.begin(), banks.end(), 20 - 3 * i);
+        EXPECT_TRUE(n >= 1 && n <= 3) << "bank " << 20 - 3 * i << " in " << n << " frames";
+    }
+    EXPECT_TRUE(std::is_sorted(banks.rbegin(), banks.rend())) << "in the order flown";
 }

@@ -56,13 +56,34 @@ Emulator::Emulator(const EmulatorOptions& options, Output log, Output reply, Out
       faults_(options.seed)
 {
     if (options.attitude_hz > 0)
-        streams_.push_back({"attitude", 1 / options.attitude_hz, [this] { return unit_.attitude_frame(); }});
+        streams_.push_back({"attitude", options.attitude_hz, [this] { return unit_.attitude_frame(); }});
     if (options.heading_hz > 0)
         streams_.push_back(
-            {"compass heading", 1 / options.heading_hz, [this] { return unit_.compass_heading_frame(); }});
+            {"compass heading", options.heading_hz, [this] { return unit_.compass_heading_frame(); }});
     if (options.data_hz > 0)
-        streams_.push_back({"compass data", 1 / options.data_hz, [this] { return unit_.compass_data_frame(); }});
+        streams_.push_back({"compass data", options.data_hz, [this] { return unit_.compass_data_frame(); }});
     faults_.set_random_faults(options.fault_interval, 0);
+    if (!options.replay_path.empty())
+        replay_ = RecordedFlight::load(options.replay_path);
+    if (options.flightgear_port != 0) {
+        flightgear_ = std::make_unique<FlightGearReceiver>(options.flightgear_port);
+        if (!options.record_path.empty())
+            recorder_ = std::make_unique<FlightRecorder>(options.record_path);
+    }
+}
+
+double Emulator::flight_time(double now) const
+{
+    if (replay_)
+        return replay_origin_ ? (now - *replay_origin_) * options_.speed : 0;
+    return now * options_.speed;
+}
+
+double Emulator::wall_time(double flight_time) const
+{
+    if (replay_)
+        return replay_origin_.value_or(0) + flight_time / options_.speed;
+    return flight_time / options_.speed;
 }
 
 double Emulator::now() const
@@ -91,10 +112,20 @@ void Emulator::step_time(double now)
         if (line_.peer_present()) {
             connected_ = true;
             reader_ = LinkFrameReader{};
-            for (Stream& s : streams_)
-                s.next = now * options_.speed;
+            // A recorded flight starts when the simulator is first there.
+            if (replay_ && !replay_origin_)
+                replay_origin_ = now;
+            for (Stream& s : streams_) {
+                s.start = s.next = flight_time(now);
+                s.count = 0;
+            }
             log("simulator connected to " + line_.slave_path());
         }
+    }
+    if (flightgear_live_ && now - flightgear_last_ >= FLIGHTGEAR_TIMEOUT) {
+        flightgear_live_ = false;
+        log(format("FlightGear's data stopped (nothing for %.0f s): no frames until it comes back",
+                   FLIGHTGEAR_TIMEOUT));
     }
     if (now >= next_status_) {
         next_status_ = now + STATUS_LOG_PERIOD;
@@ -131,18 +162,25 @@ void Emulator::send_streams(double now, bool silent)
 {
     if (streams_done_)
         return;
+    // Without FlightGear's data there is nothing to measure: the unit goes
+    // quiet, as one that has lost its sensors would.
+    if (flightgear_ && !flightgear_live_)
+        return;
     auto sent = [this] {
         ++frames_sent_;
         streams_done_ = options_.frame_limit != 0 && frames_sent_ >= options_.frame_limit;
     };
     // The streams keep time on the flight's clock.
-    const double at = now * options_.speed;
-    if (options_.speed <= 1) {
+    const double at = flight_time(now);
+    // A recorded flight sends every frame, each made from the sample in
+    // force at the frame's own time, so a replay gives the same bytes
+    // however busy the machine is.
+    if (options_.speed <= 1 && !replay_) {
         for (Stream& s : streams_) {
             if (at < s.next)
                 continue;
             // After a stall, carry on at the normal rate rather than catch up.
-            s.next = std::max(s.next + s.period, at);
+            s.next = std::max(s.next + 1 / s.rate, at);
             if (!silent && line_.queue(s.make()))
                 sent();
             if (streams_done_)
@@ -153,14 +191,20 @@ void Emulator::send_streams(double now, bool silent)
     // Faster than real time every frame goes, earliest first, and one the
     // line cannot take yet waits for it rather than be skipped.
     streams_wait_for_line_ = false;
+    const double end = replay_ ? replay_->end_time() : 1e300;
     for (;;) {
         Stream* due = nullptr;
         for (Stream& s : streams_) {
-            if (at >= s.next && (due == nullptr || s.next < due->next))
+            if (at >= s.next && s.next <= end && (due == nullptr || s.next < due->next))
                 due = &s;
         }
-        if (due == nullptr)
+        if (due == nullptr) {
+            if (replay_ && std::all_of(streams_.begin(), streams_.end(), [end](const Stream& s) { return s.next > end; }))
+                replay_finished();
             return;
+        }
+        if (replay_)
+            unit_.fly(flight_from_flightgear(replay_->at(due->next).state));
         if (!silent) {
             if (!line_.queue(due->make())) {
                 streams_wait_for_line_ = true;
@@ -168,10 +212,16 @@ void Emulator::send_streams(double now, bool silent)
             }
             sent();
         }
-        due->next += due->period;
+        due->next = due->start + static_cast<double>(++due->count) / due->rate;
         if (streams_done_)
             return;
     }
+}
+
+void Emulator::replay_finished()
+{
+    streams_done_ = true;
+    log(format("the recorded flight has ended (%.1f s); no more frames", replay_->end_time()));
 }
 
 void Emulator::report_done()
@@ -180,7 +230,9 @@ void Emulator::report_done()
         return;
     done_reported_ = true;
     const std::string text = format("sent %lu frames, %llu bytes", frames_sent_, line_.bytes_written());
-    log("frame limit reached: " + text);
+    log((options_.frame_limit != 0 && frames_sent_ >= options_.frame_limit ? "frame limit reached: "
+                                                                          : "streams ended: ") +
+        text);
     if (done_)
         done_(text);
 }
@@ -195,12 +247,14 @@ double Emulator::next_wake(double now) const
         // woken by the line.
         if (!streams_done_ && !(streams_wait_for_line_ && line_.has_output())) {
             for (const Stream& s : streams_)
-                wake = std::min(wake, s.next / options_.speed);
+                wake = std::min(wake, wall_time(s.next));
         }
         if (!answers_.empty())
             wake = std::min(wake, answers_.front().first);
         wake = std::min(wake, faults_.next_random_fault());
     }
+    if (flightgear_live_)
+        wake = std::min(wake, flightgear_last_ + FLIGHTGEAR_TIMEOUT);
     return std::max(wake, now);
 }
 
@@ -235,6 +289,38 @@ void Emulator::handle_line_input(double now)
         disconnected(now);
 }
 
+void Emulator::handle_flightgear(double now)
+{
+    for (const std::string& line : flightgear_->read_lines()) {
+        std::string why;
+        const std::optional<FlightGearState> state = parse_flightgear_line(line, &why);
+        if (!state) {
+            // The first says what is wrong; then a count now and then, so a
+            // wrong protocol file cannot flood the log.
+            const unsigned long n = ++flightgear_malformed_;
+            if (n == 1)
+                log("skipped a line from FlightGear, " + why + " (is qr7.xml its protocol file?)");
+            else if (n == 10 || n == 100 || n % 1000 == 0)
+                log(format("%lu lines from FlightGear skipped so far", n));
+            continue;
+        }
+        ++flightgear_lines_;
+        if (flightgear_first_ < 0)
+            flightgear_first_ = now;
+        if (recorder_ && !recorder_->write(now - flightgear_first_, *state) && !failed_) {
+            failed_ = true;
+            log("recording stopped: " + recorder_->error());
+        }
+        unit_.fly(flight_from_flightgear(*state));
+        flightgear_last_ = now;
+        if (!flightgear_live_) {
+            flightgear_live_ = true;
+            log(flightgear_lines_ == 1 ? format("FlightGear's data has started on udp 127.0.0.1:%d", flightgear_->port())
+                                       : std::string("FlightGear's data is back"));
+        }
+    }
+}
+
 void Emulator::inject(const Bytes& burst, const std::string& what)
 {
     if (!connected_) {
@@ -259,6 +345,16 @@ void Emulator::show_status(double now)
     reply(format("flight: %s; heading %.1f, pitch %.1f, bank %.1f, turn %.1f deg/s, slip %.0f, %.2f G%s",
                  f.manoeuvre.c_str(), f.heading, f.pitch, f.bank, f.turn_rate + 0.0, f.slip + 0.0, f.g_load,
                  f.range_exceeded ? ", range exceeded" : ""));
+    if (flightgear_) {
+        reply(format("FlightGear on udp 127.0.0.1:%d: %s; %lu lines taken, %lu malformed skipped%s", flightgear_->port(),
+                     flightgear_live_ ? "data coming" : flightgear_lines_ ? "data stopped" : "no data yet",
+                     flightgear_lines_, flightgear_malformed_,
+                     recorder_ ? format(", %lu recorded", recorder_->samples()).c_str() : ""));
+    }
+    if (replay_) {
+        reply(format("recorded flight: %.1f of %.1f s", std::min(flight_time(now), replay_->end_time()),
+                     replay_->end_time()));
+    }
 }
 
 bool Emulator::command_line(const std::string& text)
@@ -334,10 +430,15 @@ int Emulator::run(int input, const volatile std::sig_atomic_t* stop)
         send_due(t);
         report_done();
 
-        pollfd fds[2];
+        pollfd fds[3];
         nfds_t n = 0;
         int input_slot = -1;
         int line_slot = -1;
+        int flightgear_slot = -1;
+        if (flightgear_) {
+            flightgear_slot = static_cast<int>(n);
+            fds[n++] = {flightgear_->fd(), POLLIN, 0};
+        }
         if (input_open) {
             input_slot = static_cast<int>(n);
             fds[n++] = {input, POLLIN, 0};
@@ -357,6 +458,8 @@ int Emulator::run(int input, const volatile std::sig_atomic_t* stop)
         }
         t = now();
 
+        if (flightgear_slot >= 0 && fds[flightgear_slot].revents)
+            handle_flightgear(t);
         if (line_slot >= 0) {
             const short r = fds[line_slot].revents;
             if (r & POLLIN)
@@ -391,7 +494,7 @@ int Emulator::run(int input, const volatile std::sig_atomic_t* stop)
     if (connected_)
         line_.flush();
     log("leaving");
-    return 0;
+    return failed_ ? 1 : 0;
 }
 
 } // namespace emulator

@@ -9,11 +9,14 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fault_injector.h"
+#include "flightgear.h"
 #include "pty_line.h"
 #include "sensor_unit.h"
 
@@ -36,7 +39,18 @@ struct EmulatorOptions {
     // Stream frames to send in all; 0 for no end. Once they are all on the
     // line the streams stop and the done output hears how many went.
     unsigned long frame_limit = 0;
+
+    // Where the flight comes from instead of the script: FlightGear live on
+    // this UDP port of 127.0.0.1 (0: not), or a recorded flight. With
+    // FlightGear, what it sends may also be recorded.
+    int flightgear_port = 0;
+    std::string record_path;
+    std::string replay_path;
 };
+
+// Nothing from FlightGear for this long: its data has stopped, and so do the
+// frames.
+constexpr double FLIGHTGEAR_TIMEOUT = 2.0;
 
 // The operator's commands, as "help" shows them (and --help after the
 // options).
@@ -59,7 +73,7 @@ public:
 
     // Runs until "quit", the end of `input` (or a read error on it), or
     // *stop turning non-zero (a signal handler's flag). Returns 0, or 1 when
-    // waiting failed.
+    // waiting or the recording failed.
     int run(int input, const volatile std::sig_atomic_t* stop = nullptr);
 
     // One line typed by the operator; false when it asks to leave.
@@ -74,13 +88,24 @@ public:
 private:
     struct Stream {
         const char* name;
-        double period;  // seconds
+        double rate;  // frames a second
         std::function<Bytes()> make;
         double next = 0;
+        // Where the streams started and how many frames were due since:
+        // frame n is due at start + n / rate, without a sum's drift.
+        double start = 0;
+        unsigned long count = 0;
     };
 
     double now() const;
+    // The streams' clock: the script's (speed times the wall clock),
+    // FlightGear's (the wall clock), or the recording's (from the first
+    // connection, at speed).
+    double flight_time(double now) const;
+    double wall_time(double flight_time) const;
     void step_time(double now);
+    void handle_flightgear(double now);
+    void replay_finished();
     void send_due(double now);
     void send_streams(double now, bool silent);
     void report_done();
@@ -116,6 +141,17 @@ private:
     bool streams_wait_for_line_ = false;
     bool streams_done_ = false;
     bool done_reported_ = false;
+
+    std::unique_ptr<FlightGearReceiver> flightgear_;
+    std::unique_ptr<FlightRecorder> recorder_;
+    bool flightgear_live_ = false;   // its data is coming
+    double flightgear_last_ = 0;     // when the last good line came
+    double flightgear_first_ = -1;   // when the first did (the recording's time 0)
+    unsigned long flightgear_lines_ = 0;
+    unsigned long flightgear_malformed_ = 0;
+    std::optional<RecordedFlight> replay_;
+    std::optional<double> replay_origin_;  // wall time of the recording's time 0
+    bool failed_ = false;
 };
 
 } // namespace emulator

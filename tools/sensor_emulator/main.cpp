@@ -31,6 +31,7 @@ While the simulator has the device open the emulator
     heading frames (command 50) and compass data frames (command 51) that
     follow a scripted flight: straight and level, turns both ways, climbs and
     descents, a steep turn that sets the range-exceeded bit, a short push-over;
+    or the flight FlightGear flies, live (--flightgear) or recorded (--replay);
   - answers the instrument's commands as a sensor unit would: an
     acknowledgement frame (command 10) for every command it accepts, a compass
     data frame for the start and finish of the deviation calibration, and
@@ -91,6 +92,17 @@ Options parse_options(int argc, char** argv)
            "Stop streaming after N frames; once they are on the line, print \"sent N frames, B bytes\" "
            "(B: every byte written, answers and faults included) on standard output.",
            "N");
+    option("flightgear",
+           "Fly what FlightGear sends to udp 127.0.0.1:PORT with the protocol file qr7.xml instead of the script; "
+           "no frames while its data is not coming.",
+           "PORT");
+    option("record", "With --flightgear: also write what FlightGear sends to FILE (CSV; an existing file is not "
+                     "replaced).",
+           "FILE");
+    option("replay", "Fly a flight recorded with --record instead of the script, from when the simulator first "
+                     "opens the device; every frame is sent, made from the flight at the frame's own time, so a "
+                     "replay gives the same bytes every time.",
+           "FILE");
     option("link", "Also make PATH a symbolic link to the device.", "PATH");
     option("ignore-input", "Read no commands: run until Ctrl-C or SIGTERM.");
     option("quiet", "Log nothing on standard error.");
@@ -128,6 +140,22 @@ Options parse_options(int argc, char** argv)
     if (frames != std::floor(frames))
         cli.reject(QStringLiteral("--frames: \"%1\" is not a whole number").arg(p.value(QStringLiteral("frames"))));
     e.frame_limit = static_cast<unsigned long>(frames);
+    if (p.isSet(QStringLiteral("flightgear"))) {
+        const double port = number("flightgear", 0, 1, 65535);
+        if (port != std::floor(port))
+            cli.reject(QStringLiteral("--flightgear: \"%1\" is not a port number").arg(p.value(QStringLiteral("flightgear"))));
+        e.flightgear_port = static_cast<int>(port);
+        if (p.isSet(QStringLiteral("replay")))
+            cli.reject(QStringLiteral("--flightgear and --replay: one flight at a time"));
+        if (p.isSet(QStringLiteral("speed")))
+            cli.reject(QStringLiteral("--speed: FlightGear's data comes in real time"));
+    }
+    e.record_path = p.value(QStringLiteral("record")).toStdString();
+    e.replay_path = p.value(QStringLiteral("replay")).toStdString();
+    if (p.isSet(QStringLiteral("record")) && (e.flightgear_port == 0 || e.record_path.empty()))
+        cli.reject(QStringLiteral("--record: records what FlightGear sends; give --flightgear PORT and a file"));
+    if (p.isSet(QStringLiteral("replay")) && e.replay_path.empty())
+        cli.reject(QStringLiteral("--replay: an empty path"));
     o.link_path = p.value(QStringLiteral("link")).toStdString();
     if (p.isSet(QStringLiteral("link")) && o.link_path.empty())
         cli.reject(QStringLiteral("--link: an empty path"));
@@ -203,8 +231,12 @@ int main(int argc, char** argv)
         // Printed once the link exists: whoever reads the line may use either at once.
         std::printf("%s\n", emulator.device().c_str());
         std::fflush(stdout);
-        if (log)
+        if (log) {
             log("sensor unit on " + emulator.device() + "; waiting for the simulator to open it");
+            if (options.emulator.flightgear_port != 0)
+                log("waiting for FlightGear's data on udp 127.0.0.1:" + std::to_string(options.emulator.flightgear_port) +
+                    (options.emulator.record_path.empty() ? "" : "; recording it to " + options.emulator.record_path));
+        }
         const int result = emulator.run(options.ignore_input ? -1 : STDIN_FILENO, &quit_signal);
         if (!options.link_path.empty())
             ::unlink(options.link_path.c_str());

@@ -38,7 +38,17 @@ SensorUnit::SensorUnit(UnitOptions opts, double start_heading) : options(opts), 
 
 void SensorUnit::advance(double dt)
 {
+    if (flown_)
+        return;
     flight_.advance(dt);
+    // An acknowledged range alarm stays quiet until the next excursion.
+    if (!flight().range_exceeded)
+        alarm_acknowledged_ = false;
+}
+
+void SensorUnit::fly(const FlightSample& sample)
+{
+    flown_ = sample;
     // An acknowledged range alarm stays quiet until the next excursion.
     if (!flight().range_exceeded)
         alarm_acknowledged_ = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,12 @@ class SensorUnit {
 public:
     explicit SensorUnit(UnitOptions options, double start_heading = 0);
 
+    // Moves the scripted flight on by dt seconds.
     void advance(double dt);
-    const FlightSample& flight() const { return flight_.now(); }
+    // Flies what another source says instead (FlightGear, a recording); the
+    // script stays where it is from then on.
+    void fly(const FlightSample& sample);
+    const FlightSample& flight() const { return flown_ ? *flown_ : flight_.now(); }
 
     Bytes attitude_frame() const;
     Bytes compass_heading_frame() const;
@@ -49,6 +54,7 @@ private:
     void reset_extremes();
 
     FlightScript flight_;
+    std::optional<FlightSample> flown_;
     uint8_t tilt_comp_ = TILT_COMP_2D;
     bool alarm_acknowledged_ = false;
     struct Extremes {
