@@ -25,3 +25,16 @@ tarnby_soak_wiring(soak_real_time_tests)
 add_test(NAME RealTimeSoak.TheNormalRateForTenMinutesOrMore COMMAND soak_real_time_tests CONFIGURATIONS soak)
 set_tests_properties(RealTimeSoak.TheNormalRateForTenMinutesOrMore PROPERTIES
   LABELS soak TIMEOUT 7200 ENVIRONMENT "TARNBY_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+
+# FlightGear flown live into the window: only when asked, as it needs FlightGear
+# (not installed by dev.sh) and minutes to load:
+#   ctest --test-dir build -C flightgear -L flightgear --output-on-failure
+add_executable(flightgear_live_tests
+  ${CMAKE_CURRENT_SOURCE_DIR}/soak/flightgear/flightgear_live_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/soak/soak_support.cpp)
+target_include_directories(flightgear_live_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/soak ${CMAKE_CURRENT_SOURCE_DIR}/support)
+target_link_libraries(flightgear_live_tests PRIVATE tarnby_app_lib tarnby_test_support Threads::Threads GTest::gtest_main)
+tarnby_soak_wiring(flightgear_live_tests)
+add_test(NAME FlightGearLive.TheInstrumentBanksAsTheAircraftRolls COMMAND flightgear_live_tests CONFIGURATIONS flightgear)
+set_tests_properties(FlightGearLive.TheInstrumentBanksAsTheAircraftRolls PROPERTIES
+  LABELS "flightgear;threads" TIMEOUT 1200 ENVIRONMENT "TARNBY_SOURCE_DIR=${PROJECT_SOURCE_DIR}")

@@ -107,7 +107,7 @@ std::optional<FlightGearState> parse_flightgear_line(std::string_view line, std:
 FlightSample flight_from_flightgear(const FlightGearState& s)
 {
     FlightSample f;
-    f.bank = std::clamp(-s.roll_deg, -FRAME_ANGLE_LIMIT, FRAME_ANGLE_LIMIT);
+    f.bank = std::clamp(0.0 - s.roll_deg, -FRAME_ANGLE_LIMIT, FRAME_ANGLE_LIMIT);  // level is +0, not -0
     f.pitch = std::clamp(s.pitch_deg, -FRAME_ANGLE_LIMIT, FRAME_ANGLE_LIMIT);
     f.heading = std::fmod(s.heading_magnetic_deg, 360.0);
     if (f.heading < 0)
