@@ -17,7 +17,7 @@
 #include "firmware/flight/flight.h"
 #include "firmware/instrument_state.h"
 #include "firmware/lcd/lcd.h"
-#include "forwarding_host.h"
+#include "each_pass.h"
 #include "lcd_picture.h"
 #include "soak_support.h"
 
@@ -95,20 +95,6 @@ struct Pass {
     uint8_t page;
     uint8_t led_timer;
     uint8_t picture[sizeof frame_buffer];
-};
-
-// Runs `each` at every message pump of the firmware loop, once a pass.
-class EachPass : public ForwardingHost {
-public:
-    EachPass(Host& inner, std::function<void()> each) : ForwardingHost(inner), each_(std::move(each)) {}
-    void pump_messages() override
-    {
-        each_();
-        ForwardingHost::pump_messages();
-    }
-
-private:
-    std::function<void()> each_;
 };
 
 class FlightReplay : public WindowOnLine {

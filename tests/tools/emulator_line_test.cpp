@@ -391,8 +391,13 @@ TEST_F(EmulatorOnLine, FliesWhatFlightGearSendsAndSaysWhenItStartsStopsAndComesB
 
     // FlightGear goes quiet: so does the unit, and it says so.
     EXPECT_TRUE(logged("FlightGear's data stopped"));
+    // While it waits for FlightGear nothing is sent, and it sleeps: no
+    // frame in twenty frames' time, and a few wakeups at most (one that
+    // spun would wake thousands of times, however busy the machine).
     const unsigned long sent = frames_sent_in(status_line("device "));
-    std::this_thread::sleep_for(300ms);  // six attitude frames' time, were any sent
+    const unsigned long woken = emulator_->wakeups();
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(emulator_->wakeups() - woken, 20u);
     EXPECT_EQ(frames_sent_in(status_line("device ")), sent);
 
     send_udp(options.flightgear_port, "10,0,0,0,0,1\n");

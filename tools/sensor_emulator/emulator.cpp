@@ -244,8 +244,8 @@ double Emulator::next_wake(double now) const
         wake = std::min(wake, next_presence_check_);
     } else {
         // A stream waiting for a backlog the line has not taken yet is
-        // woken by the line.
-        if (!streams_done_ && !(streams_wait_for_line_ && line_.has_output())) {
+        // woken by the line; without FlightGear's data, by its data.
+        if (!streams_done_ && !(streams_wait_for_line_ && line_.has_output()) && !(flightgear_ && !flightgear_live_)) {
             for (const Stream& s : streams_)
                 wake = std::min(wake, wall_time(s.next));
         }
@@ -425,6 +425,7 @@ int Emulator::run(int input, const volatile std::sig_atomic_t* stop)
 {
     bool input_open = input >= 0;
     while (!quit_ && !(stop && *stop)) {
+        wakeups_.fetch_add(1, std::memory_order_relaxed);
         double t = now();
         step_time(t);
         send_due(t);

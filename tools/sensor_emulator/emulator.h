@@ -4,6 +4,7 @@
 // frames.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -84,6 +85,9 @@ public:
     // run(), or after it has returned.
     unsigned long frames_sent() const { return frames_sent_; }
     unsigned long long bytes_sent() const { return line_.bytes_written(); }
+    // Times run() has woken, from any thread: it sleeps until something is
+    // due, so this grows by a few a second when nothing is.
+    unsigned long wakeups() const { return wakeups_.load(std::memory_order_relaxed); }
 
 private:
     struct Stream {
@@ -152,6 +156,7 @@ private:
     std::optional<RecordedFlight> replay_;
     std::optional<double> replay_origin_;  // wall time of the recording's time 0
     bool failed_ = false;
+    std::atomic<unsigned long> wakeups_{0};
 };
 
 } // namespace emulator

@@ -24,7 +24,7 @@
 
 #include "firmware/flight/flight.h"
 #include "firmware/instrument_state.h"
-#include "forwarding_host.h"
+#include "each_pass.h"
 #include "soak_support.h"
 
 extern char** environ;
@@ -82,6 +82,9 @@ int free_port(int type)
 // group of its own that goes with the object.
 class FlightGear {
 public:
+    // What FlightGear says, in the test's working folder.
+    static constexpr const char* LOG = "flightgear_live.log";
+
     FlightGear(const std::string& xvfb_run, const std::string& fgfs, int udp_port, int telnet_port)
     {
         std::vector<std::string> args{xvfb_run, "-a", "-s", "-screen 0 640x480x24", "dbus-run-session", "--", fgfs,
@@ -107,8 +110,8 @@ public:
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, LOG, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
@@ -166,19 +169,6 @@ public:
 private:
     int port_;
     int fd_ = -1;
-};
-
-class EachPass : public ForwardingHost {
-public:
-    EachPass(Host& inner, std::function<void()> each) : ForwardingHost(inner), each_(std::move(each)) {}
-    void pump_messages() override
-    {
-        each_();
-        ForwardingHost::pump_messages();
-    }
-
-private:
-    std::function<void()> each_;
 };
 
 class FlightGearLive : public WindowOnLine {
@@ -260,6 +250,6 @@ TEST_F(FlightGearLive, TheInstrumentBanksAsTheAircraftRolls)
         form->Button1->click();  // ON; returns at OFF
     }
     EXPECT_TRUE(failed.empty()) << "the instrument never showed " << failed << " (bank " << bank << ", turn rate "
-                                << turn_rate << ")";
+                                << turn_rate << "); FlightGear's output is in " << FlightGear::LOG;
     EXPECT_TRUE(errors_shown.isEmpty()) << errors_shown.join(" | ").toStdString();
 }
