@@ -132,7 +132,7 @@ static void reset_after_splash()
     heading_valid = 0;
     attitude_valid = 0;
     compass_heading_seen = 0;
-    tilt_comp = 1;
+    tilt_comp = TILT_COMP_2D;
     sensor_status = 0;
     led_timer = 0;
     calibrating = 0;

@@ -66,7 +66,7 @@ void reset_instrument_state()
     turn_source = tilt_comp = ack_received = compass_frame_received = compass_data_received = 0;
     compass_ns = compass_ew = compass_z = 0;
     compass_ns_min = compass_ns_max = compass_ew_min = compass_ew_max = compass_z_min = compass_z_max = 0;
-    key_code = 0;
+    key_code = KEY_NONE;
     current_screen = nullptr;
     return_screen = nullptr;
     menu_cursor = menu_edit = main_page = key_step = stop_requested = 0;

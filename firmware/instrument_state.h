@@ -39,7 +39,7 @@ extern uint8_t attitude_hold;  // two-second periods before attitude_valid drops
 extern uint8_t compass_heading_seen;
 extern uint8_t sensor_status;  // 0x02 range exceeded, 0x10 G negative
 extern uint8_t turn_source;    // 0 short frames, 1 no turn rate, 2 turn rate present
-extern uint8_t tilt_comp;      // 1 "2D", 2 "3D A", 3 "3D G"
+extern uint8_t tilt_comp;      // a TILT_COMP_ mode
 extern uint8_t ack_received;
 extern uint8_t compass_frame_received;
 extern uint8_t compass_data_received;
@@ -90,6 +90,10 @@ extern uint32_t calib_fit;  // tenths of a percent
 extern uint8_t bug_turn_left;
 extern uint8_t bug_turn_right;
 extern uint32_t bug_offset;
+
+// The compass unit's tilt compensation modes (tilt_comp), as it reports them
+// and takes them. NONE_REPORTED is what it holds before the unit has spoken.
+enum : uint8_t { TILT_COMP_NONE_REPORTED, TILT_COMP_2D, TILT_COMP_3D_A, TILT_COMP_3D_G, TILT_COMP_MODE_COUNT };
 
 // The compass page's display styles (compass_display). What each looks like,
 // and its name, is the table COMPASS_STYLES in firmware/flight/flight.h.

@@ -169,14 +169,14 @@ void compass_type_label()
 {
     const char* label = nullptr;
     switch (tilt_comp) {
-    case 0:
-    case 1:
+    case TILT_COMP_NONE_REPORTED:
+    case TILT_COMP_2D:
         label = "2D";
         break;
-    case 2:
+    case TILT_COMP_3D_A:
         label = "3A";
         break;
-    case 3:
+    case TILT_COMP_3D_G:
         label = "3G";
         break;
     default:

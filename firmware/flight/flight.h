@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "firmware/code_table.h"
 #include "firmware/instrument_state.h"
 
 // ---- main_screen.cpp --------------------------------------------------------
@@ -44,14 +45,7 @@ inline constexpr CompassStyle COMPASS_STYLES[] = {
     {COMPASS_ROSE, "ROSE", true, TapeLabels::NONE},
 };
 static_assert(std::size(COMPASS_STYLES) == COMPASS_STYLE_COUNT, "one row for every compass style");
-static_assert(
-    [] {
-        for (size_t i = 0; i < std::size(COMPASS_STYLES); ++i)
-            if (COMPASS_STYLES[i].style != i)
-                return false;
-        return true;
-    }(),
-    "rows in the order of their values");
+static_assert(rows_in_code_order(COMPASS_STYLES, &CompassStyle::style), "rows in the order of their values");
 
 // The style of a compass_display value. A value that is no style (nothing in
 // the instrument sets one) is named " " and drawn as a tape without labels.

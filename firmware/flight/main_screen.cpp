@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "firmware/code_table.h"
 #include "firmware/flight/flight.h"
 #include "firmware/instrument_state.h"
 #include "firmware/lcd/lcd.h"
@@ -32,14 +33,7 @@ constexpr MainPage MAIN_PAGES[] = {
     {PAGE_TURN_BANK, turn_bank_page, &attitude_valid, "FROM ATTITUDE"},
 };
 static_assert(std::size(MAIN_PAGES) == MAIN_PAGE_COUNT, "one row for every page");
-static_assert(
-    [] {
-        for (size_t i = 0; i < std::size(MAIN_PAGES); ++i)
-            if (MAIN_PAGES[i].page != i)
-                return false;
-        return true;
-    }(),
-    "rows in the order of the pages");
+static_assert(rows_in_code_order(MAIN_PAGES, &MainPage::page), "rows in the order of the pages");
 constexpr uint8_t LAST_PAGE = std::size(MAIN_PAGES) - 1;
 
 }  // namespace

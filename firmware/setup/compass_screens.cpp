@@ -109,9 +109,10 @@ constexpr MenuRow SENSOR_DATA_ROWS[] = {
     changing_action_row([] { return reading("Z MIN: %d", compass_z_min); }, nullptr),
     changing_action_row([] { return reading("Z MAX: %d", compass_z_max); }, nullptr),
 };
-constexpr MenuList SENSOR_DATA = {sensor_data_screen, " SENSOR DATA ", SENSOR_DATA_ROWS, std::size(SENSOR_DATA_ROWS)};
 
 }  // namespace
+
+constexpr MenuList SENSOR_DATA = {sensor_data_screen, " SENSOR DATA ", SENSOR_DATA_ROWS, std::size(SENSOR_DATA_ROWS)};
 
 void sensor_data_screen()
 {
@@ -142,9 +143,10 @@ constexpr MenuRow ALIGNMENT_ROWS[] = {
     action_row("SET WEST", [](const MenuRow&) { align(CMD_ALIGN_WEST); }),
     action_row("CLEAR ALIGNMENT", [](const MenuRow&) { align(CMD_CLEAR_ALIGNMENT); }),
 };
-constexpr MenuList SET_ALIGNMENT = {set_alignment_screen, " SET ALIGNMENT ", ALIGNMENT_ROWS, std::size(ALIGNMENT_ROWS)};
 
 }  // namespace
+
+constexpr MenuList SET_ALIGNMENT = {set_alignment_screen, " SET ALIGNMENT ", ALIGNMENT_ROWS, std::size(ALIGNMENT_ROWS)};
 
 void set_alignment_screen()
 {

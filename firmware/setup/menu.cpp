@@ -212,6 +212,17 @@ uint8_t menu_row_selecting(const MenuList& list, menu_row_action select)
     return 0;
 }
 
+uint8_t menu_row_reading(const MenuList& list, const char* text)
+{
+    for (uint8_t i = 0; i < list.count; ++i) {
+        const MenuRow& row = list.rows[i];
+        const char* now = row.text_now != nullptr ? row.text_now() : row.text;
+        if (now != nullptr && std::strcmp(now, text) == 0)
+            return i;
+    }
+    return 0;
+}
+
 void menu_open(const MenuRow& row)
 {
     menu_cursor = 0;
@@ -270,15 +281,18 @@ void main_menu_screen()
     key_code = KEY_NONE;
 }
 
+uint8_t main_menu_entry_opening(screen_routine screen)
+{
+    for (uint8_t i = 0; i <= MAIN_MENU_LAST; ++i)
+        if (main_menu_entries[i].opens == screen)
+            return i;
+    return 0;
+}
+
 // Back on the main menu's entry of the list being left.
 void menu_back_to_main_menu(const MenuRow&)
 {
-    const screen_routine list = list_on_show != nullptr ? list_on_show->screen : current_screen;
-    uint8_t entry = 0;
-    for (uint8_t i = 0; i <= MAIN_MENU_LAST; ++i)
-        if (main_menu_entries[i].opens == list)
-            entry = i;
-    menu_cursor = entry;
+    menu_cursor = main_menu_entry_opening(list_on_show != nullptr ? list_on_show->screen : current_screen);
     current_screen = main_menu_screen;
     menu_edit = 0;
 }

@@ -10,9 +10,11 @@
 
 namespace {
 
-// Index 0 is what the sensor unit reports before it has said anything.
+// By TILT_COMP_ mode; the first is what the sensor unit reports before it
+// has said anything.
 const char* const tilt_comp_names[] = {" ", "2D", "3D A", "3D G"};
-constexpr uint8_t TILT_COMP_LAST = std::size(tilt_comp_names) - 1;
+static_assert(std::size(tilt_comp_names) == TILT_COMP_MODE_COUNT, "a text for every tilt compensation mode");
+constexpr uint8_t TILT_COMP_LAST = TILT_COMP_MODE_COUNT - 1;
 
 constexpr uint8_t COMPASS_DISPLAY_LAST = COMPASS_STYLE_COUNT - 1;
 
@@ -54,9 +56,10 @@ constexpr MenuRow DISPLAY_ROWS[] = {
     action_row("ADJUST CONTRAST", menu_open, contrast_screen),
     flag_row("BACKLIGHT: ", backlight),
 };
-constexpr MenuList DISPLAY_SETUP = {display_setup_screen, " DISPLAY SETUP ", DISPLAY_ROWS, std::size(DISPLAY_ROWS)};
 
 }  // namespace
+
+constexpr MenuList DISPLAY_SETUP = {display_setup_screen, " DISPLAY SETUP ", DISPLAY_ROWS, std::size(DISPLAY_ROWS)};
 
 void display_setup_screen()
 {
@@ -100,9 +103,10 @@ constexpr MenuRow HORIZON_ROWS[] = {
     flag_row("ICON: ", icon_large, "SMALL", "LARGE"),
     flag_row("G-FORCE: ", gforce_display),
 };
-constexpr MenuList HORIZON_SETUP = {horizon_setup_screen, " HORIZON SETUP ", HORIZON_ROWS, std::size(HORIZON_ROWS)};
 
 }  // namespace
+
+constexpr MenuList HORIZON_SETUP = {horizon_setup_screen, " HORIZON SETUP ", HORIZON_ROWS, std::size(HORIZON_ROWS)};
 
 void horizon_setup_screen()
 {
@@ -147,9 +151,9 @@ const char* tilt_comp_text()
 void step_tilt_comp(bool up)
 {
     if (up)
-        tilt_comp = tilt_comp >= 1 && tilt_comp < TILT_COMP_LAST ? tilt_comp + 1 : 1;
+        tilt_comp = tilt_comp >= TILT_COMP_2D && tilt_comp < TILT_COMP_LAST ? tilt_comp + 1 : TILT_COMP_2D;
     else
-        tilt_comp = tilt_comp >= 2 && tilt_comp <= TILT_COMP_LAST ? tilt_comp - 1 : TILT_COMP_LAST;
+        tilt_comp = tilt_comp > TILT_COMP_2D && tilt_comp <= TILT_COMP_LAST ? tilt_comp - 1 : TILT_COMP_LAST;
     // The compass unit takes the mode without an acknowledgement.
     send_command(CMD_TILT_COMP, tilt_comp, 0);
 }
@@ -199,11 +203,12 @@ constexpr auto COMPASS_GROUND_ROWS = joined(COMPASS_COMMON_ROWS, std::array<Menu
     action_row("CLEAR DEV CAL", menu_open_keeping_cursor, dev_cal_clear_screen),
     action_row("SET ALIGNMENT", menu_open, set_alignment_screen),
 });
+
+}  // namespace
+
 constexpr MenuList COMPASS_SETUP_IN_FLIGHT = {compass_setup_screen, " COMPASS SETUP ", COMPASS_IN_FLIGHT_ROWS.data(),
                                               COMPASS_IN_FLIGHT_ROWS.size()};
 constexpr MenuList COMPASS_SETUP_GROUND = {compass_setup_screen, " COMPASS SETUP ", COMPASS_GROUND_ROWS.data(), COMPASS_GROUND_ROWS.size()};
-
-}  // namespace
 
 void compass_setup_screen()
 {

@@ -132,12 +132,24 @@ struct MenuList {
     uint8_t count;
 };
 
+// The lists the list screens show (the compass setup has one for each
+// calibration type).
+extern const MenuList DISPLAY_SETUP;
+extern const MenuList HORIZON_SETUP;
+extern const MenuList COMPASS_SETUP_IN_FLIGHT;
+extern const MenuList COMPASS_SETUP_GROUND;
+extern const MenuList SENSOR_DATA;
+extern const MenuList SET_ALIGNMENT;
+
 // One pass of a list screen: title and rows, then key code handled and cleared.
 void menu_list_screen(const MenuList& list);
 // The row of `list` that leads to `screen`.
 uint8_t menu_row_opening(const MenuList& list, screen_routine screen);
 // The row of `list` whose key 1 runs `select`.
 uint8_t menu_row_selecting(const MenuList& list, menu_row_action select);
+// The row of `list` whose text, or label, reads `text` now; 0 (DONE) if none.
+// For whoever names a row instead of counting to it.
+uint8_t menu_row_reading(const MenuList& list, const char* text);
 
 // Row actions most lists share. Open the row's screen: on its first row;
 // keeping the cursor; and back from a setup list to the main menu, on the
@@ -147,6 +159,8 @@ void menu_open_keeping_cursor(const MenuRow& row);
 void menu_back_to_main_menu(const MenuRow& row);
 
 void main_menu_screen();
+// The main menu's entry that opens `screen`; 0 (EXIT MENU) if none does.
+uint8_t main_menu_entry_opening(screen_routine screen);
 void done_screen();
 void comms_error_screen();
 

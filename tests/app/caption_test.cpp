@@ -5,7 +5,6 @@
 // the X server.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -19,6 +18,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "this_system.h"
 
 #ifdef TARNBY_HAVE_XCB
 #include <xcb/xcb.h>
@@ -132,7 +133,7 @@ std::vector<std::string> clean_environment(const std::vector<std::string>& extra
 std::optional<std::string> start_virtual_display(Child& server, const std::string& xvfb)
 {
     int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0)
+    if (!this_system::close_on_exec_pipe(ready))
         return std::nullopt;
     const bool started = server.start({xvfb, "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "800x600x24"},
                                       clean_environment({}), ready[1]);

@@ -90,14 +90,14 @@ TEST_F(WindowTest, PanelControlsStoreTheirKeyCodesAndDropOneWhileAKeyIsPending)
         std::function<void()> click;
         uint8_t code;
     } table[] = {
-        {[&] { click_area(form->Image5); }, 1},
-        {[&] { form->Button5->click(); }, 2},
-        {[&] { form->Button6->click(); }, 3},
-        {[&] { click_area(form->Image3); }, 4},
-        {[&] { click_area(form->Image6); }, 5},
+        {[&] { click_area(form->Image5); }, KEY_KNOB_PRESS},
+        {[&] { form->Button5->click(); }, KEY_CLOCKWISE},
+        {[&] { form->Button6->click(); }, KEY_ANTICLOCKWISE},
+        {[&] { click_area(form->Image3); }, KEY_LEFT},
+        {[&] { click_area(form->Image6); }, KEY_RIGHT},
     };
     for (const auto& row : table) {
-        key_code = 0;
+        key_code = KEY_NONE;
         row.click();
         EXPECT_EQ(key_code, row.code);
         // Every other control is dropped while this key is pending.
@@ -109,7 +109,7 @@ TEST_F(WindowTest, PanelControlsStoreTheirKeyCodesAndDropOneWhileAKeyIsPending)
 
 TEST_F(WindowTest, ClickAreaIgnoresAReleaseOutsideAndOtherButtons)
 {
-    key_code = 0;
+    key_code = KEY_NONE;
     QWidget* area = form->Image3;
     const QPointF inside(5, 5);
     const QPointF outside(area->width() + 10, 5);
@@ -118,14 +118,14 @@ TEST_F(WindowTest, ClickAreaIgnoresAReleaseOutsideAndOtherButtons)
                                 Qt::NoModifier);
     QCoreApplication::sendEvent(area, &press);
     QCoreApplication::sendEvent(area, &release_outside);
-    EXPECT_EQ(key_code, 0);
+    EXPECT_EQ(key_code, KEY_NONE);
     QMouseEvent right_press(QEvent::MouseButtonPress, inside, inside, Qt::RightButton, Qt::RightButton,
                             Qt::NoModifier);
     QMouseEvent right_release(QEvent::MouseButtonRelease, inside, inside, Qt::RightButton, Qt::NoButton,
                               Qt::NoModifier);
     QCoreApplication::sendEvent(area, &right_press);
     QCoreApplication::sendEvent(area, &right_release);
-    EXPECT_EQ(key_code, 0);
+    EXPECT_EQ(key_code, KEY_NONE);
 }
 
 TEST_F(WindowTest, TimerTicksEveryTenthOfASecondWithoutTheLoop)

@@ -21,18 +21,6 @@ namespace {
 TARNBY_QT_TEST_APPLICATION;
 }
 
-bool PumpUntil(const std::function<bool()>& done, int deadline_ms)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
-
 void PumpFor(int ms)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

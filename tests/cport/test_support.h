@@ -5,6 +5,7 @@
 
 #include "tarnby/cport/cport.h"
 #include "pseudo_terminal.h"
+#include "pump_until.h"
 
 #include <functional>
 #include <mutex>
@@ -12,10 +13,6 @@
 #include <vector>
 
 using namespace tarnby;
-
-// Serves the main thread's event loop until done() holds or ten seconds have
-// passed; returns done().
-bool PumpUntil(const std::function<bool()>& done, int deadline_ms = 10000);
 
 // Serves the event loop for a while, for tests that check nothing happens.
 void PumpFor(int ms);

@@ -2,29 +2,17 @@
 
 #include "qt_application.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QEventLoop>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <gtest/gtest.h>
 
 #include "fake_host.h"
-#include "sensor_emulator_path.h"
 #include "firmware/firmware_loop.h"
 #include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
-
-extern char** environ;
 
 namespace {
 
@@ -41,98 +29,8 @@ constexpr auto FRAME_PERIOD = std::chrono::milliseconds(16);
 // ---- the emulator process ---------------------------------------------------------
 
 EmulatorProcess::EmulatorProcess(const std::vector<std::string>& options)
+    : SensorEmulatorChild(options, std::getenv("TARNBY_E2E_VERBOSE") ? ErrorOutput::Inherit : ErrorOutput::Discard)
 {
-    const std::string path = sensor_emulator_path();
-    if (path.empty() || ::access(path.c_str(), X_OK) != 0) {
-        error_ = "sensor emulator not found at \"" + path + "\"";
-        return;
-    }
-    int in_pipe[2], out_pipe[2];
-    if (::pipe2(in_pipe, O_CLOEXEC) != 0) {
-        error_ = std::strerror(errno);
-        return;
-    }
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
-        error_ = std::strerror(errno);
-        ::close(in_pipe[0]);
-        ::close(in_pipe[1]);
-        return;
-    }
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
-    const bool verbose = std::getenv("TARNBY_E2E_VERBOSE") != nullptr;
-    if (!verbose)
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-
-    std::vector<std::string> args{path};
-    args.insert(args.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in_pipe[0]);
-    ::close(out_pipe[1]);
-    to_child_ = in_pipe[1];
-    if (spawned != 0) {
-        pid_ = -1;
-        ::close(out_pipe[0]);
-        error_ = std::string("cannot start the sensor emulator: ") + std::strerror(spawned);
-        return;
-    }
-
-    // Its first line is the device.
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
-        pollfd p{out_pipe[0], POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            break;
-        char buffer[256];
-        const ssize_t got = ::read(out_pipe[0], buffer, sizeof buffer);
-        if (got <= 0)
-            break;
-        line.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(out_pipe[0]);
-    if (line.find('\n') == std::string::npos) {
-        error_ = "the sensor emulator did not name its device";
-        return;
-    }
-    device_ = line.substr(0, line.find('\n'));
-}
-
-EmulatorProcess::~EmulatorProcess()
-{
-    if (to_child_ >= 0)
-        ::close(to_child_);  // end of input
-    if (pid_ <= 0)
-        return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-            break;
-        }
-        // A child that has been told to go has nothing to signal back but
-        // its end; a short poll on nothing keeps this from spinning.
-        ::poll(nullptr, 0, 10);
-    }
-}
-
-void EmulatorProcess::command(const std::string& line)
-{
-    const std::string text = line + "\n";
-    ASSERT_EQ(::write(to_child_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
 }
 
 // ---- the host -------------------------------------------------------------------------

@@ -4,8 +4,6 @@
 // loop with a 100 ms tick, as in the window.
 #pragma once
 
-#include <sys/types.h>
-
 #include <QTimer>
 
 #include <chrono>
@@ -16,28 +14,15 @@
 
 #include "tarnby/cport/cport.h"
 #include "firmware/host.h"
+#include "sensor_emulator_child.h"
 
 using namespace tarnby;
 
-// The emulator as a child process: its device path, and its command input.
-class EmulatorProcess {
+// The emulator as a child process: its device and its command input. What
+// it logs is dropped unless TARNBY_E2E_VERBOSE is set.
+class EmulatorProcess : public SensorEmulatorChild {
 public:
     explicit EmulatorProcess(const std::vector<std::string>& options);
-    ~EmulatorProcess();
-    EmulatorProcess(const EmulatorProcess&) = delete;
-    EmulatorProcess& operator=(const EmulatorProcess&) = delete;
-
-    // Empty if the emulator could not be started; error() says why.
-    const std::string& device() const { return device_; }
-    const std::string& error() const { return error_; }
-    // Types one line on the emulator's standard input.
-    void command(const std::string& line);
-
-private:
-    pid_t pid_ = -1;
-    int to_child_ = -1;
-    std::string device_;
-    std::string error_;
 };
 
 // The window's part of the link: ComPort1 opened on the emulator's device,

@@ -4,7 +4,6 @@
 #include <QEventLoop>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -13,20 +12,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 #include <unistd.h>
-
-bool PumpUntil(const std::function<bool()>& done, int deadline_ms)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
 
 void FarEnd::Send(const std::string& bytes)
 {

@@ -4,12 +4,11 @@
 #pragma once
 
 #include "pseudo_terminal.h"
+#include "pump_until.h"
 
 #include <functional>
 #include <string>
 
-// Serves the event loop until done() holds or the deadline has passed.
-bool PumpUntil(const std::function<bool()>& done, int deadline_ms = 10000);
 
 class FarEnd {
 public:

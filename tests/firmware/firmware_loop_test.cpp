@@ -101,10 +101,10 @@ TEST(FirmwareLoop, OnResetsTheLoopState)
     reciprocal_shown = 1;
     rx_state = 4;
     compass_heading_seen = 1;
-    tilt_comp = 3;
+    tilt_comp = TILT_COMP_3D_G;
     sensor_status = 0x12;
     calibrating = 1;
-    main_page = 2;
+    main_page = PAGE_TURN_BANK;
     menu_cursor = 5;
     host.connected = true;  // so that the pass does not set the presence marks again
     host.run_passes(1);
@@ -112,10 +112,10 @@ TEST(FirmwareLoop, OnResetsTheLoopState)
     EXPECT_EQ(reciprocal_shown, 0);
     EXPECT_EQ(rx_state, 0);
     EXPECT_EQ(compass_heading_seen, 0);
-    EXPECT_EQ(tilt_comp, 1);
+    EXPECT_EQ(tilt_comp, TILT_COMP_2D);
     EXPECT_EQ(sensor_status, 0);
     EXPECT_EQ(calibrating, 0);
-    EXPECT_EQ(main_page, 0);
+    EXPECT_EQ(main_page, PAGE_ATTITUDE);
     EXPECT_EQ(menu_cursor, 0);
     EXPECT_EQ(contrast, 32);
 }
@@ -242,16 +242,16 @@ TEST(FirmwareLoop, KeyClickedBeforeOnIsLostButDuringTheSplashIsKept)
 {
     {
         FakeHost host;
-        store_key_code(2);
+        store_key_code(KEY_CLOCKWISE);
         host.run_passes(1);
-        EXPECT_EQ(main_page, 0) << "ON clears a key clicked before it";
+        EXPECT_EQ(main_page, PAGE_ATTITUDE) << "ON clears a key clicked before it";
     }
     {
         FakeHost host;
-        host.at(200, [] { store_key_code(2); });  // during the splash
+        host.at(200, [] { store_key_code(KEY_CLOCKWISE); });  // during the splash
         host.run_passes(1);
-        EXPECT_EQ(main_page, 1) << "the first pass of the main screen takes the key";
-        EXPECT_EQ(key_code, 0);
+        EXPECT_EQ(main_page, PAGE_COMPASS) << "the first pass of the main screen takes the key";
+        EXPECT_EQ(key_code, KEY_NONE);
     }
 }
 

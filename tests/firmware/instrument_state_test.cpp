@@ -31,7 +31,7 @@ TEST(InstrumentState, LoadDefaultsSetsEverySetting)
     EXPECT_EQ(tb_display, 1);
     EXPECT_EQ(compass_on, 1);
     EXPECT_EQ(compass_cal_type, 1);
-    EXPECT_EQ(compass_display, 2);
+    EXPECT_EQ(compass_display, COMPASS_CARD1);
     EXPECT_EQ(heading_true, 0);
     EXPECT_EQ(variation, 0);
     EXPECT_EQ(numeric_display, 0);
@@ -43,13 +43,13 @@ TEST(InstrumentState, LoadDefaultsOverwritesChangedSettingsButNotReadings)
 {
     FakeHost host;
     variation = -40;
-    compass_display = 4;
+    compass_display = COMPASS_ROSE;
     pitch_trim = 7;
     turn_source = 2;
     compass_ns = 1234;
     load_defaults();
     EXPECT_EQ(variation, 0);
-    EXPECT_EQ(compass_display, 2);
+    EXPECT_EQ(compass_display, COMPASS_CARD1);
     EXPECT_EQ(pitch_trim, 0);
     EXPECT_EQ(turn_source, 2);
     EXPECT_EQ(compass_ns, 1234);
@@ -60,22 +60,22 @@ TEST(InstrumentState, ResetBringsBackProgramStart)
     FakeHost host;
     load_defaults();
     heading = 90;
-    key_code = 3;
+    key_code = KEY_ANTICLOCKWISE;
     reset_instrument_state();
     EXPECT_EQ(heading, 0);
-    EXPECT_EQ(key_code, 0);
+    EXPECT_EQ(key_code, KEY_NONE);
     EXPECT_EQ(contrast, 0);
 }
 
 TEST(PanelKeys, SecondKeyIsDroppedWhileOneIsPending)
 {
     FakeHost host;
-    store_key_code(4);
-    store_key_code(5);
-    EXPECT_EQ(key_code, 4);
-    key_code = 0;
-    store_key_code(2);
-    EXPECT_EQ(key_code, 2);
+    store_key_code(KEY_LEFT);
+    store_key_code(KEY_RIGHT);
+    EXPECT_EQ(key_code, KEY_LEFT);
+    key_code = KEY_NONE;
+    store_key_code(KEY_CLOCKWISE);
+    EXPECT_EQ(key_code, KEY_CLOCKWISE);
 }
 
 TEST(PanelKeys, TurnSliderMakesTheTurnRateAvailable)

@@ -8,7 +8,7 @@ namespace {
 
 class CompassTest : public FlightTest {
 protected:
-    CompassTest() { main_page = 1; }
+    CompassTest() { main_page = PAGE_COMPASS; }
 
     static void compass(int32_t heading_deg, uint8_t style)
     {
@@ -37,7 +37,7 @@ TEST_F(CompassTest, TicksEveryTenDegreesInsideTheTapeFrame)
 {
     for (int32_t h : {0, 5, 123, 359}) {
         SCOPED_TRACE(h);
-        compass(h, 0);
+        compass(h, COMPASS_NUMERIC);
         EXPECT_EQ(row_pixels(15, 0, 127), expected_tick_row(h));
         EXPECT_EQ(row_pixels(16, 0, 127), expected_tick_row(h));
         EXPECT_EQ(row_pixels(17, 0, 127) + row_pixels(18, 0, 127), std::string(256, '#'));
@@ -60,10 +60,10 @@ TEST_F(CompassTest, TapeLabelsOfEachStyle)
         std::vector<Label> labels;
     };
     const Case cases[] = {
-        {0, 0, {{5, "300"}, {35, "330"}, {65, "0"}, {95, "30"}, {125, "60"}}},
-        {90, 1, {{5, "30"}, {35, "60"}, {65, "E"}, {95, "120"}, {125, "150"}}},
-        {10, 2, {{-5, "WNW"}, {25, "NNW"}, {55, "N"}, {85, "NNE"}, {115, "ENE"}}},
-        {45, 3, {{20, "N"}, {65, "NE"}, {110, "E"}}},  // nothing at 30 and 60
+        {0, COMPASS_NUMERIC, {{5, "300"}, {35, "330"}, {65, "0"}, {95, "30"}, {125, "60"}}},
+        {90, COMPASS_MIXED, {{5, "30"}, {35, "60"}, {65, "E"}, {95, "120"}, {125, "150"}}},
+        {10, COMPASS_CARD1, {{-5, "WNW"}, {25, "NNW"}, {55, "N"}, {85, "NNE"}, {115, "ENE"}}},
+        {45, COMPASS_CARD2, {{20, "N"}, {65, "NE"}, {110, "E"}}},  // nothing at 30 and 60
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.heading);
@@ -82,14 +82,14 @@ TEST_F(CompassTest, TapeLabelsOfEachStyle)
 
 TEST_F(CompassTest, LargeHeadingWithDegreeMarkAndReference)
 {
-    compass(7, 2);
+    compass(7, COMPASS_CARD1);
     expect_region_drawn_as(0, 19, 127, 56, [] {
         lcd_big_number(23, 25, "007");
         lcd_text_const(93, 22, "o", 1, PIXEL_SET, 0);
         lcd_text_const(102, 41, "M", 1, PIXEL_SET, 0);
     });
     heading_true = 1;
-    compass(270, 0);
+    compass(270, COMPASS_NUMERIC);
     expect_region_drawn_as(0, 19, 127, 56, [] {
         lcd_big_number(23, 25, "270");
         lcd_text_const(93, 22, "o", 1, PIXEL_SET, 0);
@@ -106,7 +106,8 @@ TEST_F(CompassTest, ReciprocalShowsOppositeHeadingInEveryStyle)
         const char* shown;
     };
     reciprocal_shown = 1;
-    for (uint8_t style : {uint8_t{0}, uint8_t{4}}) {
+    for (uint8_t style = 0; style < COMPASS_STYLE_COUNT; ++style) {
+        SCOPED_TRACE(compass_style(style).name);
         for (const Case c : {Case{200, "020"}, Case{179, "359"}}) {
             SCOPED_TRACE(c.shown);
             compass(c.heading, style);
@@ -126,7 +127,7 @@ TEST_F(CompassTest, RoseTurnsAgainstHeadingWithMediumDigits)
 {
     for (int32_t h : {0, 90, 359}) {
         SCOPED_TRACE(h);
-        compass(h, 4);
+        compass(h, COMPASS_ROSE);
         expect_region_drawn_as(0, 0, 127, 63, [h] {
             lcd_text_const(101, 2, "o", 1, PIXEL_SET, 0);
             lcd_text_const(110, 12, "M", 1, PIXEL_SET, 0);
@@ -142,13 +143,13 @@ TEST_F(CompassTest, RoseTurnsAgainstHeadingWithMediumDigits)
 TEST_F(CompassTest, RoseStaysOnCircleForHeadingsBeyond359)
 {
     // A compass frame can carry any 16-bit heading.
-    compass(1000, 4);
+    compass(1000, COMPASS_ROSE);
     expect_region_drawn_as(28, 1, 92, 63, [] {
         lcd_draw_rotated_rose(79);  // 359 - 1000, once round the circle
         lcd_medium_number(42, 19, "1000");
     });
-    compass(65535 + 99, 2);
-    compass(65535 + 99, 3);
+    compass(65535 + 99, COMPASS_CARD1);
+    compass(65535 + 99, COMPASS_CARD2);
 }
 
 // ---- heading bug -------------------------------------------------------------------
@@ -194,13 +195,13 @@ TEST_F(CompassTest, BugRowArrowsPointBackToBug)
 {
     heading_bug_on = 1;
     heading_bug = 350;
-    compass(10, 2);
+    compass(10, COMPASS_CARD1);
     expect_region_drawn_as(0, 57, 127, 63, [] { bug_row_picture("350|", "<", {37, 29, 21, 13, 5}); });
     heading_bug = 13;
-    compass(10, 2);
+    compass(10, COMPASS_CARD1);
     expect_region_drawn_as(0, 57, 127, 63, [] { bug_row_picture("013|", ">", {82}); });
     heading_bug = 11;
-    compass(10, 2);
+    compass(10, COMPASS_CARD1);
     expect_region_drawn_as(0, 57, 127, 63, [] { bug_row_picture("011|", ">", {}); });
 }
 
@@ -209,10 +210,10 @@ TEST_F(CompassTest, BugRowShownWithReciprocalButNotWithRose)
     heading_bug_on = 1;
     heading_bug = 190;
     reciprocal_shown = 1;
-    compass(10, 0);
+    compass(10, COMPASS_NUMERIC);
     expect_region_drawn_as(0, 57, 127, 63, [] { bug_row_picture("190|", "<", {37, 29, 21, 13, 5}); });
     reciprocal_shown = 0;
-    compass(10, 4);
+    compass(10, COMPASS_ROSE);
     EXPECT_EQ(lcd_count_lit(0, 57, 27, 63), 0);
     EXPECT_EQ(lcd_count_lit(93, 57, 127, 63), 0);
 }
@@ -225,19 +226,20 @@ TEST_F(CompassTest, TiltCompensationLabelWhenNoBugHeld)
         uint8_t tilt;
         const char* label;
     };
-    for (const Case c : {Case{0, "2D"}, Case{1, "2D"}, Case{2, "3A"}, Case{3, "3G"}}) {
+    for (const Case c : {Case{TILT_COMP_NONE_REPORTED, "2D"}, Case{TILT_COMP_2D, "2D"}, Case{TILT_COMP_3D_A, "3A"},
+                         Case{TILT_COMP_3D_G, "3G"}}) {
         SCOPED_TRACE(c.label);
         tilt_comp = c.tilt;
-        compass(100, 2);
+        compass(100, COMPASS_CARD1);
         expect_region_drawn_as(0, 57, 47, 63, [&] { lcd_text_const(0, 57, c.label, 0, PIXEL_INVERT, 0); });
     }
-    tilt_comp = 4;
-    compass(100, 2);
+    tilt_comp = TILT_COMP_MODE_COUNT;  // no mode
+    compass(100, COMPASS_CARD1);
     EXPECT_EQ(lcd_count_lit(0, 57, 127, 63), 0);
-    tilt_comp = 2;
+    tilt_comp = TILT_COMP_3D_A;
     heading_bug_on = 1;
     heading_bug = 100;
-    compass(100, 2);
+    compass(100, COMPASS_CARD1);
     EXPECT_EQ(lcd_count_lit(0, 57, 47, 63), 0) << "the bug row takes the place of the label";
 }
 

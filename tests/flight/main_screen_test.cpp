@@ -40,17 +40,21 @@ TEST_P(PageCycleTest, KnobTurnSelectsNeighbourPageWhateverTheData)
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPages, PageCycleTest,
-                         ::testing::Values(PageTurn{0, 2, 1}, PageTurn{1, 2, 2}, PageTurn{2, 2, 0},
-                                           PageTurn{0, 3, 2}, PageTurn{1, 3, 0}, PageTurn{2, 3, 1}));
+                         ::testing::Values(PageTurn{PAGE_ATTITUDE, KEY_CLOCKWISE, PAGE_COMPASS},
+                                           PageTurn{PAGE_COMPASS, KEY_CLOCKWISE, PAGE_TURN_BANK},
+                                           PageTurn{PAGE_TURN_BANK, KEY_CLOCKWISE, PAGE_ATTITUDE},
+                                           PageTurn{PAGE_ATTITUDE, KEY_ANTICLOCKWISE, PAGE_TURN_BANK},
+                                           PageTurn{PAGE_COMPASS, KEY_ANTICLOCKWISE, PAGE_ATTITUDE},
+                                           PageTurn{PAGE_TURN_BANK, KEY_ANTICLOCKWISE, PAGE_COMPASS}));
 
 TEST_F(MainScreenTest, KnobPressOpensMainMenuOrStopCalibrateRow)
 {
-    for (uint8_t page = 0; page < 3; ++page) {
+    for (uint8_t page = 0; page < MAIN_PAGE_COUNT; ++page) {
         current_screen = main_screen;
         main_page = page;
         menu_cursor = 4;
         menu_edit = 1;
-        press(1);
+        press(KEY_KNOB_PRESS);
         EXPECT_EQ(current_screen, &main_menu_screen);
         EXPECT_EQ(menu_cursor, 0);
         EXPECT_EQ(menu_edit, 0);
@@ -59,48 +63,48 @@ TEST_F(MainScreenTest, KnobPressOpensMainMenuOrStopCalibrateRow)
     current_screen = main_screen;
     calibrating = 1;
     menu_edit = 1;
-    press(1);
+    press(KEY_KNOB_PRESS);
     EXPECT_EQ(current_screen, &compass_setup_screen);
-    EXPECT_EQ(menu_cursor, 6);
+    EXPECT_EQ(menu_cursor, compass_setup_calibrate_row());
     EXPECT_EQ(menu_edit, 0);
 }
 
 TEST_F(MainScreenTest, LeftKeyTogglesPitchTrimOnlyWithAttitudeData)
 {
-    for (uint8_t page : {uint8_t{0}, uint8_t{2}}) {
+    for (uint8_t page : {PAGE_ATTITUDE, PAGE_TURN_BANK}) {
         main_page = page;
         pitch = 7;
-        press(4);
+        press(KEY_LEFT);
         EXPECT_EQ(pitch_trim, 7);
-        press(4);
+        press(KEY_LEFT);
         EXPECT_EQ(pitch_trim, 0);
     }
     attitude_valid = 0;
-    press(4);
+    press(KEY_LEFT);
     EXPECT_EQ(pitch_trim, 0);
     pitch_trim = 3;
-    press(4);
+    press(KEY_LEFT);
     EXPECT_EQ(pitch_trim, 3);
     EXPECT_EQ(heading_bug_on, 0);
 }
 
 TEST_F(MainScreenTest, CompassKeysSetBugAndReciprocalEvenWithoutHeadingData)
 {
-    main_page = 1;
+    main_page = PAGE_COMPASS;
     heading_valid = 0;
     heading = 123;
-    press(4);
+    press(KEY_LEFT);
     EXPECT_EQ(heading_bug_on, 1);
     EXPECT_EQ(heading_bug, 123);
     heading = 200;
-    press(4);
+    press(KEY_LEFT);
     EXPECT_EQ(heading_bug_on, 0);
     EXPECT_EQ(heading_bug, 123) << "the value is kept";
-    press(5);
+    press(KEY_RIGHT);
     EXPECT_EQ(reciprocal_shown, 1);
     EXPECT_EQ(reciprocal_timer, 5);
     reciprocal_timer = 1;
-    press(5);
+    press(KEY_RIGHT);
     EXPECT_EQ(reciprocal_timer, 5) << "a second press restarts the count";
     EXPECT_EQ(pitch_trim, 0);
     EXPECT_TRUE(host_.memo.empty()) << "nothing is sent from the compass page";
@@ -108,10 +112,10 @@ TEST_F(MainScreenTest, CompassKeysSetBugAndReciprocalEvenWithoutHeadingData)
 
 TEST_F(MainScreenTest, RoseStyleIgnoresBugAndReciprocalKeys)
 {
-    main_page = 1;
-    compass_display = 4;
-    press(4);
-    press(5);
+    main_page = PAGE_COMPASS;
+    compass_display = COMPASS_ROSE;
+    press(KEY_LEFT);
+    press(KEY_RIGHT);
     EXPECT_EQ(heading_bug_on, 0);
     EXPECT_EQ(reciprocal_shown, 0);
 }
@@ -119,12 +123,12 @@ TEST_F(MainScreenTest, RoseStyleIgnoresBugAndReciprocalKeys)
 TEST_F(MainScreenTest, UnansweredCommand16IsSentTenTimesOverAboutOneSecond)
 {
     attitude_valid = 0;  // sent with or without attitude data
-    for (uint8_t page : {uint8_t{0}, uint8_t{2}}) {
+    for (uint8_t page : {PAGE_ATTITUDE, PAGE_TURN_BANK}) {
         host_.memo.clear();
         main_page = page;
         led_timer = 200;
         const int64_t start = host_.now_ms();
-        press(5);
+        press(KEY_RIGHT);
         EXPECT_EQ(command_frames_logged(), 10);
         EXPECT_GE(host_.now_ms() - start, 900) << "ten ticks, whatever the phase of the first";
         EXPECT_LT(host_.now_ms() - start, 1200);
@@ -140,19 +144,20 @@ TEST_F(MainScreenTest, AcknowledgedCommand16PutsWarningOutAtOnce)
         const uint8_t ack[] = {0x82, 0xE5, 0x02, 0x0A, 0x00, 0x48, 0x83};
         link_receive(ack, sizeof ack);
     });
-    press(5);
+    press(KEY_RIGHT);
     EXPECT_EQ(led_timer, 0);
     EXPECT_EQ(command_frames_logged(), 2) << "one copy at once, one at the first tick";
 }
 
 TEST_F(MainScreenTest, EveryKeyIsClearedAtEndOfPass)
 {
-    for (uint8_t page = 0; page < 3; ++page) {
-        for (uint8_t code : {uint8_t{1}, uint8_t{4}, uint8_t{6}, uint8_t{200}}) {
+    for (uint8_t page = 0; page < MAIN_PAGE_COUNT; ++page) {
+        const uint8_t codes[] = {KEY_KNOB_PRESS, KEY_LEFT, KEY_CODE_COUNT, 200};  // the last two are no key
+        for (uint8_t code : codes) {
             current_screen = main_screen;
             main_page = page;
             press(code);
-            EXPECT_EQ(key_code, 0) << "page " << int(page) << " key " << int(code);
+            EXPECT_EQ(key_code, KEY_NONE) << "page " << int(page) << " key " << int(code);
         }
     }
 }
@@ -165,7 +170,8 @@ TEST_F(MainScreenTest, NoDataPagesReplaceEachPageWithoutItsSensor)
     };
     attitude_valid = heading_valid = 0;
     pitch = -40;  // the attitude page would be all ground
-    for (const Case c : {Case{0, "FROM ATTITUDE"}, Case{1, "FROM COMPASS"}, Case{2, "FROM ATTITUDE"}}) {
+    for (const Case c : {Case{PAGE_ATTITUDE, "FROM ATTITUDE"}, Case{PAGE_COMPASS, "FROM COMPASS"},
+                         Case{PAGE_TURN_BANK, "FROM ATTITUDE"}}) {
         SCOPED_TRACE(c.page);
         main_page = c.page;
         draw_main();
@@ -181,9 +187,9 @@ TEST_F(MainScreenTest, CalibrationBoxOverMiddleOrOverCompassTape)
 {
     calibrating = 1;
     pitch = -40;  // all ground, so the cleared box shows
-    for (uint8_t page : {uint8_t{0}, uint8_t{1}}) {
+    for (uint8_t page : {PAGE_ATTITUDE, PAGE_COMPASS}) {
         main_page = page;
-        const int top = page == 1 ? 0 : 18;
+        const int top = page == PAGE_COMPASS ? 0 : 18;
         draw_main();
         EXPECT_EQ(row_pixels(top, 18, 110), std::string(93, '#'));
         EXPECT_EQ(row_pixels(top + 20, 18, 110), std::string(93, '#'));
@@ -196,7 +202,7 @@ TEST_F(MainScreenTest, CalibrationBoxOverMiddleOrOverCompassTape)
 TEST_F(MainScreenTest, CalibrationBoxReadsCountAndFit)
 {
     calibrating = 1;
-    main_page = 2;
+    main_page = PAGE_TURN_BANK;
     calib_count = 1234;
     calib_fit = 987;
     draw_main();
@@ -211,15 +217,15 @@ TEST_F(MainScreenTest, KeyClickedInLoopTurnsPageForTheNextPass)
     int passes_after_click = 0;
     bool tape_seen = false;
     host_.on_present = [&] {
-        if (main_page != 1)
+        if (main_page != PAGE_COMPASS)
             return;
         // The pass that handled the key still drew the attitude page.
         if (++passes_after_click > 1)
             tape_seen = tape_seen || row_pixels(18, 0, 127) == std::string(128, '#');
     };
-    host_.after(2000, [] { store_key_code(2); });
+    host_.after(2000, [] { store_key_code(KEY_CLOCKWISE); });
     host_.run_for(3000);
-    EXPECT_EQ(main_page, 1);
+    EXPECT_EQ(main_page, PAGE_COMPASS);
     EXPECT_TRUE(tape_seen);
 }
 

@@ -9,7 +9,7 @@ namespace {
 
 class TurnBankTest : public FlightTest {
 protected:
-    TurnBankTest() { main_page = 2; }
+    TurnBankTest() { main_page = PAGE_TURN_BANK; }
 
     static void turn_page()
     {

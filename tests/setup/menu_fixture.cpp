@@ -45,6 +45,18 @@ void MenuTest::show(screen_routine screen, uint8_t key)
     pass(key);
 }
 
+bool MenuTest::title_line_holds_only(const char* title)
+{
+    uint8_t saved[sizeof frame_buffer];
+    std::memcpy(saved, frame_buffer, sizeof saved);
+    const std::string actual = lcd_dump(0, 7);
+    lcd_clear();
+    menu_title(title);
+    const std::string expected = lcd_dump(0, 7);
+    std::memcpy(frame_buffer, saved, sizeof saved);
+    return actual == expected;
+}
+
 bool MenuTest::shows_text(uint8_t x, uint8_t y, const char* text, bool inverse)
 {
     uint8_t saved[sizeof frame_buffer];

@@ -34,6 +34,9 @@ protected:
     // height, inverse or not: the 8-row band is compared with the same text
     // drawn alone on a clear panel.
     bool shows_text(uint8_t x, uint8_t y, const char* text, bool inverse);
+    // Whether the title line (rows 0..7) holds `title` as menu_title draws it,
+    // and nothing else: no list row scrolled up into it.
+    bool title_line_holds_only(const char* title);
     // A single-height text cell drawn inverse has its bottom row fully lit.
     bool cell_inverse(uint8_t x, uint8_t y);
 

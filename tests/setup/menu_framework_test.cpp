@@ -99,21 +99,21 @@ using MainMenu = MenuTest;
 TEST_F(MainMenu, BrowsesFourEntriesWithoutWrapping)
 {
     menu_cursor = 0;
-    show(main_menu_screen, 3);
+    show(main_menu_screen, KEY_ANTICLOCKWISE);
     EXPECT_EQ(menu_cursor, 0);
-    pass(4);
+    pass(KEY_LEFT);
     EXPECT_EQ(menu_cursor, 0);
-    pass(2);
-    pass(5);
-    pass(2);
+    pass(KEY_CLOCKWISE);
+    pass(KEY_RIGHT);
+    pass(KEY_CLOCKWISE);
     EXPECT_EQ(menu_cursor, 3);
-    pass(2);
+    pass(KEY_CLOCKWISE);
     EXPECT_EQ(menu_cursor, 3);
-    pass(5);
+    pass(KEY_RIGHT);
     EXPECT_EQ(menu_cursor, 3);
-    pass(4);
+    pass(KEY_LEFT);
     EXPECT_EQ(menu_cursor, 2);
-    EXPECT_EQ(key_code, 0);
+    EXPECT_EQ(key_code, KEY_NONE);
     EXPECT_EQ(current_screen, main_menu_screen);
 }
 
@@ -147,7 +147,7 @@ TEST_F(MainMenu, EachEntryShowsItsIconAndOpensItsScreen)
 
         menu_cursor = cursor;
         menu_edit = 1;
-        show(main_menu_screen, 1);
+        show(main_menu_screen, KEY_KNOB_PRESS);
         EXPECT_EQ(current_screen, entries[cursor].opens);
         EXPECT_EQ(menu_cursor, 0);
         EXPECT_EQ(menu_edit, 0);
@@ -161,7 +161,7 @@ TEST_F(MainMenu, SetupListsComeBackOnTheirOwnEntry)
     for (const auto& [list, entry] : lists) {
         menu_cursor = 0;
         menu_edit = 0;
-        show(list, 1);
+        show(list, KEY_KNOB_PRESS);
         EXPECT_EQ(current_screen, main_menu_screen);
         EXPECT_EQ(menu_cursor, entry);
     }
@@ -174,14 +174,14 @@ using MessageScreens = MenuTest;
 TEST_F(MessageScreens, AnyKeyGoesBackToTheReturnScreen)
 {
     for (screen_routine message : {done_screen, comms_error_screen}) {
-        for (uint8_t key = 1; key <= 5; ++key) {
+        for (uint8_t key = KEY_KNOB_PRESS; key < KEY_CODE_COUNT; ++key) {
             return_screen = set_alignment_screen;
             show(message, key);
             EXPECT_EQ(current_screen, set_alignment_screen);
-            EXPECT_EQ(key_code, 0);
+            EXPECT_EQ(key_code, KEY_NONE);
         }
         return_screen = set_alignment_screen;
-        show(message, 0);
+        show(message, KEY_NONE);
         EXPECT_EQ(current_screen, message);
     }
 }
@@ -189,7 +189,7 @@ TEST_F(MessageScreens, AnyKeyGoesBackToTheReturnScreen)
 TEST_F(MessageScreens, WithoutAReturnScreenTheFlightDisplayTakesOver)
 {
     return_screen = nullptr;
-    show(done_screen, 1);
+    show(done_screen, KEY_KNOB_PRESS);
     EXPECT_EQ(current_screen, main_screen);
 }
 
@@ -203,7 +203,7 @@ TEST_F(MenuExchange, SilentSensorUnitGetsTenCopiesThenCommsError)
 {
     bump_index = 0;
     const int64_t start = host_.now_ms();
-    show(bump_factor_screen, 1);
+    show(bump_factor_screen, KEY_KNOB_PRESS);
     const int64_t took = host_.now_ms() - start;
 
     const std::vector<std::string> one_frame = {"0xE5", "0x82", "0xE6", "0x04", "0x35",
@@ -222,7 +222,7 @@ TEST_F(MenuExchange, SilentSensorUnitGetsTenCopiesThenCommsError)
 
     pass();
     EXPECT_EQ(current_screen, comms_error_screen);
-    pass(2);
+    pass(KEY_CLOCKWISE);
     EXPECT_EQ(current_screen, horizon_setup_screen);
 }
 
@@ -230,13 +230,13 @@ TEST_F(MenuExchange, AnswerAtTheFirstPumpSendsExactlyOnce)
 {
     sensor_unit_answers(ack_frame());
     bump_index = 4;
-    show(bump_factor_screen, 1);
+    show(bump_factor_screen, KEY_KNOB_PRESS);
     ASSERT_EQ(received_.size(), 1u);
     EXPECT_EQ(received_[0].address, 0xE6);
     EXPECT_EQ(received_[0].body, (std::vector<uint8_t>{0x35, 0x09, 244, 1}));
     EXPECT_EQ(current_screen, done_screen);
     EXPECT_EQ(return_screen, horizon_setup_screen);
-    pass(1);
+    pass(KEY_KNOB_PRESS);
     EXPECT_EQ(current_screen, horizon_setup_screen);
     EXPECT_EQ(menu_cursor, 4);
 }
@@ -248,7 +248,7 @@ TEST_F(MenuExchange, LateAnswerAfterTheLastCopyStillCounts)
         const auto ack = ack_frame();
         link_receive(ack.data(), ack.size());
     });
-    show(slew_factor_screen, 1);
+    show(slew_factor_screen, KEY_KNOB_PRESS);
     EXPECT_EQ(received_.size(), 10u);
     EXPECT_EQ(current_screen, done_screen);
 }
@@ -256,11 +256,11 @@ TEST_F(MenuExchange, LateAnswerAfterTheLastCopyStillCounts)
 TEST_F(MenuExchange, KeysPressedWhileItWaitsAreDropped)
 {
     sensor_unit_silent();
-    host_.after(150, [] { store_key_code(3); });
-    host_.after(1200, [] { store_key_code(1); });
+    host_.after(150, [] { store_key_code(KEY_ANTICLOCKWISE); });
+    host_.after(1200, [] { store_key_code(KEY_KNOB_PRESS); });
     bump_index = 2;
-    show(bump_factor_screen, 1);
-    EXPECT_EQ(key_code, 0);
+    show(bump_factor_screen, KEY_KNOB_PRESS);
+    EXPECT_EQ(key_code, KEY_NONE);
     EXPECT_EQ(bump_index, 2);
     EXPECT_EQ(current_screen, comms_error_screen);
     pass();  // nothing pending: the message stays

@@ -5,8 +5,6 @@
 // descriptors, threads).
 #pragma once
 
-#include <sys/types.h>
-
 #include <gtest/gtest.h>
 
 #include <QStringList>
@@ -20,6 +18,8 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "sensor_emulator_child.h"
+#include "this_system.h"
 
 namespace soak {
 
@@ -38,9 +38,9 @@ void keep_running_for(std::chrono::milliseconds span);
 
 // User and system time of the whole process, every thread.
 double cpu_seconds();
-long rss_kib();
-int open_descriptors();
-int thread_count();
+using this_system::open_descriptors;
+using this_system::rss_kib;
+using this_system::thread_count;
 
 // CPU seconds spent per wall-clock second since it was made (1.0: one core
 // busy all the time).
@@ -92,48 +92,16 @@ struct EmulatorStatus {
     bool silent = false;
 };
 
-// sensor_emulator as a child process with --quiet: its device (first line
-// on standard output), its command input, and what it prints later.
-class EmulatorChild {
+// sensor_emulator as a child process with --quiet: its device, its command
+// input, what it prints later, and the counts it reports.
+class EmulatorChild : public SensorEmulatorChild {
 public:
     explicit EmulatorChild(const std::vector<std::string>& options);
-    ~EmulatorChild();
-    EmulatorChild(const EmulatorChild&) = delete;
-    EmulatorChild& operator=(const EmulatorChild&) = delete;
-
-    // Empty if it could not be started; error() says why.
-    const std::string& device() const { return device_; }
-    const std::string& error() const { return error_; }
-    pid_t pid() const { return pid_; }
-
-    // Types one line on its standard input.
-    void command(const std::string& line);
-    // Takes in what it has printed since; cheap, call it while waiting.
-    void collect();
-    const std::vector<std::string>& out_lines() const { return out_lines_; }
-    const std::vector<std::string>& err_lines() const { return err_lines_; }
 
     // Asks for its status and waits for the answer.
     std::optional<EmulatorStatus> status();
     // The "sent N frames, B bytes" line of a frame limit, once it is out.
     std::optional<EmulatorStatus> frames_done();
-
-    // Ends it at once, as a unit losing its power would: the line hangs up.
-    void kill_now();
-
-private:
-    void reap(std::chrono::milliseconds grace);
-
-    pid_t pid_ = -1;
-    int to_child_ = -1;
-    int from_out_ = -1;
-    int from_err_ = -1;
-    std::string device_;
-    std::string error_;
-    std::string out_text_;
-    std::string err_text_;
-    std::vector<std::string> out_lines_;
-    std::vector<std::string> err_lines_;
 };
 
 // ---- the window ---------------------------------------------------------------------

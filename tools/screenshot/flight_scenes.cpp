@@ -1,5 +1,9 @@
 // Gallery scenes of the flight display: every page, every style and the
 // states worth seeing (warnings, bug, reciprocal, calibration, no data).
+#include <cctype>
+#include <iterator>
+#include <string>
+
 #include "firmware/flight/flight.h"
 #include "firmware/instrument_state.h"
 #include "scenes.h"
@@ -33,8 +37,7 @@ void turn_rate_of(int32_t tenths)
     turn_rate = tenths;
 }
 
-const SceneRegistration flight_scenes[] = {
-    // ---- attitude page ----
+const SceneRegistration attitude_scenes[] = {
     SceneRegistration{{"attitude_level", "Attitude page, straight and level, default overlays: heading box, "
                                          "rate box, G readout, slip ball",
                        [] { attitude(0, 0); gforce_raw = 256; }}},
@@ -102,24 +105,45 @@ const SceneRegistration flight_scenes[] = {
                            calibrating = 1;
                        }}},
 
-    // ---- compass page ----
-    SceneRegistration{{"compass_numeric", "Compass, DISPLAY NUMERIC: tape labelled every 30 degrees",
-                       [] { compass(27, COMPASS_NUMERIC); }}},
-    SceneRegistration{{"compass_mixed", "Compass, DISPLAY MIXED: N, E, S, W and numbers",
-                       [] { compass(96, COMPASS_MIXED); }}},
-    SceneRegistration{{"compass_card1", "Compass, DISPLAY CARD1 (the default): twelve points",
-                       [] { compass(10, COMPASS_CARD1); }}},
-    SceneRegistration{{"compass_card2", "Compass, DISPLAY CARD2: cardinal and intercardinal points",
-                       [] { compass(45, COMPASS_CARD2); }}},
-    SceneRegistration{{"compass_rose", "Compass, DISPLAY ROSE: the rose turns against the heading",
-                       [] { compass(30, COMPASS_ROSE); }}},
+};
+
+// ---- compass page ----
+
+// One scene for every compass style, named after it (compass_card1).
+struct StyleScene {
+    uint8_t style;
+    int32_t heading;
+    const char* caption;
+};
+constexpr StyleScene style_scenes[] = {
+    {COMPASS_NUMERIC, 27, "Compass, DISPLAY NUMERIC: tape labelled every 30 degrees"},
+    {COMPASS_MIXED, 96, "Compass, DISPLAY MIXED: N, E, S, W and numbers"},
+    {COMPASS_CARD1, 10, "Compass, DISPLAY CARD1 (the default): twelve points"},
+    {COMPASS_CARD2, 45, "Compass, DISPLAY CARD2: cardinal and intercardinal points"},
+    {COMPASS_ROSE, 30, "Compass, DISPLAY ROSE: the rose turns against the heading"},
+};
+static_assert(std::size(style_scenes) == COMPASS_STYLE_COUNT, "a scene for every compass style");
+
+const struct StyleScenes {
+    StyleScenes()
+    {
+        for (const StyleScene& s : style_scenes) {
+            std::string name = "compass_";
+            for (const char* c = compass_style(s.style).name; *c; ++c)
+                name += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+            scene_registry().push_back({name, s.caption, [s] { compass(s.heading, s.style); }});
+        }
+    }
+} style_scene_registration;
+
+const SceneRegistration flight_scenes[] = {
     SceneRegistration{{"compass_rose_true", "ROSE with HEADING TRUE, heading 250", [] {
                            compass(250, COMPASS_ROSE);
                            heading_true = 1;
                        }}},
     SceneRegistration{{"compass_tilt_3d", "Tilt compensation 3D G shown as 3G", [] {
                            compass(182, COMPASS_CARD1);
-                           tilt_comp = 3;
+                           tilt_comp = TILT_COMP_3D_G;
                        }}},
     SceneRegistration{{"compass_bug_left", "Heading bug 350 at heading 10: turn left, five arrows", [] {
                            compass(10, COMPASS_CARD1);

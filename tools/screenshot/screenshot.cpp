@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,7 @@
 #include "firmware/instrument_state.h"
 #include "firmware/lcd/lcd.h"
 #include "firmware/link/link.h"
+#include "firmware/setup/setup.h"
 #include "command_line.h"
 #include "scenes.h"
 
@@ -62,19 +64,19 @@ const Variable variables[] = {
     {"gforce_display", &gforce_display, nullptr, nullptr, 0, 1},
     {"compass_on", &compass_on, nullptr, nullptr, 0, 1},
     {"compass_cal_type", &compass_cal_type, nullptr, nullptr, 0, 1},
-    {"compass_display", &compass_display, nullptr, nullptr, 0, 4},
+    {"compass_display", &compass_display, nullptr, nullptr, 0, COMPASS_STYLE_COUNT - 1},
     {"heading_true", &heading_true, nullptr, nullptr, 0, 1},
     {"variation", nullptr, &variation, nullptr, -99, 99},
     {"contrast", &contrast, nullptr, nullptr, 0, 255},
     {"backlight", &backlight, nullptr, nullptr, 0, 1},
-    {"bump_index", &bump_index, nullptr, nullptr, 0, 4},
-    {"slew_index", &slew_index, nullptr, nullptr, 0, 4},
-    {"main_page", &main_page, nullptr, nullptr, 0, 2},
+    {"bump_index", &bump_index, nullptr, nullptr, 0, FACTOR_COUNT - 1},
+    {"slew_index", &slew_index, nullptr, nullptr, 0, FACTOR_COUNT - 1},
+    {"main_page", &main_page, nullptr, nullptr, 0, MAIN_PAGE_COUNT - 1},
     {"heading_valid", &heading_valid, nullptr, nullptr, 0, 1},
     {"attitude_valid", &attitude_valid, nullptr, nullptr, 0, 1},
     {"turn_source", &turn_source, nullptr, nullptr, 0, 2},
     {"sensor_status", &sensor_status, nullptr, nullptr, 0, 255},
-    {"tilt_comp", &tilt_comp, nullptr, nullptr, 0, 3},
+    {"tilt_comp", &tilt_comp, nullptr, nullptr, 0, TILT_COMP_MODE_COUNT - 1},
     {"led_timer", &led_timer, nullptr, nullptr, 0, 255},
     {"heading_bug_on", &heading_bug_on, nullptr, nullptr, 0, 1},
     {"heading_bug", nullptr, &heading_bug, nullptr, 0, 359},
@@ -85,6 +87,27 @@ const Variable variables[] = {
     {"menu_cursor", &menu_cursor, nullptr, nullptr, 0, 255},
     {"menu_edit", &menu_edit, nullptr, nullptr, 0, 1},
 };
+
+// The names --page takes, one for every page of the main screen.
+struct PageName {
+    uint8_t page;
+    const char* name;
+};
+constexpr PageName page_names[] = {
+    {PAGE_ATTITUDE, "attitude"},
+    {PAGE_COMPASS, "compass"},
+    {PAGE_TURN_BANK, "turn"},
+};
+static_assert(std::size(page_names) == MAIN_PAGE_COUNT, "a name for every page");
+
+// "attitude, compass or turn"
+std::string page_choices()
+{
+    std::string text;
+    for (size_t i = 0; i < std::size(page_names); ++i)
+        text += std::string(i == 0 ? "" : i + 1 == std::size(page_names) ? " or " : ", ") + page_names[i].name;
+    return text;
+}
 
 struct Reading {
     const char* option;
@@ -174,7 +197,8 @@ Options parse(int argc, char** argv)
     };
     option("out", "Write the screen to FILE (PNG).", "FILE");
     option("scene", "Start from the named scene (see --list).", "NAME");
-    option("page", "Main page: attitude, compass or turn.", "PAGE");
+    const std::string page_help = "Main page: " + page_choices() + ".";
+    option("page", page_help.c_str(), "PAGE");
     option("heading", "Heading, 0..359 degrees.", "DEG");
     option("pitch", "Pitch in degrees, positive nose up.", "DEG");
     option("bank", "Bank in degrees, positive banked left.", "DEG");
@@ -206,14 +230,11 @@ Options parse(int argc, char** argv)
         o.list = p.isSet(QStringLiteral("list"));
         if (p.isSet(QStringLiteral("page"))) {
             const std::string page = text("page");
-            if (page == "attitude")
-                o.page = 0;
-            else if (page == "compass")
-                o.page = 1;
-            else if (page == "turn")
-                o.page = 2;
-            else
-                throw UsageError{"--page: expected attitude, compass or turn, not '" + page + "'"};
+            for (const PageName& named : page_names)
+                if (page == named.name)
+                    o.page = named.page;
+            if (!o.page)
+                throw UsageError{"--page: expected " + page_choices() + ", not '" + page + "'"};
         }
         for (const Reading& r : readings) {
             const QString name = QString::fromLatin1(r.option + 2);
