@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "firmware/link/link_protocol.h"
+
 // A screen is a routine without arguments that the loop calls once per pass.
 using screen_routine = void (*)();
 
@@ -91,9 +93,8 @@ extern uint8_t bug_turn_left;
 extern uint8_t bug_turn_right;
 extern uint32_t bug_offset;
 
-// The compass unit's tilt compensation modes (tilt_comp), as it reports them
-// and takes them. NONE_REPORTED is what it holds before the unit has spoken.
-enum : uint8_t { TILT_COMP_NONE_REPORTED, TILT_COMP_2D, TILT_COMP_3D_A, TILT_COMP_3D_G, TILT_COMP_MODE_COUNT };
+// The compass unit's tilt compensation modes (tilt_comp) are the link's:
+// TILT_COMP_... in firmware/link/link_protocol.h.
 
 // The compass page's display styles (compass_display). What each looks like,
 // and its name, is the table COMPASS_STYLES in firmware/flight/flight.h.

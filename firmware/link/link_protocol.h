@@ -92,10 +92,10 @@ enum : uint8_t {
     COMPASS_STOP_CALIBRATION = 0x33,
 };
 
-enum : uint8_t {
-    TILT_COMP_2D = 1,
-    TILT_COMP_3D_G = 3,  // the highest mode
-};
+// The compass unit's tilt compensation modes (tilt_comp), as it reports them
+// and takes them. NONE_REPORTED is what the instrument holds before the unit
+// has spoken; the unit itself only ever uses 2D..3D_G.
+enum : uint8_t { TILT_COMP_NONE_REPORTED, TILT_COMP_2D, TILT_COMP_3D_A, TILT_COMP_3D_G, TILT_COMP_MODE_COUNT };
 
 enum : uint8_t {
     ALIGN_NORTH = 0,
