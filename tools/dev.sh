@@ -23,7 +23,7 @@ packages=(
     qt6-serialport-dev   # the benchmarks measure the serial component against it
     xvfb xauth           # running the window without a desktop
     python3              # tests: the serial library's example on a pseudo-terminal, a settings file read back
-    ninja-build dpkg-dev # tests: package_deb builds the Debian packages (cpack, dpkg-shlibdeps) with a build of its own
+    dpkg-dev             # tests: package_deb makes the Debian packages (dpkg-shlibdeps finds what they need)
     xdotool imagemagick  # tests: tools/menu_walk.sh clicks through the real window and crops its pictures
 )
 

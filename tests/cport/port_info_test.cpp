@@ -14,7 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sys/wait.h>
@@ -22,13 +22,11 @@
 #include <unistd.h>
 
 using namespace tarnby;
+namespace fs = std::filesystem;
 
 namespace {
 
-TComPortRoots FakeRoots(const std::string& lock = "/nonexistent")
-{
-    return {TARNBY_FAKE_TREE "/sys", TARNBY_FAKE_TREE "/dev", lock};
-}
+TComPortRoots FakeRoots() { return {TARNBY_FAKE_TREE "/sys", TARNBY_FAKE_TREE "/dev", "/nonexistent"}; }
 
 std::string Dev(const std::string& name) { return TARNBY_FAKE_TREE "/dev/" + name; }
 
@@ -106,12 +104,18 @@ TEST(PortInfo, FakeTreeListsEveryKindOfPortAndNothingElse)
 
 TEST(PortInfo, BusyWhenAnotherProgramHoldsTheDeviceOrItsLock)
 {
+    // On a copy of the tree: the other tests of the listing, which may run
+    // at the same time in other processes, see nothing held.
+    const fs::path root = fs::path(::testing::TempDir()) / ("port_info_busy_" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::copy(TARNBY_FAKE_TREE, root, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const std::string lock = (root / "lock").string();
+    fs::create_directory(lock);
+    auto dev = [&](const std::string& name) { return (root / "dev" / name).string(); };
     // Held open by another process; a lock file of a running program, of this
     // program (not another) and of a process that cannot exist.
-    OtherHolder holder(Dev("ttyUSB0"));
+    OtherHolder holder(dev("ttyUSB0"));
     ASSERT_TRUE(holder.Opened());
-    const std::string lock = ::testing::TempDir() + "port_info_locks";
-    std::system(("rm -rf '" + lock + "' && mkdir -p '" + lock + "'").c_str());
     const struct {
         const char* name;
         std::string pid;
@@ -125,10 +129,11 @@ TEST(PortInfo, BusyWhenAnotherProgramHoldsTheDeviceOrItsLock)
         std::ofstream(lock + "/LCK.." + l.name) << l.pid;
 
     std::set<std::string> busy;
-    for (const TComPortInfo& port : ListComPorts(FakeRoots(lock)))
+    for (const TComPortInfo& port : ListComPorts({(root / "sys").string(), (root / "dev").string(), lock}))
         if (port.Busy)
             busy.insert(port.Port);
-    EXPECT_EQ(busy, (std::set<std::string>{Dev("ttyS0"), Dev("ttyUSB0")}));
+    EXPECT_EQ(busy, (std::set<std::string>{dev("ttyS0"), dev("ttyUSB0")}));
+    fs::remove_all(root);
 }
 
 TEST(PortInfo, UnreadableTreeRaisesEnumPortsError)
