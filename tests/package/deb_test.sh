@@ -67,6 +67,11 @@ step "$work/cmake-configure.log" "$cmake" -S "$source/examples/monitor" -B "$wor
     -DCMAKE_PREFIX_PATH="$root/usr" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release
 step "$work/cmake-build.log" "$cmake" --build "$work/cmake-monitor"
 "$python" "$source/tests/package/check_monitor.py" "$work/cmake-monitor/cport_monitor"
+# All three libraries, the setup dialog registered by linking the widgets.
+step "$work/cmake-components-configure.log" "$cmake" -S "$source/tests/package/components" \
+    -B "$work/cmake-components" -DCMAKE_PREFIX_PATH="$root/usr" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release
+step "$work/cmake-components-build.log" "$cmake" --build "$work/cmake-components"
+"$work/cmake-components/components"
 
 export PKG_CONFIG_PATH=$root/usr/lib/pkgconfig
 # shellcheck disable=SC2046 # the flags are words
