@@ -53,7 +53,10 @@ TEST(TerminalProgram, AFailedConnectAndALostLineAreShownAndLampsFollowThePort)
     TerminalWindow window(folder.File("t.ini"));
     window.Port().SetPort(folder.File("no-such-device"));
     EXPECT_FALSE(window.Connect());
-    EXPECT_TRUE(window.Message().startsWith("Connect: Unable to open com port")) << window.Message().toStdString();
+    // The device, the system's reason and what to do, as the simulator says it.
+    EXPECT_TRUE(window.Message().startsWith(QString::fromStdString("Connect: cannot open " + folder.File("no-such-device") +
+                                                                   ": No such file or directory. There is no such device")))
+        << window.Message().toStdString();
 
     FarEnd far;
     window.Port().SetPort(far.Path());
