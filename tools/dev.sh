@@ -24,6 +24,7 @@ packages=(
     xvfb xauth           # running the window without a desktop
     python3              # tests: the serial library's example on a pseudo-terminal, a settings file read back
     xdotool imagemagick  # tests: tools/menu_walk.sh clicks through the real window and crops its pictures
+    lrzsz                # tests/terminal: the serial terminal's XMODEM and YMODEM against sx, sb, rx and rb
 )
 
 install_missing() {

@@ -240,7 +240,9 @@ void Sender::SendHeader(bool last)
 void Sender::SendBlock()
 {
     const uint64_t left = source_.size - offset_;
-    const size_t room = protocol_ == Protocol::Xmodem || left <= 128 ? 128 : 1024;
+    // 1K blocks while a whole one is left, then 128s: never more padding
+    // than one short block's.
+    const size_t room = protocol_ != Protocol::Xmodem && left >= 1024 ? 1024 : 128;
     block_size_ = static_cast<size_t>(std::min<uint64_t>(room, left));
     std::string data(room, static_cast<char>(SUB));
     if (!source_.read(offset_, reinterpret_cast<uint8_t*>(data.data()), block_size_))
@@ -283,7 +285,10 @@ void Sender::Tick(int elapsed_ms)
             Fail("the far end never asked for the file (is a receiver running there?)");
         return;
     }
-    if (waited_ms_ < timing_.block_ms)
+    // The receiver asks again after block_ms of waiting; our own repeat comes
+    // later, so that both never come at once: a block sent twice would be
+    // answered twice, and the second answer taken for the next block's.
+    if (waited_ms_ < 2 * timing_.block_ms)
         return;
     if (++tries_ > timing_.retries)
         return Fail("the far end stopped answering");

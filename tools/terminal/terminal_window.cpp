@@ -82,24 +82,24 @@ namespace {
 QString OpenAdvice(int error, const std::string& device)
 {
     const QString dev = QString::fromStdString(device);
-    const QString list = QStringLiteral("Port > Setup chooses another device; terminal --list shows them.");
+    const QString other = QStringLiteral("choose another device under Port > Setup (terminal --list shows them).");
     switch (error) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        return QStringLiteral("There is no such device: plug the adapter in, or ") + list;
+        return QStringLiteral("There is no such device: plug the adapter in, or ") + other;
     case EBUSY:
-        return QStringLiteral("Another program has it open (fuser %1 names it). ").arg(dev) + list;
+        return QStringLiteral("Another program has it open: close that one (fuser %1 names it), or ").arg(dev) + other;
     case EACCES:
     case EPERM:
-        return QStringLiteral("You may not open it: add yourself to the group that owns it (ls -l %1 shows "
-                              "it, usually dialout) and log in again. ")
+        return QStringLiteral("You may not open it: add yourself to the group that owns it (ls -l %1 shows it, "
+                              "usually dialout) and log in again, or ")
                    .arg(dev) +
-               list;
+               other;
     case ENOTTY:
-        return dev + QStringLiteral(" is no serial device. ") + list;
+        return dev + QStringLiteral(" is no serial device: ") + other;
     default:
-        return list;
+        return QStringLiteral("Check the device, or ") + other;
     }
 }
 

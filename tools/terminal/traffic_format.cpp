@@ -1,5 +1,6 @@
 #include "traffic_format.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
@@ -10,65 +11,63 @@ namespace traffic {
 namespace {
 
 constexpr size_t kPerLine = 16;
+constexpr size_t kFrameLine = 64;
 constexpr uint8_t kFrameStart = 0x82, kAttention = 0xE5;
 
-// Where a stream is in a frame: between frames, after the attention byte,
-// then address, length, command and data (frame_left bytes), checksum, end.
+// What a stream expects next: a frame's start (or anything else) between
+// frames, the start after an attention byte, then address, length, command
+// and data (frame_left bytes), checksum and end byte.
 enum FrameState { kBetween, kClaimed, kAddress, kLength, kBody, kChecksum, kEnd };
 
 } // namespace
 
-bool HexDump::BreaksBefore(Stream& s, uint8_t byte)
+HexDump::Breaks HexDump::Step(Stream& s, uint8_t byte)
 {
-    if (s.frame_state == kBetween && byte == kAttention) {
-        s.frame_state = kClaimed;
-        return true;
-    }
-    if (s.frame_state == kClaimed) {
-        s.frame_state = byte == kFrameStart ? kAddress : kBetween;
-        return false;
-    }
-    if (s.frame_state == kBetween && byte == kFrameStart) {
-        s.frame_state = kAddress;
-        return true;
-    }
-    return false;
-}
-
-bool HexDump::BreaksAfter(Stream& s, uint8_t byte)
-{
+    Breaks breaks;
     switch (s.frame_state) {
-    case kAddress: s.frame_state = kLength; return false;
+    case kBetween:
+        if (byte == kAttention || byte == kFrameStart) {
+            s.frame_state = byte == kAttention ? kClaimed : kAddress;
+            breaks.before = true;
+        }
+        break;
+    case kClaimed: s.frame_state = byte == kFrameStart ? kAddress : kBetween; break;
+    case kAddress: s.frame_state = kLength; break;
     case kLength:
         s.frame_left = byte;
         s.frame_state = byte == 0 ? kBetween : kBody; // a length of 0 is no frame
-        return false;
+        break;
     case kBody:
         if (--s.frame_left == 0)
             s.frame_state = kChecksum;
-        return false;
-    case kChecksum: s.frame_state = kEnd; return false;
-    case kEnd: s.frame_state = kBetween; return true;
-    default: return false;
+        break;
+    case kChecksum: s.frame_state = kEnd; break;
+    case kEnd:
+        s.frame_state = kBetween;
+        breaks.after = true;
+        break;
     }
+    breaks.in_frame = s.frame_state != kBetween || breaks.after;
+    return breaks;
 }
 
 void HexDump::Add(Direction direction, const uint8_t* data, size_t n, const std::string& stamp)
 {
     Stream& s = streams_[direction == Direction::Sent ? 1 : 0];
     for (size_t i = 0; i < n; ++i) {
-        const uint8_t byte = data[i];
-        const bool before = BreaksBefore(s, byte);
-        if (!line_.empty() && (before || direction != direction_ || line_.size() == kPerLine))
+        const Breaks breaks = Step(s, data[i]);
+        // A frame stays on one line up to a length no frame of the link has.
+        const size_t width = breaks.in_frame ? kFrameLine : kPerLine;
+        if (!line_.empty() && (breaks.before || direction != direction_ || line_.size() >= width))
             EndLine();
         if (line_.empty()) {
             direction_ = direction;
             line_offset_ = s.offset;
             line_stamp_ = stamp;
         }
-        line_.push_back(byte);
+        line_.push_back(data[i]);
         ++s.offset;
-        if (BreaksAfter(s, byte))
+        if (breaks.after)
             EndLine();
     }
 }
@@ -81,7 +80,7 @@ std::string HexDump::Partial() const
     std::snprintf(head, sizeof head, "%s %08llX ", direction_ == Direction::Sent ? "TX" : "RX",
                   static_cast<unsigned long long>(line_offset_));
     std::string text = line_stamp_ + head, chars;
-    for (size_t i = 0; i < kPerLine; ++i) {
+    for (size_t i = 0; i < std::max(kPerLine, line_.size()); ++i) {
         if (i < line_.size()) {
             char hex[4];
             std::snprintf(hex, sizeof hex, " %02X", line_[i]);

@@ -15,8 +15,8 @@ namespace traffic {
 enum class Direction { Received, Sent };
 
 // Lines of "RX 00000010  82 E5 06 37 ...  |..7|": the direction, the
-// offset in that direction's stream, up to 16 bytes and their printable
-// characters. A line ends at 16 bytes, where the direction changes, after
+// offset in that direction's stream, up to 16 bytes (a frame: up to 64) and
+// their printable characters. A line ends there, where the direction changes, after
 // the end of a frame, and before a frame's start byte (0x82) or attention
 // byte (0xE5) seen between frames, so that each frame of the sensor link
 // is a line of its own.
@@ -36,9 +36,13 @@ private:
         int frame_state = 0; // 0 between frames; see the .cpp
         int frame_left = 0;
     };
+    struct Breaks {
+        bool before = false;   // a line ends before this byte
+        bool after = false;    // and after it
+        bool in_frame = false; // it belongs to a frame
+    };
     void EndLine();
-    bool BreaksBefore(Stream& s, uint8_t byte);
-    bool BreaksAfter(Stream& s, uint8_t byte);
+    static Breaks Step(Stream& s, uint8_t byte);
 
     Stream streams_[2];
     std::vector<std::string> finished_;
