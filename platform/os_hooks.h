@@ -135,3 +135,29 @@ int ReadLineCounters(int fd, LineCounters& counters);
 int WaitLineChange(int fd);
 
 } // namespace tarnby::os
+
+// ---- port information and hot-plug (tarnby/cport/port_info.h) ----------------------------
+//
+// A new system also supplies, in a file of its own:
+//  - ListPortInfo:      every serial port under the roots, described (in any
+//                       order; pseudo-terminals left out)
+//  - MakeDeviceWatch:   a descriptor that turns readable when a device file
+//                       appears in or goes from the device folder, or one of
+//                       its stable links does; TakeDeviceChanges consumes
+//                       that (and follows link folders that came meanwhile);
+//                       CloseDeviceWatch
+#include <vector>
+
+namespace tarnby {
+struct TComPortInfo;
+struct TComPortRoots;
+} // namespace tarnby
+
+namespace tarnby::os {
+
+int ListPortInfo(const TComPortRoots& roots, std::vector<TComPortInfo>& ports);
+int MakeDeviceWatch(const TComPortRoots& roots, int& fd);
+void TakeDeviceChanges(const TComPortRoots& roots, int fd);
+void CloseDeviceWatch(int fd);
+
+} // namespace tarnby::os

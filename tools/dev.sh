@@ -23,6 +23,7 @@ packages=(
     qt6-serialport-dev   # the benchmarks measure the serial component against it
     xvfb xauth           # running the window without a desktop
     python3              # tests: the serial library's example on a pseudo-terminal, a settings file read back
+    ninja-build dpkg-dev # tests: package_deb builds the Debian packages (cpack, dpkg-shlibdeps) with a build of its own
     xdotool imagemagick  # tests: tools/menu_walk.sh clicks through the real window and crops its pictures
     lrzsz                # tests/terminal: the serial terminal's XMODEM and YMODEM against sx, sb, rx and rb
 )
@@ -45,7 +46,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 build() {  # build <dir> [cmake options...]
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    # Warnings are errors here, so that none goes unnoticed.
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNBY_WERROR=ON "$@" >/dev/null
     cmake --build "$dir" -j"$jobs"
 }
 

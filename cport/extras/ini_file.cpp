@@ -228,7 +228,14 @@ void TIniDocument::AddSection(std::string_view section)
     // A blank line between the last section and the new one, as people write them.
     if (!lines_.empty() && !Trim(lines_.back().text).empty())
         Insert(lines_.size(), "");
-    Insert(lines_.size(), "[" + std::string(section) + "]");
+    // Appended piece by piece: g++ 12 at full optimisation warns wrongly of
+    // overlapping copies in "[" + ... + "]".
+    std::string header;
+    header.reserve(section.size() + 2);
+    header += '[';
+    header += section;
+    header += ']';
+    Insert(lines_.size(), header);
 }
 
 void TIniDocument::WriteString(std::string_view section, std::string_view key, std::string_view value)

@@ -4,11 +4,16 @@
 // what comes in on standard input. The port delivers its events through the
 // Qt event loop of the thread that opened it (SyncMethod smThreadSync, the
 // default), so OnRxChar runs here, on the main thread, between the reads of
-// standard input.
+// standard input. A port watcher follows the device: pulled out, the port
+// closes; plugged back (found again by its stable by-id link, whatever its
+// device file is now), it opens again with the same settings.
 //
+//   cport_monitor --list
 //   cport_monitor --baud=115200 /dev/ttyUSB0
 //   printf 'AT\r' | cport_monitor --keep-open COM1
 #include <tarnby/cport/cport.h>
+#include <tarnby/cport/port_info.h>
+#include <tarnby/cport/port_watcher.h>
 #include <tarnby/cport/version.h>
 
 #include <QCoreApplication>
@@ -28,10 +33,13 @@ namespace {
 
 const char* const kUsage =
     "Usage: cport_monitor [OPTION]... PORT\n"
+    "   or: cport_monitor --list\n"
     "Open the serial port PORT (a device such as /dev/ttyUSB0, or COMn for /dev/ttyS(n-1)),\n"
     "print every byte that arrives as hex and as text, and send what comes in on standard input.\n"
+    "A port whose adapter is pulled out is closed, and opened again when it is plugged back.\n"
     "Ends at the end of standard input, once the last byte has gone out, or on Ctrl-C.\n"
     "\n"
+    "  -l, --list             list the serial ports with what each one is, and exit\n"
     "  -b, --baud=RATE        line speed in bits per second (default 9600)\n"
     "  -d, --data-bits=N      5, 6, 7 or 8 (default 8)\n"
     "  -p, --parity=NAME      none, odd, even, mark or space (default none)\n"
@@ -103,6 +111,45 @@ private:
     size_t offset_ = 0;
 };
 
+// One line a port: device, COM name, USB ids, product, maker, serial
+// number, driver, stable link, and whether another program has it.
+int List()
+{
+    using namespace tarnby;
+    std::vector<TComPortInfo> ports;
+    try {
+        ports = ListComPorts();
+    } catch (const EComPort& e) {
+        std::fprintf(stderr, "cport_monitor: cannot list the ports: %s\n", e.what());
+        return 1;
+    }
+    for (const TComPortInfo& p : ports) {
+        std::string line = p.Port;
+        if (!p.ComName.empty())
+            line += " (" + p.ComName + ")";
+        if (p.VendorId && p.ProductId) {
+            char ids[16];
+            std::snprintf(ids, sizeof ids, " %04x:%04x", *p.VendorId, *p.ProductId);
+            line += ids;
+        }
+        for (const std::string* text : {&p.Description, &p.Manufacturer})
+            if (!text->empty())
+                line += " " + *text;
+        if (!p.SerialNumber.empty())
+            line += " serial " + p.SerialNumber;
+        if (!p.Driver.empty())
+            line += " [" + p.Driver + "]";
+        if (!p.ById.empty())
+            line += " " + p.ById;
+        if (p.Busy)
+            line += " (in use)";
+        std::printf("%s\n", line.c_str());
+    }
+    if (ports.empty())
+        std::fprintf(stderr, "cport_monitor: no serial ports\n");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -120,12 +167,13 @@ int main(int argc, char** argv)
         {"baud", required_argument, nullptr, 'b'},      {"data-bits", required_argument, nullptr, 'd'},
         {"parity", required_argument, nullptr, 'p'},    {"stop-bits", required_argument, nullptr, 's'},
         {"flow", required_argument, nullptr, 'f'},      {"keep-open", no_argument, nullptr, 'k'},
-        {"help", no_argument, nullptr, 'h'},            {"version", no_argument, nullptr, 'v'},
+        {"list", no_argument, nullptr, 'l'},            {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'v'},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0; // our own one line
     for (;;) {
-        const int c = getopt_long(argc, argv, "+:b:d:p:s:f:khv", options, nullptr);
+        const int c = getopt_long(argc, argv, "+:b:d:p:s:f:klhv", options, nullptr);
         if (c == -1)
             break;
         const std::string value = optarg != nullptr ? optarg : "";
@@ -158,6 +206,10 @@ int main(int argc, char** argv)
         case 'k':
             keep_open = true;
             break;
+        case 'l':
+            if (optind < argc)
+                return Usage("--list takes no port");
+            return List();
         case 'h':
             std::fputs(kUsage, stdout);
             return 0;
@@ -214,6 +266,44 @@ int main(int argc, char** argv)
                  port.DevicePath().c_str(), static_cast<int>(baud), DataBitsToStr(data_bits).c_str(),
                  ParityToStr(parity).c_str(), StopBitsToStr(stop_bits).c_str());
 
+    // The device is known by its stable link where it has one: plugged back,
+    // it may have another device file.
+    std::string device = port.DevicePath(), by_id;
+    try {
+        for (const TComPortInfo& info : ListComPorts())
+            if (info.Port == device)
+                by_id = info.ById;
+    } catch (const EComPort&) {
+        // Then it is followed by its device file.
+    }
+    auto ours = [&](const TComPortInfo& info) { return by_id.empty() ? info.Port == device : info.ById == by_id; };
+    TComPortWatcher watcher;
+    watcher.OnRemoved = [&](TObject*, const TComPortInfo& info) {
+        if (info.Port != device || !port.Connected())
+            return;
+        port.Close();
+        std::fprintf(stderr, "cport_monitor: %s is gone; waiting for it to come back\n", device.c_str());
+    };
+    auto plugged = [&](TObject*, const TComPortInfo& info) {
+        if (port.Connected() || !ours(info))
+            return;
+        device = info.Port;
+        port.SetPort(device);
+        try {
+            port.Open();
+            std::fprintf(stderr, "cport_monitor: %s is back\n", device.c_str());
+        } catch (const EComPort& e) {
+            std::fprintf(stderr, "cport_monitor: %s is back but cannot be opened: %s\n", device.c_str(), e.what());
+        }
+    };
+    watcher.OnAdded = plugged;
+    watcher.OnChanged = plugged; // the stable link comes a moment after the device file
+    try {
+        watcher.SetActive(true);
+    } catch (const EComPort& e) {
+        std::fprintf(stderr, "cport_monitor: the port will not be followed if it goes: %s\n", e.what());
+    }
+
     // Standard input to the port, as it comes.
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
@@ -225,6 +315,10 @@ int main(int argc, char** argv)
             input.setEnabled(false);
             if (!keep_open)
                 app.quit();
+            return;
+        }
+        if (!port.Connected()) {
+            std::fprintf(stderr, "cport_monitor: %zd bytes dropped: %s is not there\n", n, device.c_str());
             return;
         }
         try {

@@ -33,10 +33,14 @@ def check_command_line(program):
     if r.returncode != 0 or not r.stdout.startswith("cport_monitor (Tarnby serial port library) "):
         fail("--version: status %d, output %r" % (r.returncode, r.stdout))
     for args in (["--bogus", "/dev/null"], ["-x", "/dev/null"], [], ["--baud=fast", "/dev/null"],
-                 ["--parity", "sideways", "/dev/null"], ["a", "b"], ["--baud"]):
+                 ["--parity", "sideways", "/dev/null"], ["a", "b"], ["--baud"], ["--list", "/dev/null"]):
         r = run(program, *args)
         if r.returncode != 2 or r.stderr.count("\n") != 1 or r.stdout:
             fail("%s: wanted one line and status 2, got %d and %r" % (args, r.returncode, r.stderr))
+    # The machine's ports, one line each, each starting with its device file.
+    r = run(program, "--list")
+    if r.returncode != 0 or any(not line.startswith("/dev/") for line in r.stdout.splitlines()):
+        fail("--list: status %d, output %r %r" % (r.returncode, r.stdout, r.stderr))
     r = run(program, "/dev/tarnby-no-such-port")
     if r.returncode != 1 or "cannot open /dev/tarnby-no-such-port: No such file or directory" not in r.stderr:
         fail("missing device: status %d, %r" % (r.returncode, r.stderr))

@@ -11,7 +11,9 @@ way=$1 build=$2 source=$3 work=$4 cmake=$5 cxx=$6 python=$7
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/prefix
-"$cmake" --install "$build" --prefix "$prefix" --component cport >"$work/install.log"
+for component in cport_runtime cport; do
+    "$cmake" --install "$build" --prefix "$prefix" --component "$component" >>"$work/install.log"
+done
 
 # Nothing of the source tree but the public headers.
 unexpected=$(find "$prefix/include" -type f ! -path "$prefix/include/tarnby/cport/*" -o -name '*internal*' | head -1)
