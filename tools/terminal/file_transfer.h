@@ -110,7 +110,8 @@ private:
     void OnAck();
     void OnNak();
     void RawFill();
-    bool Complete() const override { return step_ == Step::FinalC || step_ == Step::EndHeader; }
+    // Every block acknowledged: what is left is the closing handshake.
+    bool Complete() const override { return step_ == Step::Eot || step_ == Step::FinalC || step_ == Step::EndHeader; }
 
     Protocol protocol_;
     Source source_;

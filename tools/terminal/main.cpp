@@ -6,6 +6,7 @@
 #include "terminal_window.h"
 
 #include "tarnby/cport/extras/widgets/com_setup_dialog.h"
+#include "tarnby/cport/port_info.h"
 
 #include <QApplication>
 #include <QRegularExpression>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -186,12 +188,47 @@ Options Parse(int argc, char** argv)
     return o;
 }
 
+// One line a device: its path (and COM name), what it is, who made it, its
+// USB ids and serial number, its driver and whether another program has it;
+// then the links that name it the same way every time it is plugged in.
 int ListPorts()
 {
-    TStrings ports;
-    EnumComPorts(ports);
-    for (int i = 0; i < ports.Count(); ++i)
-        std::printf("%s\n", ports.Strings(i).c_str());
+    std::vector<TComPortInfo> ports;
+    try {
+        ports = ListComPorts();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "terminal: cannot list the serial devices: %s\n", e.what());
+        return 1;
+    }
+    if (ports.empty())
+        std::fprintf(stderr, "terminal: no serial devices found\n");
+    for (const TComPortInfo& port : ports) {
+        std::string line = port.Port;
+        if (!port.ComName.empty())
+            line += " (" + port.ComName + ")";
+        std::vector<std::string> facts;
+        if (!port.Description.empty())
+            facts.push_back(port.Description + (port.Manufacturer.empty() ? "" : " by " + port.Manufacturer));
+        else if (!port.Manufacturer.empty())
+            facts.push_back(port.Manufacturer);
+        if (port.VendorId && port.ProductId) {
+            char ids[16];
+            std::snprintf(ids, sizeof ids, "%04x:%04x", *port.VendorId, *port.ProductId);
+            facts.push_back(std::string("id ") + ids);
+        }
+        if (!port.SerialNumber.empty())
+            facts.push_back("serial number " + port.SerialNumber);
+        if (!port.Driver.empty())
+            facts.push_back("driver " + port.Driver);
+        if (port.Busy)
+            facts.push_back("in use by another program");
+        for (size_t i = 0; i < facts.size(); ++i)
+            line += (i == 0 ? "  " : ", ") + facts[i];
+        std::printf("%s\n", line.c_str());
+        for (const std::string& link : {port.ById, port.ByPath})
+            if (!link.empty())
+                std::printf("    %s\n", link.c_str());
+    }
     return 0;
 }
 
@@ -260,10 +297,7 @@ int main(int argc, char** argv)
             size_t end = options.type.find('\r', start);
             end = end == std::string::npos ? options.type.size() : end + 1;
             std::string line = options.type.substr(start, end - start);
-            QTimer::singleShot(at, &window, [&window, line] {
-                for (char c : line)
-                    window.Terminal().SendChar(c);
-            });
+            QTimer::singleShot(at, &window, [&window, line] { window.Type(line); });
             at += options.line_delay_ms;
             start = end;
         }

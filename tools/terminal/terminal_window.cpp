@@ -182,16 +182,8 @@ TerminalWindow::TerminalWindow(std::string settings_path, QWidget* parent)
     message_ = new QLabel(this);
     message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     counts_ = new QLabel(this);
-    progress_ = new QProgressBar(this);
-    progress_->setMaximumWidth(160);
-    progress_->hide();
-    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel_->hide();
-    connect(cancel_, &QPushButton::clicked, this, [this] { CancelTransfer(); });
     statusBar()->addWidget(lamps);
     statusBar()->addWidget(message_, 1);
-    statusBar()->addPermanentWidget(progress_);
-    statusBar()->addPermanentWidget(cancel_);
     statusBar()->addPermanentWidget(counts_);
     statusBar()->setSizeGripEnabled(false);
     UpdateCounts();
@@ -261,9 +253,19 @@ void TerminalWindow::BuildLineInput(QWidget* parent)
     layout->addWidget(hex_input_);
     auto* send = new QPushButton(QStringLiteral("Send"), row);
     layout->addWidget(send);
+    // A transfer has the line: its progress and Cancel take the field's place.
+    progress_ = new QProgressBar(row);
+    progress_->hide();
+    layout->addWidget(progress_, 1);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), row);
+    cancel_->hide();
+    layout->addWidget(cancel_);
+    connect(cancel_, &QPushButton::clicked, this, [this] { CancelTransfer(); });
+    fields_ = {line_, ending_, hex_input_, send};
     connect(line_->lineEdit(), &QLineEdit::returnPressed, this, [this] { SendLine(line_->currentText()); });
     connect(send, &QPushButton::clicked, this, [this] { SendLine(line_->currentText()); });
     static_cast<QVBoxLayout*>(parent->layout())->addWidget(row);
+    line_row_ = row;
 }
 
 void TerminalWindow::BuildMenus()
@@ -356,8 +358,21 @@ void TerminalWindow::AttachTerminal()
 void TerminalWindow::FitToTerminal()
 {
     // Every cell in view, without scroll bars.
-    resize(terminal_->sizeHint().width(),
-           terminal_->sizeHint().height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    const int column_spacing = centralWidget()->layout()->spacing();
+    resize(terminal_->sizeHint().width(), terminal_->sizeHint().height() + column_spacing +
+                                              line_row_->sizeHint().height() + menuBar()->sizeHint().height() +
+                                              statusBar()->sizeHint().height());
+}
+
+void TerminalWindow::Type(const std::string& text)
+{
+    if (terminal_->ComPort() != nullptr) {
+        for (char c : text)
+            terminal_->SendChar(c); // with the terminal's echo and line feeds
+        return;
+    }
+    if (port_.Connected() && !engine_)
+        Guarded("Send", [this, &text] { port_.WriteStr(text); });
 }
 
 QString TerminalWindow::Message() const { return message_->text(); }
@@ -587,6 +602,13 @@ void TerminalWindow::SetHexView(bool on)
         return;
     hex_view_on_ = on;
     views_->setCurrentWidget(on ? static_cast<QWidget*>(hex_view_) : terminal_);
+    if (on) {
+        // Room for a whole frame of the sensor link with its time.
+        const int wanted = hex_view_->fontMetrics().horizontalAdvance(QString(124, QLatin1Char('0'))) +
+                           hex_view_->verticalScrollBar()->sizeHint().width() + 12;
+        if (width() < wanted)
+            resize(wanted, height());
+    }
     AttachTerminal();
     (on ? static_cast<QWidget*>(line_) : terminal_)->setFocus();
 }
@@ -723,6 +745,22 @@ void TerminalWindow::SetReconnect(bool on)
 void TerminalWindow::LineLost()
 {
     const QString line = QString::fromStdString(port_.Port());
+    // What the line still holds is taken first: the last answer of a far
+    // end that hung up as soon as it had given it, or its last words.
+    try {
+        for (int round = 0; round < 64 && port_.Connected(); ++round) {
+            const int32_t waiting = port_.InputCount();
+            if (waiting <= 0)
+                break;
+            std::vector<uint8_t> bytes(static_cast<size_t>(waiting));
+            const int32_t got = port_.Read(bytes.data(), waiting);
+            if (got <= 0)
+                break;
+            OnReceived(bytes.data(), static_cast<size_t>(got));
+        }
+    } catch (const std::exception&) {
+        // Gone for good: nothing more to read.
+    }
     if (engine_) {
         engine_->LineLost();
         FinishTransfer();
@@ -837,6 +875,8 @@ bool TerminalWindow::StartTransfer(std::unique_ptr<transfer::Engine> engine, std
     AttachTerminal();
     progress_->setRange(0, 1000);
     progress_->setValue(0);
+    for (QWidget* field : fields_)
+        field->hide();
     progress_->show();
     cancel_->show();
     ShowMessage(transfer_what_);
@@ -918,6 +958,8 @@ void TerminalWindow::FinishTransfer()
     sink_.reset();
     progress_->hide();
     cancel_->hide();
+    for (QWidget* field : fields_)
+        field->show();
     AttachTerminal();
     ShowMessage(message);
     if (auto done = std::exchange(transfer_done_, nullptr))

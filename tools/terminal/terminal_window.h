@@ -77,6 +77,9 @@ public:
     void SetReconnect(bool on);
     bool WaitingForDevice() const { return waiting_; }
 
+    // Text as if typed into the terminal (into the line when the terminal
+    // does not show).
+    void Type(const std::string& text);
     // A typed line: its bytes (hex input) or its text and the line ending.
     bool SendLine(const QString& text);
     void SetLineEnding(LineEnding ending);
@@ -141,9 +144,11 @@ private:
     QLabel* counts_;
     QProgressBar* progress_;
     QPushButton* cancel_;
+    QWidget* line_row_;
     QComboBox* line_;
     QComboBox* ending_;
     QCheckBox* hex_input_;
+    std::array<QWidget*, 4> fields_{};
     QAction* hex_action_ = nullptr;
     QAction* reconnect_action_ = nullptr;
     QAction* dtr_action_ = nullptr;
