@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 
 using namespace transfer;
 
@@ -130,12 +131,14 @@ TEST(TransferEngine, TheLineFaultsATransferSurvives)
         bool damage_second_block; // one byte of it flipped on the way, once
         bool lose_one_ack;        // the receiver's answer to block 1 lost
         bool checksum_only;       // a sender that never answers 'C'
+        bool request_twice;       // the first request repeated before the block arrived
     };
     const Case cases[] = {
-        {"damaged block, CRC", Protocol::Xmodem1k, true, false, false},
-        {"damaged block, checksum", Protocol::Xmodem, true, false, true},
-        {"lost answer", Protocol::Xmodem, false, true, false},
-        {"lost answer, YMODEM", Protocol::Ymodem, false, true, false},
+        {"damaged block, CRC", Protocol::Xmodem1k, true, false, false, false},
+        {"damaged block, checksum", Protocol::Xmodem, true, false, true, false},
+        {"lost answer", Protocol::Xmodem, false, true, false, false},
+        {"lost answer, YMODEM", Protocol::Ymodem, false, true, false, false},
+        {"request repeated, then a damaged block", Protocol::Xmodem1k, true, false, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,7 +152,10 @@ TEST(TransferEngine, TheLineFaultsATransferSurvives)
                 s[40] = static_cast<char>(s[40] ^ 0x55);
             return s;
         };
+        bool first = true;
         Wire to_sender = [&](std::string s) {
+            if (c.request_twice && std::exchange(first, false))
+                return s + s;
             if (c.checksum_only) {
                 std::erase(s, 'C');
                 return s;

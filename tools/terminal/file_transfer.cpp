@@ -10,6 +10,7 @@ namespace {
 constexpr uint8_t SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18, SUB = 0x1A, CRC = 'C';
 constexpr int kCancelBytes = 8;
 constexpr size_t kRawChunk = 4096;
+constexpr int kCrossedMs = 1000;
 
 } // namespace
 
@@ -118,6 +119,11 @@ void Sender::RawFill()
 
 void Sender::Feed(const uint8_t* data, size_t n)
 {
+    // What came in one read was sent before the far end saw anything we
+    // send in answer to it: once we have answered, the rest is stale (a
+    // request repeated while our block was on its way) and would make us
+    // send a block twice, which the far end acknowledges twice.
+    bool answered = false;
     for (size_t i = 0; i < n && state_ == State::Running && protocol_ != Protocol::Raw; ++i) {
         const uint8_t c = data[i];
         if (c == CAN) {
@@ -126,11 +132,15 @@ void Sender::Feed(const uint8_t* data, size_t n)
             continue;
         }
         cancels_ = 0;
+        if (answered)
+            continue;
+        const size_t before = out_.size();
         if (c == ACK)
             OnAck();
         else if (c == NAK || c == CRC)
             OnRequest(c);
         // Anything else is noise on the line.
+        answered = out_.size() != before;
     }
 }
 
@@ -158,7 +168,11 @@ void Sender::OnRequest(uint8_t c)
         SendHeader(true);
         return;
     case Step::Block:
-        // A repeated request for the first block is a NAK too.
+        // Before the first block is acknowledged the receiver repeats its
+        // request every few seconds; one that crossed our block on the line
+        // comes at once and is no request to send it again.
+        if (offset_ == 0 && waited_ms_ < kCrossedMs)
+            return;
         if (c == NAK || offset_ == 0)
             OnNak();
         return;
