@@ -255,11 +255,14 @@ int main(int argc, char** argv)
             window.Port().SetBaudRate(*options.baud);
         window.SaveSettings();
     }
-    window.SetHexView(options.hex);
-    window.SetTimeMode(options.times);
-    window.SetReconnect(options.reconnect);
+    // Like the port's, these are kept for the next run too.
+    if (options.hex)
+        window.SetHexView(true);
+    if (options.times != traffic::TimeMode::Off)
+        window.SetTimeMode(options.times);
     if (options.ending)
         window.SetLineEnding(*options.ending);
+    window.SetReconnect(options.reconnect);
     if (!options.log.empty() && !window.StartLog(options.log, options.log_shown)) {
         std::fprintf(stderr, "terminal: %s\n", window.Message().toLocal8Bit().constData());
         return 1;

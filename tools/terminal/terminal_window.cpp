@@ -119,6 +119,7 @@ QString ErrorText(const std::exception& e, const std::string& port)
 }
 
 const char* const kEndings[] = {"CR", "LF", "CR LF", "None"};
+const char* const kTimeModes[] = {"Off", "WallClock", "SinceConnect"};
 const char* const kEndingBytes[] = {"\r", "\n", "\r\n", ""};
 
 } // namespace
@@ -488,6 +489,12 @@ bool TerminalWindow::LoadSettings()
         if (size >= 4 && size <= 72)
             font.setPointSize(size);
         t.SetTermFont(font);
+        SetHexView(IsYes(ini.ReadString(s, "HexView", YesNo(hex_view_on_))));
+        SetTimeMode(static_cast<traffic::TimeMode>(
+            IndexOf(kTimeModes, ini.ReadString(s, "Timestamps", ""), static_cast<int>(clock_.Mode()))));
+        SetLineEnding(static_cast<LineEnding>(IndexOf(kEndings, ini.ReadString(s, "LineEnding", ""),
+                                                      static_cast<int>(GetLineEnding()))));
+        SetHexInput(IsYes(ini.ReadString(s, "HexInput", YesNo(HexInput()))));
     });
 }
 
@@ -511,6 +518,10 @@ bool TerminalWindow::SaveSettings()
         ini.WriteString(s, "ArrowKeys", kArrowKeys[t.ArrowKeys()]);
         ini.WriteString(s, "Font", t.font().family().toStdString());
         ini.WriteInteger(s, "FontSize", t.font().pointSize());
+        ini.WriteString(s, "HexView", YesNo(hex_view_on_));
+        ini.WriteString(s, "Timestamps", kTimeModes[static_cast<int>(clock_.Mode())]);
+        ini.WriteString(s, "LineEnding", kEndings[static_cast<int>(GetLineEnding())]);
+        ini.WriteString(s, "HexInput", YesNo(HexInput()));
         ini.UpdateFile();
     });
 }
@@ -671,6 +682,13 @@ void TerminalWindow::StopLog()
 void TerminalWindow::SetLineEnding(LineEnding ending) { ending_->setCurrentIndex(static_cast<int>(ending)); }
 
 void TerminalWindow::SetHexInput(bool on) { hex_input_->setChecked(on); }
+
+bool TerminalWindow::HexInput() const { return hex_input_->isChecked(); }
+
+LineEnding TerminalWindow::GetLineEnding() const
+{
+    return static_cast<LineEnding>(std::clamp(ending_->currentIndex(), 0, 3));
+}
 
 QStringList TerminalWindow::History() const
 {

@@ -66,6 +66,7 @@ public:
     bool HexView() const { return hex_view_on_; }
     QString HexText() const;
     void SetTimeMode(traffic::TimeMode mode);
+    traffic::TimeMode TimeMode() const { return clock_.Mode(); }
     // Everything received from now on goes to the file at `path` (appended),
     // raw or as shown (with its times); a folder gets a new file named by the
     // date and time. False, with the reason in the status bar, when it
@@ -83,7 +84,9 @@ public:
     // A typed line: its bytes (hex input) or its text and the line ending.
     bool SendLine(const QString& text);
     void SetLineEnding(LineEnding ending);
+    LineEnding GetLineEnding() const;
     void SetHexInput(bool on);
+    bool HexInput() const;
     QStringList History() const;
 
     uint64_t ReceivedBytes() const { return rx_count_; }

@@ -31,6 +31,10 @@ TEST(TerminalProgram, SettingsSurviveARestart)
         window.Terminal().SetEmulation(teVT52);
         window.Terminal().SetColumns(100);
         window.Terminal().SetCaret(tcUnderline);
+        window.SetHexView(true);
+        window.SetTimeMode(traffic::TimeMode::SinceConnect);
+        window.SetLineEnding(LineEnding::CRLF);
+        window.SetHexInput(true);
         window.close(); // stores
     }
     TerminalWindow again(path);
@@ -42,6 +46,10 @@ TEST(TerminalProgram, SettingsSurviveARestart)
     EXPECT_EQ(again.Terminal().Columns(), 100);
     EXPECT_EQ(again.Terminal().Caret(), tcUnderline);
     EXPECT_TRUE(again.Terminal().WrapLines()); // the program's own default
+    EXPECT_TRUE(again.HexView());
+    EXPECT_EQ(again.TimeMode(), traffic::TimeMode::SinceConnect);
+    EXPECT_EQ(again.GetLineEnding(), LineEnding::CRLF);
+    EXPECT_TRUE(again.HexInput());
     // An ordinary settings file a person can read.
     EXPECT_NE(ReadWholeFile(path).find("[SerialPort]\nPort=/dev/ttyUSB3\nBaudRate=115200\n"), std::string::npos);
     EXPECT_NE(ReadWholeFile(path).find("Emulation=VT52\n"), std::string::npos);
