@@ -25,6 +25,7 @@ packages=(
     python3              # tests: the serial library's example on a pseudo-terminal, a settings file read back
     dpkg-dev             # tests: package_deb makes the Debian packages (dpkg-shlibdeps finds what they need)
     xdotool imagemagick  # tests: tools/menu_walk.sh clicks through the real window and crops its pictures
+    lrzsz                # tests/terminal: the serial terminal's XMODEM and YMODEM against sx, sb, rx and rb
 )
 
 install_missing() {

@@ -25,6 +25,18 @@ namespace command_line {
 // The exit status of a command line that cannot be used.
 constexpr int EXIT_USAGE = 2;
 
+// A callable that adds an option to `parser`: option(name, help) for a
+// switch, option(name, help, value) for one that takes a value named so in
+// the help.
+inline auto option_adder(QCommandLineParser& parser)
+{
+    return [&parser](const char* name, const char* help, const char* value = nullptr) {
+        parser.addOption(value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+                                                    QString::fromLatin1(value))
+                               : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help)));
+    };
+}
+
 class ToolCommandLine {
 public:
     ToolCommandLine(QString program, const QString& summary) : program_(std::move(program))

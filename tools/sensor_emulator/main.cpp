@@ -66,11 +66,7 @@ Options parse_options(int argc, char** argv)
 {
     command_line::ToolCommandLine cli(QStringLiteral("sensor_emulator"), QString::fromUtf8(SUMMARY));
     QCommandLineParser& p = cli.parser();
-    auto option = [&p](const char* name, const char* help, const char* value = nullptr) {
-        p.addOption(value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
-                                               QString::fromLatin1(value))
-                          : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help)));
-    };
+    const auto option = command_line::option_adder(p);
     option("attitude-hz", "Attitude frames per second (default 20; 0 for none).", "N");
     option("heading-hz",
            "Compass heading frames per second (default 5; 0 for none: the instrument then takes the attitude "

@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
-#include <pty.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -98,14 +97,45 @@ int main(int argc, char** argv)
     }
     const int outer_master = outer->master_fd();
 
-    int shell_master = -1;
-    pid_t child = ::forkpty(&shell_master, nullptr, nullptr, &size);
+    // The shell's own terminal, not raw: it edits lines and turns Ctrl-C
+    // into SIGINT like any terminal.
+    std::unique_ptr<pty::PseudoTerminal> inner;
+    try {
+        inner = std::make_unique<pty::PseudoTerminal>();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pty_shell: %s\n", e.what());
+        return 1;
+    }
+    ::ioctl(inner->master_fd(), TIOCSWINSZ, &size);
+    const int shell_master = inner->master_fd();
+    pid_t child = ::fork();
     if (child < 0) {
         std::fprintf(stderr, "pty_shell: cannot start the shell: %s\n", std::strerror(errno));
         return 1;
     }
     if (child == 0) {
+        // Whatever we were started with (a script's "&" ignores SIGINT and
+        // SIGQUIT, a caller may block signals), the shell gets the default
+        // handling, so that Ctrl-C on the line stops what runs there.
+        for (int s = 1; s < NSIG; ++s)
+            ::signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        // A session of its own with this terminal as the controlling one.
+        ::setsid();
+        const int tty = ::open(inner->slave_path().c_str(), O_RDWR);
+        if (tty < 0 || ::ioctl(tty, TIOCSCTTY, 0) != 0) {
+            std::fprintf(stderr, "pty_shell: cannot open %s: %s\n", inner->slave_path().c_str(), std::strerror(errno));
+            ::_exit(127);
+        }
+        ::dup2(tty, 0);
+        ::dup2(tty, 1);
+        ::dup2(tty, 2);
+        if (tty > 2)
+            ::close(tty);
         outer->hang_up();
+        inner->hang_up();
         ::setenv("TERM", term.c_str(), 1);
         std::vector<std::string> words;
         if (command.isEmpty())
@@ -155,7 +185,7 @@ int main(int argc, char** argv)
     }
     if (quit_signal)
         ::kill(child, SIGHUP);
-    ::close(shell_master);
+    inner->hang_up();
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     // Closing our side discards what the far end has not read yet (the

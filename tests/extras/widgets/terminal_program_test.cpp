@@ -31,6 +31,10 @@ TEST(TerminalProgram, SettingsSurviveARestart)
         window.Terminal().SetEmulation(teVT52);
         window.Terminal().SetColumns(100);
         window.Terminal().SetCaret(tcUnderline);
+        window.SetHexView(true);
+        window.SetTimeMode(traffic::TimeMode::SinceConnect);
+        window.SetLineEnding(LineEnding::CRLF);
+        window.SetHexInput(true);
         window.close(); // stores
     }
     TerminalWindow again(path);
@@ -42,6 +46,10 @@ TEST(TerminalProgram, SettingsSurviveARestart)
     EXPECT_EQ(again.Terminal().Columns(), 100);
     EXPECT_EQ(again.Terminal().Caret(), tcUnderline);
     EXPECT_TRUE(again.Terminal().WrapLines()); // the program's own default
+    EXPECT_TRUE(again.HexView());
+    EXPECT_EQ(again.TimeMode(), traffic::TimeMode::SinceConnect);
+    EXPECT_EQ(again.GetLineEnding(), LineEnding::CRLF);
+    EXPECT_TRUE(again.HexInput());
     // An ordinary settings file a person can read.
     EXPECT_NE(ReadWholeFile(path).find("[SerialPort]\nPort=/dev/ttyUSB3\nBaudRate=115200\n"), std::string::npos);
     EXPECT_NE(ReadWholeFile(path).find("Emulation=VT52\n"), std::string::npos);
@@ -53,7 +61,10 @@ TEST(TerminalProgram, AFailedConnectAndALostLineAreShownAndLampsFollowThePort)
     TerminalWindow window(folder.File("t.ini"));
     window.Port().SetPort(folder.File("no-such-device"));
     EXPECT_FALSE(window.Connect());
-    EXPECT_TRUE(window.Message().startsWith("Connect: Unable to open com port")) << window.Message().toStdString();
+    // The device, the system's reason and what to do, as the simulator says it.
+    EXPECT_TRUE(window.Message().startsWith(QString::fromStdString("Connect: cannot open " + folder.File("no-such-device") +
+                                                                   ": No such file or directory. There is no such device")))
+        << window.Message().toStdString();
 
     FarEnd far;
     window.Port().SetPort(far.Path());
@@ -94,9 +105,15 @@ TEST(TerminalProgram, CommandLine)
     std::string out;
     EXPECT_EQ(RunProgram("--help", out), 0);
     EXPECT_NE(out.find("--port <DEVICE>"), std::string::npos);
+    EXPECT_NE(out.find("  110, 300, 600, 1200, 2400, 4800, 9600, 14400,\n  19200, 38400, 56000, 57600, 115200, 128000, 256000.\n"),
+              std::string::npos)
+        << out;
     EXPECT_EQ(RunProgram("--version", out), 0);
     EXPECT_EQ(out, "terminal (Tarnby) " TARNBY_VERSION "\n");
-    const char* wrong[] = {"--bogus", "--baud 1234", "--baud=fast", "--delay=-1", "--port=", "stray"};
+    const char* wrong[] = {"--bogus", "--baud 1234", "--baud=fast", "--delay=-1", "--port=", "stray",
+                           "--send f --protocol kermit", "--receive d", "--receive d --protocol raw",
+                           "--send a --receive b --protocol xmodem", "--protocol ymodem", "--line-ending=crcr",
+                           "--log="};
     for (const char* arguments : wrong) {
         EXPECT_EQ(RunProgram(arguments, out), 2) << arguments;
         EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << arguments << ": " << out;

@@ -1,0 +1,25 @@
+// Whether a program's window can be shown at all, asked before the
+// application object exists: a missing display is then one clear line and
+// exit status 1, not the platform plugin's abort.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace display_probe {
+
+// Why no window can be opened (DISPLAY not set, X server unreachable), or
+// nothing when one can or a platform other than X (offscreen, Wayland) is
+// chosen.
+std::optional<std::string> Unavailable();
+
+// The probe's connection to the X server is held until this is called, once
+// the application has its own: an X server that resets when its last client
+// leaves (a fresh Xvfb) would refuse the application while it resets.
+void Release();
+
+// "PROGRAM: REASON; the window needs a display. Without one, run it under
+// Xvfb, e.g. xvfb-run -a PROGRAM ...".
+std::string Message(const std::string& program, const std::string& reason);
+
+} // namespace display_probe
