@@ -6,7 +6,7 @@
 #include "extras_support.h"
 #include "terminal_window.h"
 
-#include "sensor_emulator_path.h"
+#include "sensor_emulator_child.h"
 
 #include <QRegularExpression>
 
