@@ -206,10 +206,12 @@ void TComThread::WatchInputOnOwner()
         if (std::shared_ptr<TComThread> self = weak.lock())
             self->LookForInput();
     });
-    if (input_watch_->Active())
+    if (input_watch_->Active()) {
+        device_->SetOwnerPresence(LoopPresenceOfThisThread());
         device_->SetInputByNotify(true);
-    else
+    } else {
         input_watch_.reset();
+    }
 }
 
 void TComThread::LookForInput()

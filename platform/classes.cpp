@@ -1,4 +1,5 @@
 #include "tarnby/cport/platform/classes.h"
+#include "tarnby/cport/platform/comm.h"
 #include "platform/os_hooks.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <poll.h>
+#include <unistd.h>
 
 namespace tarnby {
 
@@ -560,6 +564,90 @@ void TDescriptorWatch::SetEnabled(bool enabled)
 {
     if (notifier_ != nullptr)
         notifier_->setEnabled(enabled);
+}
+
+// ---- the presence of a thread at its event loop ----------------------------------
+
+namespace {
+
+// How long the owner may be away from its loop before the device's waits
+// watch the input again: longer than a loop's turn over many ports' input
+// usually takes, short against what a tty holds. A hang-up discards what the
+// tty still holds; bytes that came within this time before one, while the
+// owner was busy, are the only ones at risk.
+constexpr int kAwayMicros = 5000;
+
+class LoopPresence : public comm::OwnerPresence {
+public:
+    explicit LoopPresence(int fd) : fd_(fd) {}
+    ~LoopPresence() override
+    {
+        for (const QMetaObject::Connection& c : connections_)
+            QObject::disconnect(c);
+        ::close(fd_);
+    }
+    bool Away() const override
+    {
+        pollfd p{fd_, POLLIN, 0};
+        return loop_gone_.load() || ::poll(&p, 1, 0) > 0;
+    }
+    int AwayFd() const override { return fd_; }
+
+    // Called on the thread itself by its loop.
+    void Waiting() { os::SetAlarm(fd_, 0); }
+    void Awake() { os::SetAlarm(fd_, kAwayMicros); }
+    void LoopGone()
+    {
+        loop_gone_ = true;
+        os::SetAlarm(fd_, 1);
+    }
+
+    std::vector<QMetaObject::Connection> connections_;
+
+private:
+    const int fd_;
+    std::atomic<bool> loop_gone_{false};
+};
+
+std::mutex g_presence_mutex;
+std::map<const QAbstractEventDispatcher*, std::weak_ptr<LoopPresence>> g_presences;
+
+} // namespace
+
+std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread()
+{
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    if (loop == nullptr)
+        return nullptr;
+    std::lock_guard lock(g_presence_mutex);
+    if (std::shared_ptr<LoopPresence> known = g_presences[loop].lock())
+        return known;
+    int fd = -1;
+    if (os::MakeAlarm(fd) != 0)
+        return nullptr;
+    auto presence = std::make_shared<LoopPresence>(fd);
+    // Asked from a running routine: away until the loop next waits.
+    presence->Awake();
+    std::weak_ptr<LoopPresence> weak = presence;
+    auto on = [weak](void (LoopPresence::*what)()) {
+        return [weak, what] {
+            if (std::shared_ptr<LoopPresence> p = weak.lock())
+                ((*p).*what)();
+        };
+    };
+    presence->connections_ = {
+        QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, on(&LoopPresence::Waiting)),
+        QObject::connect(loop, &QAbstractEventDispatcher::awake, on(&LoopPresence::Awake)),
+        QObject::connect(loop, &QObject::destroyed,
+                         [weak, loop] {
+                             if (std::shared_ptr<LoopPresence> p = weak.lock())
+                                 p->LoopGone();
+                             std::lock_guard gone(g_presence_mutex);
+                             g_presences.erase(loop);
+                         }),
+    };
+    g_presences[loop] = presence;
+    return presence;
 }
 
 } // namespace tarnby

@@ -21,6 +21,10 @@
 
 class QSocketNotifier;
 
+namespace tarnby::comm {
+class OwnerPresence;
+}
+
 namespace tarnby {
 
 // Base of every exception the component raises; what() is the message.
@@ -263,5 +267,12 @@ public:
 private:
     QSocketNotifier* notifier_ = nullptr;
 };
+
+// Whether the calling thread waits in its Qt event loop now: one for the
+// thread, shared by whoever asks there while someone holds it. Away once the
+// thread has been out of that wait for longer than a moment (busy, or in no
+// loop), and for good once its loop has gone. None on a thread without an
+// event loop, or where the system has no alarm to tell the time away.
+TARNBY_CPORT_EXPORT std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread();
 
 } // namespace tarnby

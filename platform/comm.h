@@ -141,6 +141,19 @@ struct COMSTAT {
 
 class ComDevice;
 
+// Whether the thread that takes received input by notification (see
+// ComDevice::SetInputByNotify) waits in its event loop now, ready to take
+// the next bytes itself. While it does, nobody else need watch the input;
+// once it has been away from that wait for longer than a moment (busy, or
+// its loop gone), AwayFd is readable and Away true, and the device's own
+// waits watch the input again, so that a busy owner loses nothing.
+class TARNBY_CPORT_EXPORT OwnerPresence {
+public:
+    virtual ~OwnerPresence() = default;
+    virtual bool Away() const = 0;
+    virtual int AwayFd() const = 0;
+};
+
 // The completion object of one asynchronous transfer. It starts out
 // completed (signalled) with no bytes, so waiting on an object on which
 // nothing was started returns at once.
@@ -247,6 +260,9 @@ public:
     // queue at once, but leave the input events (kInputEvents) to the looks
     // of whoever watches InputNotifyFd, so that they are dispatched there.
     virtual void SetInputByNotify(bool) {}
+    // Where the owner that takes input by notification is: blocking waits
+    // leave the input alone while it is present. None: they always watch it.
+    virtual void SetOwnerPresence(std::shared_ptr<const OwnerPresence>) {}
 };
 
 // Opens a serial device by port name for exclusive use: a path starting with

@@ -193,6 +193,7 @@ public:
     void Cancel(ComOverlapped& overlapped) override;
     int InputNotifyFd() const override { return input_notify_; }
     void SetInputByNotify(bool on) override;
+    void SetOwnerPresence(std::shared_ptr<const OwnerPresence> presence) override;
 
 private:
     // All *Locked members run with mutex_ held.
@@ -245,6 +246,9 @@ private:
 
     uint32_t mask_ = 0;
     bool input_by_notify_ = false;
+    // While the owner taking input by notification is present, blocking
+    // waits leave the input to it (one wake-up per arrival, not two).
+    std::shared_ptr<const OwnerPresence> owner_presence_;
     bool look_woken_ = false; // look_wake_ signalled and not yet drained
     uint32_t mask_generation_ = 0;
     uint32_t events_ = 0;
@@ -681,9 +685,16 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
             fds[n++] = {stop->Fd(), POLLIN, 0};
         // Received bytes are taken into our queue at once, whoever dispatches
         // their events: the tty's buffer is small, and a hang-up discards it.
-        const bool watch_input = !gone_ && rx_len_ < rx_.size();
+        // An owner waiting in its loop takes them itself as they come; this
+        // wait takes over once that owner has been away too long.
+        const std::shared_ptr<const OwnerPresence> owner =
+            input_by_notify_ && !look ? owner_presence_ : nullptr;
+        const bool owner_present = owner != nullptr && !owner->Away();
+        const bool watch_input = !gone_ && rx_len_ < rx_.size() && !owner_present;
         if (watch_input)
             fds[n++] = {fd_, POLLIN, 0};
+        else if (owner_present)
+            fds[n++] = {owner->AwayFd(), POLLIN, 0};
         // A wake-up written before a change seen above only costs one more
         // turn; it is drained when poll reports it.
         ++pollers_;
@@ -710,6 +721,16 @@ void PosixComDevice::InputUnwatchedLocked()
     // takes its events: the worker takes received bytes in meanwhile.
     if (mask_ != 0 && !closing_ && StartWorkerLocked() == 0)
         os::SignalWake(worker_wake_);
+}
+
+void PosixComDevice::SetOwnerPresence(std::shared_ptr<const OwnerPresence> presence)
+{
+    {
+        std::lock_guard lock(mutex_);
+        owner_presence_ = std::move(presence);
+    }
+    // A wait in progress reconsiders what it watches.
+    os::SignalWake(waiter_wake_);
 }
 
 void PosixComDevice::SetInputByNotify(bool on)

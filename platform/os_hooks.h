@@ -10,7 +10,9 @@
 // A new system supplies, in one file:
 //  - wake-ups:       MakeWake, SignalWake, DrainWake, CloseWake
 //  - owner's input:  MakeInputNotifier, WatchInput (or ENOSYS: input then
-//                    reaches the owner through the event thread alone)
+//                    reaches the owner through the event thread alone),
+//                    MakeAlarm, SetAlarm (or ENOSYS: the event thread then
+//                    watches the input also while the owner does)
 //  - threads:        NameThisThread, ThisThreadId, SetThreadPriority,
 //                    DeviceMutexType
 //  - finding ports:  DevicePath, EnumSerialDevices (the two of comm.h),
@@ -59,6 +61,13 @@ void CloseWake(Wake& wake);
 int MakeInputNotifier(const Wake& look, int& notify_fd);
 int WatchInput(int notify_fd, int tty_fd);
 void TakeInputNotice(int notify_fd);
+// A one-shot alarm on a descriptor that is readable (POLLIN) once it has
+// rung and until it is set or cleared again; what tells the device's waits
+// that the owner has been away from its event loop too long. ENOSYS where
+// the system has none: the waits then always watch the input themselves.
+int MakeAlarm(int& fd);
+// Rings after the given microseconds; 0 clears it (no longer readable).
+void SetAlarm(int fd, int microseconds);
 
 // ---- threads -------------------------------------------------------------------------
 

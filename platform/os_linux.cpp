@@ -1,8 +1,8 @@
 // Linux's hooks (os_hooks.h): termios2 for any speed, mark and space parity
 // (CMSPAR), RS-485 for RTS toggle, the interrupt counters (TIOCGICOUNT) and
 // the wait for modem-line changes (TIOCMIWAIT), eventfd and epoll wake-ups,
-// the kernel's lists of tty drivers and of serial ports, and thread ids and
-// niceness.
+// timerfd alarms, the kernel's lists of tty drivers and of serial ports, and
+// thread ids and niceness.
 #include "tarnby/cport/platform/comm.h"
 #include "platform/os_hooks.h"
 
@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/timerfd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -116,6 +117,21 @@ void TakeInputNotice(int notify_fd)
 {
     epoll_event edges[2];
     ::epoll_wait(notify_fd, edges, 2, 0);
+}
+
+int MakeAlarm(int& fd)
+{
+    fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    return fd < 0 ? errno : 0;
+}
+
+void SetAlarm(int fd, int microseconds)
+{
+    // Setting it, also to nothing, forgets that it rang.
+    itimerspec when{};
+    when.it_value.tv_sec = microseconds / 1000000;
+    when.it_value.tv_nsec = static_cast<long>(microseconds % 1000000) * 1000;
+    ::timerfd_settime(fd, 0, &when, nullptr);
 }
 
 // ---- threads -------------------------------------------------------------------------
