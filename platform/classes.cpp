@@ -566,6 +566,127 @@ void TDescriptorWatch::SetEnabled(bool enabled)
         notifier_->setEnabled(enabled);
 }
 
+// ---- one input hub a thread -----------------------------------------------------
+
+namespace {
+// The hub's own key for its notice wake-up.
+constexpr uint64_t kNoticeKey = 0;
+std::mutex g_hub_mutex;
+std::map<const QAbstractEventDispatcher*, std::weak_ptr<TInputHub>> g_hubs;
+} // namespace
+
+std::shared_ptr<TInputHub> TInputHub::OfThisThread()
+{
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    if (loop == nullptr)
+        return nullptr;
+    std::lock_guard lock(g_hub_mutex);
+    if (std::shared_ptr<TInputHub> known = g_hubs[loop].lock())
+        return known;
+    int fd = -1;
+    if (os::MakeInputHub(fd) != 0)
+        return nullptr;
+    os::Wake notice;
+    if (os::MakeWake(notice) != 0 || os::HubWatch(fd, notice.poll_fd, kNoticeKey, false) != 0) {
+        os::CloseWake(notice);
+        ::close(fd);
+        return nullptr;
+    }
+    std::shared_ptr<TInputHub> hub(new TInputHub(fd, notice.poll_fd, notice.signal_fd));
+    hub->thread_ = QThread::currentThread();
+    std::weak_ptr<TInputHub> weak = hub;
+    hub->watch_ = std::make_unique<TDescriptorWatch>(fd, [weak] {
+        if (std::shared_ptr<TInputHub> self = weak.lock())
+            self->Serve();
+    });
+    if (!hub->watch_->Active())
+        return nullptr;
+    g_hubs[loop] = hub;
+    return hub;
+}
+
+TInputHub::TInputHub(int fd, int notice_fd, int notice_signal_fd)
+    : fd_(fd), notice_fd_(notice_fd), notice_signal_fd_(notice_signal_fd)
+{
+}
+
+TInputHub::~TInputHub()
+{
+    watch_.reset();
+    auto close_all = [fd = fd_, notice = os::Wake{notice_fd_, notice_signal_fd_}]() mutable {
+        os::CloseWake(notice);
+        ::close(fd);
+    };
+    // Let go of elsewhere: the thread's loop may still poll the descriptor
+    // until its notifier has gone there (a number closed now could come
+    // back as another file). Closed after it, on that thread.
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread_);
+    if (thread_ == QThread::currentThread() || loop == nullptr ||
+        !QMetaObject::invokeMethod(loop, close_all, Qt::QueuedConnection))
+        close_all();
+}
+
+uint64_t TInputHub::Add(int fd, std::function<void()> routine)
+{
+    std::lock_guard lock(mutex_);
+    const uint64_t key = next_key_++;
+    if (os::HubWatch(fd_, fd, key, true) != 0)
+        return 0;
+    entries_[key] = Entry{fd, std::make_shared<std::function<void()>>(std::move(routine))};
+    return key;
+}
+
+void TInputHub::Remove(uint64_t key)
+{
+    std::lock_guard lock(mutex_);
+    auto it = entries_.find(key);
+    if (it == entries_.end())
+        return;
+    os::HubForget(fd_, it->second.fd);
+    entries_.erase(it);
+}
+
+void TInputHub::Notice(uint64_t key)
+{
+    std::lock_guard lock(mutex_);
+    // One wake-up of the loop for however many notices come before it turns.
+    if (noticed_.empty())
+        os::SignalWake(os::Wake{notice_fd_, notice_signal_fd_});
+    noticed_.push_back(key);
+}
+
+void TInputHub::Serve()
+{
+    // Every port that reported, each once, in the order they did.
+    std::vector<uint64_t> keys;
+    uint64_t taken[64];
+    for (;;) {
+        int n = os::HubTake(fd_, taken, 64);
+        keys.insert(keys.end(), taken, taken + n);
+        if (n < 64)
+            break;
+    }
+    std::vector<std::shared_ptr<std::function<void()>>> routines;
+    {
+        std::lock_guard lock(mutex_);
+        if (std::find(keys.begin(), keys.end(), kNoticeKey) != keys.end()) {
+            os::DrainWake(os::Wake{notice_fd_, notice_signal_fd_});
+            keys.insert(keys.end(), noticed_.begin(), noticed_.end());
+            noticed_.clear();
+        }
+        for (uint64_t key : keys) {
+            auto it = entries_.find(key);
+            if (key == kNoticeKey || it == entries_.end())
+                continue;
+            if (std::find(routines.begin(), routines.end(), it->second.routine) == routines.end())
+                routines.push_back(it->second.routine);
+        }
+    }
+    // Outside the lock: a routine may add, remove or notice.
+    for (const auto& routine : routines)
+        (*routine)();
+}
+
 // ---- the presence of a thread at its event loop ----------------------------------
 
 namespace {
