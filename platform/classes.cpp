@@ -571,8 +571,9 @@ void TDescriptorWatch::SetEnabled(bool enabled)
 namespace {
 // The hub's own key for its notice wake-up.
 constexpr uint64_t kNoticeKey = 0;
-std::mutex g_hub_mutex;
-std::map<const QAbstractEventDispatcher*, std::weak_ptr<TInputHub>> g_hubs;
+// Never destroyed: a thread's loop may go after the program's statics.
+std::mutex& g_hub_mutex = *new std::mutex;
+auto& g_hubs = *new std::map<const QAbstractEventDispatcher*, std::weak_ptr<TInputHub>>;
 } // namespace
 
 std::shared_ptr<TInputHub> TInputHub::OfThisThread()
@@ -730,8 +731,9 @@ private:
     std::atomic<bool> loop_gone_{false};
 };
 
-std::mutex g_presence_mutex;
-std::map<const QAbstractEventDispatcher*, std::weak_ptr<LoopPresence>> g_presences;
+// Never destroyed: a thread's loop may go after the program's statics.
+std::mutex& g_presence_mutex = *new std::mutex;
+auto& g_presences = *new std::map<const QAbstractEventDispatcher*, std::weak_ptr<LoopPresence>>;
 
 } // namespace
 
