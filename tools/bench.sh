@@ -17,6 +17,9 @@ ratio against a baseline measured in the same run:
     (pages_bench);
   - the serial port's latency and throughput on a pseudo-terminal against
     QSerialPort's, and the CPU an idle open port uses (serial_pty);
+  - 1, 10 and 100 ports receiving 16 bytes each every 10 ms against as many
+    QSerialPorts: CPU per wall time, latency, descriptors and threads per
+    port, bytes lost (serial_ports);
   - the CPU time per wall time of the running window, ON, on its own and
     connected to the sensor unit emulator, and the one against the other
     (instrument_cpu: the window on a virtual X server of its own).
@@ -101,10 +104,12 @@ if [ "$quick" = 1 ]; then
     repetitions=2
     cpu_args=(--seconds=3 --warmup=3 --rounds=1)
     min_time=0.1
+    ports_args=(--quick)
 else
     repetitions=5
     cpu_args=(--seconds=10 --warmup=4 --rounds=3)
     min_time=0.5
+    ports_args=()
 fi
 [ -n "$baseline_window" ] && cpu_args+=("--baseline-tarnby=$baseline_window")
 
@@ -126,6 +131,7 @@ for program in "$build"/bench/*; do
     case $(basename "$program") in
     instrument_cpu) run "$program" "${cpu_args[@]}" ;;
     serial_pty) run "$program" ;;  # takes turns with its baseline itself
+    serial_ports) run "$program" "${ports_args[@]}" ;;
     *) run "$program" --benchmark_repetitions="$repetitions" --benchmark_enable_random_interleaving=true \
         --benchmark_min_time="$min_time" ;;
     esac
@@ -198,6 +204,18 @@ END {
     ratio("latency, 99th percentile", "CportLatency", "p99_us", "QSerialPortLatency", "p99_us")
     ratio("throughput (bytes per second)", "CportThroughput", "bytes_per_second", "QSerialPortThroughput", "bytes_per_second")
     share("idle open port, CPU time / wall time", "BM_CportIdleCpu", "cpu_ms_per_s", 0.1)
+    print ""
+    print "Many ports, 16 bytes to each every 10 ms (serial_ports), this component / QSerialPort"
+    split("1 10 100", sizes, " ")
+    for (i = 1; i in sizes; i++) {
+        p = sizes[i]; c = "CportPorts/" p; q = "QSerialPortPorts/" p
+        ratio(p " ports: CPU time / wall time", c, "cpu_pct", q, "cpu_pct")
+        ratio(p " ports: latency, median", c, "median_us", q, "median_us")
+        ratio(p " ports: latency, 99th percentile", c, "p99_us", q, "p99_us")
+        printf "  %-52s %s / %s\n", p " ports: descriptors per port", median(c, "fds_per_port"), median(q, "fds_per_port")
+        printf "  %-52s %s / %s\n", p " ports: threads per port", median(c, "threads_per_port"), median(q, "threads_per_port")
+        printf "  %-52s %s / %s\n", p " ports: bytes lost", median(c, "bytes_lost"), median(q, "bytes_lost")
+    }
     print ""
     print "The running window, ON, under Xvfb (instrument_cpu), CPU time / wall time"
     share("unconnected", "Window/unconnected", "cpu_pct", 1)
