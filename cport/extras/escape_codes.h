@@ -15,13 +15,21 @@ namespace tarnby {
 
 enum TEscapeResult : uint8_t { erChar, erCode, erNothing };
 
+// Every code is one row of the code table in escape_codes.cpp (its name, how
+// each set reads and writes it); new codes go at the end, before
+// ecCodeCount, so the values of the older ones never change.
 enum TEscapeCode : uint8_t {
     ecUnknown, ecNotCompleted, ecCursorUp, ecCursorDown, ecCursorLeft, ecCursorRight, ecCursorHome, ecCursorMove,
     ecReverseLineFeed, ecAppCursorLeft, ecAppCursorRight, ecAppCursorUp, ecAppCursorDown, ecEraseLineFrom,
     ecEraseScreenFrom, ecEraseLine, ecEraseScreen, ecSetTab, ecClearTab, ecClearAllTabs, ecIdentify,
     ecIdentResponse, ecQueryDevice, ecReportDeviceOK, ecReportDeviceFailure, ecQueryCursorPos, ecReportCursorPos,
     ecAttributes, ecSetMode, ecResetMode, ecReset, ecSaveCaretAndAttr, ecRestoreCaretAndAttr, ecSaveCaret,
-    ecRestoreCaret, ecTest
+    ecRestoreCaret, ecTest,
+    // VT100: scrolling region (top; bottom), index, next line, reverse
+    // index, erase to the caret (line, screen), the G0 and G1 character sets.
+    ecSetScrollRegion, ecIndex, ecNextLine, ecReverseIndex, ecEraseLineTo, ecEraseScreenTo, ecCharsetG0Graphics,
+    ecCharsetG0Ascii, ecCharsetG1Graphics, ecCharsetG1Ascii,
+    ecCodeCount // not a code: the number of codes
 };
 
 // The enumerator's name ("ecCursorMove"), for logs and test messages.
@@ -73,6 +81,11 @@ private:
     bool in_sequence_ = false;
 };
 
+// VT100 sequences as a VT100 reads them: CAN and SUB abandon a sequence, ESC
+// starts a new one, DEL is ignored, and any other control character inside a
+// sequence comes back as erChar (to be acted on) while the sequence goes on.
+// A bracket sequence ends at any final byte 0x40..0x7E; its parameters are
+// split at every ";", an empty one standing for its default.
 class TARNBY_CPORT_EXPORT TEscapeCodesVT100 : public TEscapeCodes {
 public:
     std::string ClassName() const override { return "TEscapeCodesVT100"; }
