@@ -24,6 +24,7 @@ packages=(
     xvfb xauth           # running the window without a desktop
     python3              # tests: the serial library's example on a pseudo-terminal, a settings file read back
     xdotool imagemagick  # tests: tools/menu_walk.sh clicks through the real window and crops its pictures
+    libvterm-dev         # tests and benchmarks: the terminal control against a reference VT100
 )
 
 install_missing() {

@@ -100,6 +100,8 @@ TEST(Terminal, WritingPutsCellsAndMovesTheCaret)
         {"a region of one row is refused", 10, 5, false, E("[3;3r") + E("[5;1H") + "\n", "", 1, 5},
         {"origin mode counts rows in the region", 10, 5, false, E("[2;4r") + E("[?6h") + E("[1;1H") + "X" + E("[9;1H") + "Y",
          "|X||Y", 2, 4},
+        {"cursor up and down stop at the region's margins", 10, 12, false,
+         E("[5;10r") + E("[7;7H") + E("[20A") + "U" + E("[20B") + "D", "||||      U|||||       D", 9, 10},
         {"IND and NEL", 10, 3, false, "ab" + E("D") + "c" + E("E") + "d", "ab|  c|d", 2, 3},
         {"erase to the caret in the line", 10, 2, false, "abcdef" + E("[1;3H") + E("[1K"), "   def", 3, 1},
         {"erase to the caret on the screen", 10, 3, false, "aaaa\r\nbbbb\r\ncccc" + E("[2;2H") + E("[1J"), "|  bb|cccc", 2, 2},
