@@ -134,13 +134,14 @@ bool FirstMatches(const char* alternatives, const TStrings& params)
 {
     if (alternatives == nullptr)
         return true;
-    const std::string first = params.Count() > 0 ? params.Strings(0) : std::string();
+    static const std::string kNone;
+    const std::string& first = params.Count() > 0 ? params.Strings(0) : kNone;
     std::string_view rest(alternatives);
     for (;;) {
         const size_t bar = rest.find('|');
         const std::string_view alt = rest.substr(0, bar);
         if (!alt.empty() && alt.back() == '*') {
-            if (first.compare(0, alt.size() - 1, alt.substr(0, alt.size() - 1)) == 0 && !first.empty())
+            if (!first.empty() && std::string_view(first).substr(0, alt.size() - 1) == alt.substr(0, alt.size() - 1))
                 return true;
         } else if (first == alt) {
             return true;
@@ -150,6 +151,23 @@ bool FirstMatches(const char* alternatives, const TStrings& params)
         rest.remove_prefix(bar + 1);
     }
 }
+
+// The first row read as a bracket sequence with each final character, so a
+// sequence is looked up among the few rows of its final character.
+struct FinalIndex {
+    int8_t first[128];
+    constexpr FinalIndex() : first()
+    {
+        for (int8_t& f : first)
+            f = -1;
+        for (size_t i = std::size(kCodes); i-- > 0;) {
+            const char* read = kCodes[i].vt100_read;
+            if (read != nullptr && read[0] == '[')
+                first[static_cast<unsigned char>(read[1])] = static_cast<int8_t>(i);
+        }
+    }
+};
+constexpr FinalIndex kFinalIndex;
 
 std::string Write(const char* format, const TStrings* params)
 {
@@ -312,41 +330,40 @@ TEscapeCode TEscapeCodesVT100::DetectExtCode(const std::string& str)
         return c >= 0x20 && c <= 0x3F ? ecNotCompleted : ecUnknown;
     }
 
-    TStrings found;
+    // Parameters straight into the list, which keeps its room from one
+    // sequence to the next.
+    params_.Clear();
     bool intermediate = false;
     if (str.size() > 2) {
-        std::string current;
-        for (size_t i = 1; i + 1 < str.size(); ++i) {
+        size_t start = 1;
+        for (size_t i = 1; i + 1 <= str.size() - 1; ++i) {
             if (str[i] == ';') {
-                found.Add(current);
-                current.clear();
-            } else {
-                intermediate = intermediate || IsIntermediate(str[i]);
-                current += str[i];
+                params_.Add(str.substr(start, i - start));
+                start = i + 1;
+            } else if (IsIntermediate(str[i])) {
+                intermediate = true;
             }
         }
-        found.Add(current);
+        params_.Add(str.substr(start, str.size() - 1 - start));
     }
 
     TEscapeCode code = ecUnknown;
-    bool keep = true, seen = false;
-    if (!intermediate) {
-        for (const CodeRow& row : kCodes) {
+    const int first_row = kFinalIndex.first[static_cast<unsigned char>(final)];
+    bool keep = first_row < 0 || kCodes[first_row].keep;
+    if (!intermediate && first_row >= 0) {
+        for (size_t i = static_cast<size_t>(first_row); i < std::size(kCodes); ++i) {
+            const CodeRow& row = kCodes[i];
             if (row.vt100_read == nullptr || row.vt100_read[0] != '[' || row.vt100_read[1] != final)
                 continue;
-            if (!seen)
-                keep = row.keep;
-            seen = true;
-            if (found.Count() >= row.min_params && found.Count() <= row.max_params && FirstMatches(row.first, found)) {
+            if (params_.Count() >= row.min_params && params_.Count() <= row.max_params &&
+                FirstMatches(row.first, params_)) {
                 code = row.code;
                 keep = row.keep;
                 break;
             }
         }
     }
-    if (keep)
-        params_.Assign(found);
-    else
+    if (!keep)
         params_.Clear();
     return code;
 }

@@ -60,10 +60,16 @@ public:
     char Character() const { return character_; }
     TEscapeCode Code() const { return code_; }
     const std::string& Data() const { return data_; }
+    // Inside a sequence: the next character is taken as part of it (or, in
+    // the VT100 set, may act as a control character). Outside, every
+    // character but ESC is a plain one, so a caller may take a run of them
+    // without asking for each.
+    bool InSequence() const { return in_sequence_; }
     TStrings& Params() { return params_; }
     const TStrings& Params() const { return params_; }
 
 protected:
+    bool in_sequence_ = false;
     char character_ = 0;
     TEscapeCode code_ = ecUnknown;
     std::string data_;
@@ -76,9 +82,6 @@ public:
     TEscapeResult ProcessChar(char ch) override;
     std::string EscCodeToStr(TEscapeCode code, const TStrings* params) override;
     TEscapeCode DetectCode(const std::string& str);
-
-private:
-    bool in_sequence_ = false;
 };
 
 // VT100 sequences as a VT100 reads them: CAN and SUB abandon a sequence, ESC
@@ -95,7 +98,6 @@ public:
     TEscapeCode DetectExtCode(const std::string& str);
 
 private:
-    bool in_sequence_ = false;
     bool in_ext_sequence_ = false;
 };
 

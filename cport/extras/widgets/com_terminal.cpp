@@ -54,7 +54,12 @@ TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(pa
             OnUnhandledCode(this, code, data);
     };
     screen_.OnReply = [this](TEscapeCode code, const TStrings* params) { SendCodeNoEcho(code, params); };
-    screen_.OnResize = [this] { SizeChanged(); };
+    // A width switched by the host (ESC [ ? 3 h/l) may come many times a
+    // second: the scroll bars and the layout follow at the next frame.
+    screen_.OnResize = [this] {
+        size_changed_ = true;
+        ScheduleFrame();
+    };
     screen_.Buffer().OnDamage = [this] { ScheduleFrame(); };
     // One repaint per display frame, however many blocks arrive in it.
     frame_timer_.setSingleShot(true);
@@ -101,6 +106,7 @@ void TCustomComTerminal::SetConnected(bool value)
 
 void TCustomComTerminal::SizeChanged()
 {
+    size_changed_ = false;
     UpdateScrollRanges();
     updateGeometry();
     viewport()->update();
@@ -411,6 +417,8 @@ QRect TCustomComTerminal::RowRect(int row) const
 // or entered, to be painted.
 void TCustomComTerminal::Frame()
 {
+    if (size_changed_)
+        SizeChanged();
     TComTermBuffer& buffer = screen_.Buffer();
     QRegion dirty;
     if (buffer.Damaged()) {

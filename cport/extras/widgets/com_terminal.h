@@ -170,6 +170,7 @@ private:
     int cell_width_ = 8, cell_height_ = 16;
     QFont bold_font_;
     bool has_caret_ = false;
+    bool size_changed_ = false;
     QTimer frame_timer_;
     int frames_ = 0;
     int painted_caret_column_ = 0, painted_caret_row_ = 0;

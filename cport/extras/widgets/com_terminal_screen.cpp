@@ -32,7 +32,13 @@ void TComTermBuffer::Init(int columns, int rows)
 {
     columns_ = columns;
     rows_ = rows;
-    cells_.assign(static_cast<size_t>(columns) * static_cast<size_t>(rows), TTermChar{});
+    blank_.assign(static_cast<size_t>(columns), TTermChar{});
+    cells_.resize(static_cast<size_t>(columns) * static_cast<size_t>(rows));
+    for (size_t at = 0; at < cells_.size(); at += static_cast<size_t>(columns))
+        std::copy_n(blank_.data(), columns, &cells_[at]);
+    lines_.resize(static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r)
+        lines_[static_cast<size_t>(r)] = r;
     tabs_.assign(static_cast<size_t>(columns), 0);
     for (int column = 1; column <= columns; column += 8)
         tabs_[static_cast<size_t>(column - 1)] = 1;
@@ -53,11 +59,15 @@ void TComTermBuffer::ClearDamage()
     damaged_ = false;
 }
 
-void TComTermBuffer::SetChar(int column, int row, const TTermChar& cell)
+void TComTermBuffer::ClearCells(int row, int first_column, int last_column)
 {
-    if (!Inside(column, row))
+    first_column = std::max(first_column, 1);
+    last_column = std::min(last_column, columns_);
+    if (first_column > last_column)
         return;
-    cells_[Index(column, row)] = cell;
+    // Copied from a blank row: a plain copy of bytes, where filling with a
+    // value goes cell by cell.
+    std::copy_n(blank_.data(), last_column - first_column + 1, &cells_[Index(first_column, row)]);
     DamageRow(row);
 }
 
@@ -72,10 +82,9 @@ void TComTermBuffer::ScrollDown(int top, int bottom)
     bottom = std::min(bottom, rows_);
     if (top > bottom)
         return;
-    const auto first = cells_.begin() + static_cast<std::ptrdiff_t>(Index(1, top));
-    const auto end = cells_.begin() + static_cast<std::ptrdiff_t>(Index(1, bottom) + static_cast<size_t>(columns_));
-    std::move(first + columns_, end, first);
-    std::fill(end - columns_, end, TTermChar{});
+    const auto first = lines_.begin() + (top - 1);
+    std::rotate(first, first + 1, lines_.begin() + bottom);
+    ClearCells(bottom, 1, columns_);
     Damage(top, bottom);
 }
 
@@ -85,47 +94,40 @@ void TComTermBuffer::ScrollUp(int top, int bottom)
     bottom = std::min(bottom, rows_);
     if (top > bottom)
         return;
-    const auto first = cells_.begin() + static_cast<std::ptrdiff_t>(Index(1, top));
-    const auto end = cells_.begin() + static_cast<std::ptrdiff_t>(Index(1, bottom) + static_cast<size_t>(columns_));
-    std::move_backward(first, end - columns_, end);
-    std::fill(first, first + columns_, TTermChar{});
+    const auto first = lines_.begin() + (top - 1);
+    std::rotate(first, lines_.begin() + (bottom - 1), lines_.begin() + bottom);
+    ClearCells(top, 1, columns_);
     Damage(top, bottom);
 }
 
 void TComTermBuffer::EraseLine(int column, int row)
 {
-    if (row < 1 || row > rows_)
-        return;
-    for (int c = std::max(column, 1); c <= columns_; ++c)
-        cells_[Index(c, row)] = TTermChar{};
-    DamageRow(row);
+    if (row >= 1 && row <= rows_)
+        ClearCells(row, column, columns_);
 }
 
 void TComTermBuffer::EraseScreen(int column, int row)
 {
     if (row < 1 || row > rows_)
         return;
-    size_t from = Index(std::clamp(column, 1, columns_), row);
-    std::fill(cells_.begin() + static_cast<std::ptrdiff_t>(from), cells_.end(), TTermChar{});
-    Damage(row, rows_);
+    ClearCells(row, std::clamp(column, 1, columns_), columns_);
+    for (int r = row + 1; r <= rows_; ++r)
+        ClearCells(r, 1, columns_);
 }
 
 void TComTermBuffer::EraseLineTo(int column, int row)
 {
-    if (row < 1 || row > rows_)
-        return;
-    for (int c = 1; c <= std::min(column, columns_); ++c)
-        cells_[Index(c, row)] = TTermChar{};
-    DamageRow(row);
+    if (row >= 1 && row <= rows_)
+        ClearCells(row, 1, column);
 }
 
 void TComTermBuffer::EraseScreenTo(int column, int row)
 {
     if (row < 1 || row > rows_)
         return;
-    const size_t end = Index(std::clamp(column, 1, columns_), row) + 1;
-    std::fill(cells_.begin(), cells_.begin() + static_cast<std::ptrdiff_t>(end), TTermChar{});
-    Damage(1, row);
+    for (int r = 1; r < row; ++r)
+        ClearCells(r, 1, columns_);
+    ClearCells(row, 1, std::clamp(column, 1, columns_));
 }
 
 bool TComTermBuffer::GetTab(int column) const
@@ -202,6 +204,18 @@ void TComTermScreen::ResetAttributes()
     attributes_ = Attributes{};
     attributes_.front = font_color_;
     attributes_.back = color_;
+    UpdatePen();
+}
+
+void TComTermScreen::UpdatePen()
+{
+    pen_.FrontColor = attributes_.bold      ? alt_color_
+                      : attributes_.reverse ? attributes_.back
+                                            : attributes_.front;
+    pen_.BackColor = attributes_.reverse ? attributes_.front : attributes_.back;
+    pen_.Underline = attributes_.underline;
+    pen_.Bold = attributes_.bold;
+    pen_.Reverse = attributes_.reverse;
 }
 
 void TComTermScreen::ResetModes()
@@ -286,28 +300,38 @@ void TComTermScreen::PutChar(char ch)
     case 127: break;            // DEL is fill, never shown
     default:
         if (code >= 32) {
-            if (pending_wrap_) {
-                AdvanceCaret(acReturn);
-                AdvanceCaret(acLineFeed);
-            }
-            TTermChar cell;
-            cell.Ch = ch;
-            cell.FrontColor = attributes_.bold      ? alt_color_
-                              : attributes_.reverse ? attributes_.back
-                                                    : attributes_.front;
-            cell.BackColor = attributes_.reverse ? attributes_.front : attributes_.back;
-            cell.Underline = attributes_.underline;
-            cell.Bold = attributes_.bold;
-            cell.Reverse = attributes_.reverse;
-            cell.Graphics = graphics_[shift_] && InGraphicsRange(static_cast<unsigned char>(code));
-            buffer_.SetChar(caret_column_, caret_row_, cell);
-            AdvanceCaret(acChar);
+            PutPlain(&ch, 1);
+            return; // PutPlain has called OnChar
         }
         break;
     }
     if (OnChar)
         OnChar(ch);
 }
+
+void TComTermScreen::PutPlain(const char* text, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const auto code = static_cast<unsigned char>(text[i]);
+        if (pending_wrap_) {
+            AdvanceCaret(acReturn);
+            AdvanceCaret(acLineFeed);
+        }
+        pen_.Ch = text[i];
+        pen_.Graphics = graphics_[shift_] && InGraphicsRange(code);
+        buffer_.SetChar(caret_column_, caret_row_, pen_);
+        if (caret_column_ < Columns())
+            ++caret_column_;
+        else if (wrap_lines_)
+            pending_wrap_ = true;
+        if (OnChar)
+            OnChar(text[i]);
+    }
+}
+
+namespace {
+bool Plain(char c) { return static_cast<unsigned char>(c) >= 0x20 && c != 0x7F && c != kEsc; }
+} // namespace
 
 void TComTermScreen::Write(const void* buffer, int count)
 {
@@ -317,19 +341,30 @@ void TComTermScreen::Write(const void* buffer, int count)
             PutChar(bytes[i]);
             continue;
         }
+        // Plain text outside a sequence needs no parsing: taken as a run.
+        if (Plain(bytes[i]) && !escape_codes_->InSequence()) {
+            int end = i + 1;
+            while (end < count && Plain(bytes[end]))
+                ++end;
+            PutPlain(bytes + i, end - i);
+            i = end - 1;
+            continue;
+        }
         // The object may be replaced by a handler below; hold it for this byte.
         TEscapeCodes* codes = escape_codes_.get();
         switch (codes->ProcessChar(bytes[i])) {
         case erChar: PutChar(codes->Character()); break;
-        case erCode: {
-            TEscapeCode code = codes->Code();
-            TStrings params;
-            params.Assign(codes->Params());
-            codes->Params().Clear();
-            if (!PutEscapeCode(code, &params) && OnUnhandledCode)
-                OnUnhandledCode(code, codes->Data());
+        case erCode:
+            // Acting on a code leaves the parser alone; a handler of an
+            // unhandled one may replace it, so its text is taken first.
+            if (!PutEscapeCode(codes->Code(), &codes->Params()) && OnUnhandledCode) {
+                const std::string data = codes->Data();
+                codes->Params().Clear();
+                OnUnhandledCode(codes->Code(), data);
+            } else {
+                codes->Params().Clear();
+            }
             break;
-        }
         case erNothing: break;
         }
     }
@@ -411,6 +446,7 @@ bool TComTermScreen::PutEscapeCode(TEscapeCode code, const TStrings* params)
         break;
     case ecRestoreCaretAndAttr:
         attributes_ = saved_.attributes;
+        UpdatePen();
         origin_ = saved_.origin;
         graphics_[0] = saved_.graphics[0];
         graphics_[1] = saved_.graphics[1];
@@ -476,6 +512,7 @@ void TComTermScreen::SetAttributes(const TStrings* params)
         default: break;
         }
     }
+    UpdatePen();
 }
 
 // A "?" before the first parameter makes every parameter a private (DEC)

@@ -14,12 +14,14 @@
 
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace tarnby {
 
 enum TAdvanceCaret : uint8_t { acChar, acReturn, acLineFeed, acReverseLineFeed, acTab, acBackspace };
 
+// Trivially copyable (QColor is), so rows are copied and cleared as bytes.
 struct TTermChar {
     char Ch = 0;
     QColor FrontColor;
@@ -31,6 +33,7 @@ struct TTermChar {
     // the line or symbol it stands for there.
     bool Graphics = false;
 };
+static_assert(std::is_trivially_copyable_v<TTermChar>);
 
 // The character a cell shows: its byte as Latin-1, or for a graphics cell
 // the box-drawing or symbol character of the DEC special graphics set.
@@ -48,7 +51,13 @@ public:
     int Columns() const { return columns_; }
     int Rows() const { return rows_; }
     // Positions outside the screen are ignored (read as an empty cell).
-    void SetChar(int column, int row, const TTermChar& cell);
+    void SetChar(int column, int row, const TTermChar& cell)
+    {
+        if (!Inside(column, row))
+            return;
+        cells_[Index(column, row)] = cell;
+        DamageRow(row);
+    }
     TTermChar GetChar(int column, int row) const;
     const TTermChar* Row(int row) const { return &cells_[Index(1, row)]; }
     // Rows 2..Rows up one, the last row emptied.
@@ -83,13 +92,18 @@ public:
     std::function<void()> OnDamage;
 
 private:
+    // Rows are placed through lines_, so scrolling moves row numbers, not cells.
     size_t Index(int column, int row) const
     {
-        return static_cast<size_t>(row - 1) * static_cast<size_t>(columns_) + static_cast<size_t>(column - 1);
+        return static_cast<size_t>(lines_[static_cast<size_t>(row - 1)]) * static_cast<size_t>(columns_) +
+               static_cast<size_t>(column - 1);
     }
+    void ClearCells(int row, int first_column, int last_column);
     bool Inside(int column, int row) const { return column >= 1 && column <= columns_ && row >= 1 && row <= rows_; }
     void DamageRow(int row)
     {
+        if (dirty_[static_cast<size_t>(row - 1)] != 0)
+            return;
         dirty_[static_cast<size_t>(row - 1)] = 1;
         if (!damaged_) {
             damaged_ = true;
@@ -101,6 +115,8 @@ private:
     int columns_ = 0;
     int rows_ = 0;
     std::vector<TTermChar> cells_;
+    std::vector<TTermChar> blank_; // one empty row
+    std::vector<int> lines_;
     std::vector<uint8_t> tabs_;
     std::vector<uint8_t> dirty_;
     bool damaged_ = false;
@@ -120,7 +136,11 @@ public:
     // Colours of new cells: AltColor for bold text, Color the background,
     // FontColor the text.
     QColor AltColor() const { return alt_color_; }
-    void SetAltColor(QColor value) { alt_color_ = value; }
+    void SetAltColor(QColor value)
+    {
+        alt_color_ = value;
+        ResetAttributes();
+    }
     QColor Color() const { return color_; }
     QColor FontColor() const { return font_color_; }
     void SetColors(QColor font, QColor back);
@@ -170,10 +190,14 @@ private:
         int shift = 0;
     };
     void ResetAttributes();
+    void UpdatePen();
     void ResetModes();
     void SetAttributes(const TStrings* params);
     void SetMode(const TStrings* params, bool on);
     void CursorHome(int row, int column);
+    // A run of plain characters (no control character, no DEL): each as
+    // PutChar puts it.
+    void PutPlain(const char* text, int count);
     void Reply(TEscapeCode code, const TStrings* params);
 
     TComTermBuffer buffer_;
@@ -190,6 +214,7 @@ private:
     int shift_ = 0;                     // 0: G0 in use (SI), 1: G1 (SO)
     bool app_cursor_keys_ = false;
     Attributes attributes_;
+    TTermChar pen_; // a cell as the attributes make it, but for its character
     Saved saved_; // ESC 7 saves all of it, ESC [ s the caret only
 };
 
