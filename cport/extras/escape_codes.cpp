@@ -288,6 +288,9 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char ch)
         return erChar;
     }
     data_ += ch;
+    // Parameters and intermediates of a bracket sequence: read at its end.
+    if (in_ext_sequence_ && static_cast<unsigned char>(ch) <= 0x3F && data_.size() < kMaxSequenceLength)
+        return erNothing;
     TEscapeCode code;
     if (in_ext_sequence_) {
         code = DetectExtCode(data_);

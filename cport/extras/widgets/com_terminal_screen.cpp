@@ -378,26 +378,28 @@ void TComTermScreen::Reply(TEscapeCode code, const TStrings* params)
 
 bool TComTermScreen::PutEscapeCode(TEscapeCode code, const TStrings* params)
 {
-    const int p1 = TEscapeCodes::GetParam(1, params);
-    const int p2 = TEscapeCodes::GetParam(2, params);
+    // Read only by the codes that have them: most codes on the line are
+    // attributes, which read their own.
+    auto p1 = [params] { return TEscapeCodes::GetParam(1, params); };
+    auto p2 = [params] { return TEscapeCodes::GetParam(2, params); };
     // A count of 0 moves as far as 1 does.
-    const int n = std::max(p1, 1);
+    auto n = [&p1] { return std::max(p1(), 1); };
     switch (code) {
     // Up and down stop at the region's margins when the caret is inside it.
     case ecCursorUp:
-    case ecAppCursorUp: MoveCaret(caret_column_, std::max(caret_row_ - n, caret_row_ >= top_ ? top_ : 1)); break;
+    case ecAppCursorUp: MoveCaret(caret_column_, std::max(caret_row_ - n(), caret_row_ >= top_ ? top_ : 1)); break;
     // The other application cursor codes move like their plain ones, so a
     // locally echoed cursor key moves the caret whichever mode is on.
     case ecCursorDown:
     case ecAppCursorDown:
-        MoveCaret(caret_column_, std::min(caret_row_ + n, caret_row_ <= bottom_ ? bottom_ : Rows()));
+        MoveCaret(caret_column_, std::min(caret_row_ + n(), caret_row_ <= bottom_ ? bottom_ : Rows()));
         break;
     case ecCursorLeft:
-    case ecAppCursorLeft: MoveCaret(caret_column_ - n, caret_row_); break;
+    case ecAppCursorLeft: MoveCaret(caret_column_ - n(), caret_row_); break;
     case ecCursorRight:
-    case ecAppCursorRight: MoveCaret(caret_column_ + n, caret_row_); break;
+    case ecAppCursorRight: MoveCaret(caret_column_ + n(), caret_row_); break;
     case ecCursorHome:
-    case ecCursorMove: CursorHome(p1, p2); break;
+    case ecCursorMove: CursorHome(p1(), p2()); break;
     case ecReverseLineFeed:
     case ecReverseIndex: AdvanceCaret(acReverseLineFeed); break;
     case ecIndex: AdvanceCaret(acLineFeed); break;
@@ -466,9 +468,9 @@ bool TComTermScreen::PutEscapeCode(TEscapeCode code, const TStrings* params)
     case ecSetScrollRegion: {
         // Missing or empty: the whole screen; a region of fewer than two
         // rows is refused, as a VT100 does.
-        const int top = std::max(p1, 1);
+        const int top = std::max(p1(), 1);
         const bool has_bottom = params != nullptr && params->Count() >= 2 && !params->Strings(1).empty();
-        const int bottom = has_bottom && p2 > 0 ? p2 : Rows();
+        const int bottom = has_bottom && p2() > 0 ? p2() : Rows();
         if (top < bottom && bottom <= Rows()) {
             top_ = top;
             bottom_ = bottom;
@@ -498,8 +500,17 @@ void TComTermScreen::SetAttributes(const TStrings* params)
         return;
     }
     for (int i = 0; i < params->Count(); ++i) {
-        // An empty parameter is the default, 0.
-        const int value = params->Strings(i).empty() ? 0 : TEscapeCodes::GetParam(i + 1, params);
+        // An empty parameter is the default, 0; one that is not a number
+        // matches nothing.
+        const std::string& text = params->Strings(i);
+        int value = 0;
+        for (char c : text) {
+            if (c < '0' || c > '9' || value >= 1000) {
+                value = -1;
+                break;
+            }
+            value = value * 10 + (c - '0');
+        }
         switch (value) {
         case 0: ResetAttributes(); break;
         case 1: attributes_.bold = true; break;
