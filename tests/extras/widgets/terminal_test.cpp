@@ -21,6 +21,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -291,6 +293,43 @@ TEST(Terminal, PaintsEachCellInItsColours)
     EXPECT_LT(bold.background, plain.background);
     // An empty cell is all background.
     EXPECT_EQ(cell_at(5, 2, t.Color()).background, area);
+}
+
+// A full-screen program as the terminal program shows it: dialog's check
+// list (recorded on an 80 x 24 vt100), its frame drawn in lines. With
+// TARNBY_KEEP_PICTURES set, the picture is kept as terminal_dialog.png.
+TEST(Terminal, PaintsAFullScreenProgramWithItsLines)
+{
+    std::ifstream file(std::string(TARNBY_CAPTURES) + "/dialog.vt", std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+    ASSERT_FALSE(bytes.empty());
+    TComTerminal t;
+    t.SetWrapLines(true);
+    t.resize(t.sizeHint());
+    t.WriteStr(bytes);
+    QImage picture = t.viewport()->grab().toImage();
+    if (const char* keep = std::getenv("TARNBY_KEEP_PICTURES"))
+        picture.save(QString::fromLocal8Bit(keep) + "/terminal_dialog.png");
+    // The first horizontal line of the frame: a "q" of the graphics set.
+    int column = 0, row = 0;
+    for (int r = 1; r <= t.Rows() && row == 0; ++r)
+        for (int c = 1; c <= t.Columns() && row == 0; ++c) {
+            const TTermChar cell = t.Buffer().GetChar(c, r);
+            if (cell.Graphics && cell.Ch == 'q')
+                column = c, row = r;
+        }
+    ASSERT_GT(row, 0);
+    // Drawn as a line across the whole cell: some pixel row of the cell is
+    // ink from its left edge to its right, which no letter "q" is.
+    const QSize cell = t.CellSize();
+    const QColor back = picture.pixelColor((column - 1) * cell.width(), (row - 1) * cell.height() + 1);
+    bool line = false;
+    for (int y = (row - 1) * cell.height(); y < row * cell.height() && !line; ++y) {
+        line = true;
+        for (int x = (column - 1) * cell.width(); x < column * cell.width(); ++x)
+            line = line && picture.pixelColor(x, y) != back;
+    }
+    EXPECT_TRUE(line);
 }
 
 class TerminalOnPort : public testing::Test {
