@@ -17,6 +17,10 @@ ratio against a baseline measured in the same run:
     (pages_bench);
   - the serial port's latency and throughput on a pseudo-terminal against
     QSerialPort's, and the CPU an idle open port uses (serial_pty);
+  - the terminal control, painting included, against libvterm's screen
+    layer on the same bytes: plain lines, recorded programs, and text dense
+    in attributes and cursor addressing, and the memory over 20 MB
+    (terminal_bench);
   - the CPU time per wall time of the running window, ON, on its own and
     connected to the sensor unit emulator, and the one against the other
     (instrument_cpu: the window on a virtual X server of its own).
@@ -175,6 +179,11 @@ function ratio(label, a, ka, b, kb,    ma, mb, i, m, r, lo, hi) {
     if (m > 1) printf "  %-52s %7.2f   (%.2f .. %.2f over %d runs)\n", label, ma / mb, lo, hi, m
     else printf "  %-52s %7.2f\n", label, ma / mb
 }
+function amount(label, name, key, unit,    m) {
+    m = median(name, key)
+    if (m < 0) { printf "  %-52s (not measured)\n", label; return }
+    printf "  %-52s %7.0f %s\n", label, m, unit
+}
 function share(label, name, key, scale,    m, i, lo, hi, k) {
     m = median(name, key)
     if (m < 0) { printf "  %-52s (not measured)\n", label; return }
@@ -198,6 +207,16 @@ END {
     ratio("latency, 99th percentile", "CportLatency", "p99_us", "QSerialPortLatency", "p99_us")
     ratio("throughput (bytes per second)", "CportThroughput", "bytes_per_second", "QSerialPortThroughput", "bytes_per_second")
     share("idle open port, CPU time / wall time", "BM_CportIdleCpu", "cpu_ms_per_s", 0.1)
+    print ""
+    print "Terminal control with its painting (terminal_bench), throughput / libvterm screen layer"
+    ratio("plain text lines", "BM_Terminal/stream:0", "bytes_per_second", "BM_Vterm/stream:0", "bytes_per_second")
+    ratio("recorded programs", "BM_Terminal/stream:1", "bytes_per_second", "BM_Vterm/stream:1", "bytes_per_second")
+    ratio("dense attributes and cursor addressing", "BM_Terminal/stream:2", "bytes_per_second", "BM_Vterm/stream:2", "bytes_per_second")
+    ratio("plain text lines, by CPU time", "BM_Vterm/stream:0", "cpu_time", "BM_Terminal/stream:0", "cpu_time")
+    ratio("recorded programs, by CPU time", "BM_Vterm/stream:1", "cpu_time", "BM_Terminal/stream:1", "cpu_time")
+    ratio("dense, by CPU time", "BM_Vterm/stream:2", "cpu_time", "BM_Terminal/stream:2", "cpu_time")
+    amount("resident memory growth over 20 MB, the control", "BM_TerminalMemory", "rss_growth_kb", "KB")
+    amount("resident memory growth over 20 MB, libvterm", "BM_VtermMemory", "rss_growth_kb", "KB")
     print ""
     print "The running window, ON, under Xvfb (instrument_cpu), CPU time / wall time"
     share("unconnected", "Window/unconnected", "cpu_pct", 1)

@@ -41,10 +41,6 @@ TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(pa
     link_.OnRxBuf = [this](TObject*, const void* buffer, int32_t count) {
         Receive(static_cast<const char*>(buffer), count);
     };
-    watch_.OnRemove = [this](TComponent* gone) {
-        if (gone == port_)
-            port_ = nullptr;
-    };
     screen_.OnChar = [this](char ch) {
         if (OnChar)
             OnChar(this, ch);
@@ -75,33 +71,14 @@ TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(pa
     CreateEscapeCodes();
 }
 
-TCustomComTerminal::~TCustomComTerminal() { Detach(); }
+TCustomComTerminal::~TCustomComTerminal() { port_.Follow(nullptr); }
 
-void TCustomComTerminal::Detach()
-{
-    if (port_ == nullptr)
-        return;
-    port_->UnRegisterLink(&link_);
-    watch_.Unwatch(port_);
-    port_ = nullptr;
-}
-
-void TCustomComTerminal::SetComPort(TCustomComPort* port)
-{
-    if (port == port_)
-        return;
-    Detach();
-    port_ = port;
-    if (port_ != nullptr) {
-        watch_.Watch(port_);
-        port_->RegisterLink(&link_);
-    }
-}
+void TCustomComTerminal::SetComPort(TCustomComPort* port) { port_.Follow(port); }
 
 void TCustomComTerminal::SetConnected(bool value)
 {
-    if (port_ != nullptr)
-        port_->SetConnected(value);
+    if (port_.Port() != nullptr)
+        port_.Port()->SetConnected(value);
 }
 
 void TCustomComTerminal::SizeChanged()
@@ -295,7 +272,7 @@ void TCustomComTerminal::SendText(const std::string& text)
 {
     if (!Connected() || text.empty())
         return;
-    port_->WriteStr(text);
+    port_.Port()->WriteStr(text);
 }
 
 void TCustomComTerminal::SendChar(char ch)

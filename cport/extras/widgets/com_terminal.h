@@ -42,9 +42,9 @@ public:
     ~TCustomComTerminal() override;
 
     // ---- properties
-    TCustomComPort* ComPort() const { return port_; }
+    TCustomComPort* ComPort() const { return port_.Port(); }
     void SetComPort(TCustomComPort* port);
-    bool Connected() const { return port_ != nullptr && port_->Connected(); }
+    bool Connected() const { return port_.Port() != nullptr && port_.Port()->Connected(); }
     void SetConnected(bool value);
     int Columns() const { return screen_.Columns(); }
     // Limited to 2..256; clears the screen, also when unchanged.
@@ -145,13 +145,11 @@ private:
     void SizeChanged();
     int LeftColumn() const;
     int TopRow() const;
-    void Detach();
     void ScheduleFrame();
     void Frame();
     QRect RowRect(int row) const;
     void PaintRow(QPainter& p, int row, int left, int last_column, int y);
 
-    TCustomComPort* port_ = nullptr;
     TTermEmulation emulation_ = teVT100orANSI;
     TTermCaret caret_ = tcBlock;
     TArrowKeys arrow_keys_ = akTerminal;
@@ -166,7 +164,7 @@ private:
 
     TComTermScreen screen_;
     TComLink link_;
-    TFreeWatch watch_;
+    TPortFollower port_{link_};
     int cell_width_ = 8, cell_height_ = 16;
     QFont bold_font_;
     bool has_caret_ = false;
