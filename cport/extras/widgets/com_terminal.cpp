@@ -41,10 +41,6 @@ TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(pa
     link_.OnRxBuf = [this](TObject*, const void* buffer, int32_t count) {
         Receive(static_cast<const char*>(buffer), count);
     };
-    screen_.OnChar = [this](char ch) {
-        if (OnChar)
-            OnChar(this, ch);
-    };
     screen_.OnUnhandledCode = [this](TEscapeCode code, const std::string& data) {
         if (OnUnhandledCode)
             OnUnhandledCode(this, code, data);
@@ -204,6 +200,19 @@ void TCustomComTerminal::resizeEvent(QResizeEvent* event)
     UpdateScrollRanges();
 }
 
+// The screen calls OnChar for every character; bound only while the
+// terminal has a handler, so plain text costs no call per character.
+void TCustomComTerminal::BindOnChar()
+{
+    if (OnChar && !screen_.OnChar)
+        screen_.OnChar = [this](char ch) {
+            if (OnChar)
+                OnChar(this, ch);
+        };
+    else if (!OnChar && screen_.OnChar)
+        screen_.OnChar = nullptr;
+}
+
 void TCustomComTerminal::ClearScreen()
 {
     screen_.ClearScreen();
@@ -224,6 +233,7 @@ void TCustomComTerminal::AdvanceCaret(TAdvanceCaret kind)
 
 void TCustomComTerminal::PutChar(char ch)
 {
+    BindOnChar();
     screen_.PutChar(ch);
     ScheduleFrame();
 }
@@ -232,6 +242,7 @@ void TCustomComTerminal::Write(const void* buffer, int count)
 {
     // Scheduled first, so a frame follows even when a handler throws.
     ScheduleFrame();
+    BindOnChar();
     screen_.Write(buffer, count);
 }
 

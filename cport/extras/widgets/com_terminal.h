@@ -146,6 +146,7 @@ private:
     int LeftColumn() const;
     int TopRow() const;
     void ScheduleFrame();
+    void BindOnChar();
     void Frame();
     QRect RowRect(int row) const;
     void PaintRow(QPainter& p, int row, int left, int last_column, int y);

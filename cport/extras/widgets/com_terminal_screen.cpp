@@ -317,9 +317,13 @@ void TComTermScreen::PutPlain(const char* text, int count)
             AdvanceCaret(acReturn);
             AdvanceCaret(acLineFeed);
         }
-        pen_.Ch = text[i];
-        pen_.Graphics = graphics_[shift_] && InGraphicsRange(code);
-        buffer_.SetChar(caret_column_, caret_row_, pen_);
+        // The pen is copied whole and the character set in the cell: set in
+        // the pen first, its bytes would be read back before they settle.
+        if (TTermChar* cell = buffer_.Cell(caret_column_, caret_row_)) {
+            *cell = pen_;
+            cell->Ch = text[i];
+            cell->Graphics = graphics_[shift_] && InGraphicsRange(code);
+        }
         if (caret_column_ < Columns())
             ++caret_column_;
         else if (wrap_lines_)

@@ -59,6 +59,15 @@ public:
         DamageRow(row);
     }
     TTermChar GetChar(int column, int row) const;
+    // The cell to write at (column, row), its row marked changed; nullptr
+    // outside the screen.
+    TTermChar* Cell(int column, int row)
+    {
+        if (!Inside(column, row))
+            return nullptr;
+        DamageRow(row);
+        return &cells_[Index(column, row)];
+    }
     const TTermChar* Row(int row) const { return &cells_[Index(1, row)]; }
     // Rows 2..Rows up one, the last row emptied.
     void ScrollDown() { ScrollDown(1, rows_); }
