@@ -152,6 +152,8 @@ void TCustomComTerminal::SetTermFont(QFont font)
         font.setFamily(DefaultFont().family());
     font.setUnderline(false);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 0);
+    // One glyph per cell, never joined: no text shaping needed.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     QFontMetrics metrics(font);
     cell_height_ = std::max(1, metrics.height());
     // For a fixed-pitch font the average width is every character's, but
@@ -164,6 +166,7 @@ void TCustomComTerminal::SetTermFont(QFont font)
     setFont(font);
     bold_font_ = font;
     bold_font_.setBold(true);
+    ascent_ = QFontMetrics(font).ascent();
     UpdateScrollRanges();
     updateGeometry();
     viewport()->update();
@@ -432,7 +435,6 @@ void TCustomComTerminal::Frame()
 void TCustomComTerminal::PaintRow(QPainter& p, int row, int left, int last_column, int y)
 {
     const TTermChar* cells = screen_.Buffer().Row(row);
-    const int ascent = QFontMetrics(font()).ascent();
     QString text;
     int c = left;
     while (c <= last_column) {
@@ -455,9 +457,14 @@ void TCustomComTerminal::PaintRow(QPainter& p, int row, int left, int last_colum
         const QRect box((c - left) * cell_width_, y, (end - c) * cell_width_, cell_height_);
         if (first.BackColor != color_)
             p.fillRect(box, first.BackColor);
-        p.setPen(first.FrontColor);
-        p.setFont(first.Bold ? bold_font_ : font());
-        p.drawText(box.left(), y + ascent, text);
+        // The painter's state is changed only when a run needs another.
+        if (first.FrontColor != p.pen().color())
+            p.setPen(first.FrontColor);
+        if (first.Bold != painting_bold_) {
+            painting_bold_ = first.Bold;
+            p.setFont(first.Bold ? bold_font_ : font());
+        }
+        p.drawText(box.left(), y + ascent_, text);
         if (first.Underline)
             p.drawLine(box.left(), box.bottom(), box.right(), box.bottom());
         c = end;
@@ -473,6 +480,8 @@ void TCustomComTerminal::paintEvent(QPaintEvent* event)
     const int last_column = std::min(Columns(), left + viewport()->width() / cell_width_ + 1);
     const int first_row = std::max(1, top + area.top() / cell_height_);
     const int last_row = std::min(Rows(), top + area.bottom() / cell_height_);
+    p.setFont(font());
+    painting_bold_ = false;
     for (int r = first_row; r <= last_row; ++r)
         PaintRow(p, r, left, last_column, (r - top) * cell_height_);
     painted_caret_column_ = CaretColumn();

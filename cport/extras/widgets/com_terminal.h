@@ -168,6 +168,8 @@ private:
     TPortFollower port_{link_};
     int cell_width_ = 8, cell_height_ = 16;
     QFont bold_font_;
+    int ascent_ = 12;
+    bool painting_bold_ = false;
     bool has_caret_ = false;
     bool size_changed_ = false;
     QTimer frame_timer_;
