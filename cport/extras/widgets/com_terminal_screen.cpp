@@ -358,17 +358,24 @@ void TComTermScreen::Write(const void* buffer, int count)
         TEscapeCodes* codes = escape_codes_.get();
         switch (codes->ProcessChar(bytes[i])) {
         case erChar: PutChar(codes->Character()); break;
-        case erCode:
-            // Acting on a code leaves the parser alone; a handler of an
-            // unhandled one may replace it, so its text is taken first.
-            if (!PutEscapeCode(codes->Code(), &codes->Params()) && OnUnhandledCode) {
+        case erCode: {
+            // The parameters are emptied also when an answer to the host
+            // fails, so the next code starts without them. A handler of an
+            // unhandled code may replace the parser: its text is taken first.
+            bool handled = false;
+            try {
+                handled = PutEscapeCode(codes->Code(), &codes->Params());
+            } catch (...) {
+                codes->Params().Clear();
+                throw;
+            }
+            codes->Params().Clear();
+            if (!handled && OnUnhandledCode) {
                 const std::string data = codes->Data();
-                codes->Params().Clear();
                 OnUnhandledCode(codes->Code(), data);
-            } else {
-                codes->Params().Clear();
             }
             break;
+        }
         case erNothing: break;
         }
     }
