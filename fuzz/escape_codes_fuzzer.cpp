@@ -6,7 +6,9 @@
 // Each character must leave the parser where its rules say: outside a
 // sequence a plain character comes back as erChar and ESC starts a sequence;
 // inside, the character is collected and ends either in erNothing or in a
-// complete code. The collected text never outgrows the sequence limit. After
+// complete code (in the VT100 set a control character inside a sequence
+// comes back as erChar, ESC starts over, CAN and SUB abandon, DEL is
+// ignored). The collected text never outgrows the sequence limit. After
 // every complete code the parser is outside a sequence again (a plain
 // character gives erChar), and the sequence EscCodeToStr writes for that code
 // with its parameters reads back as the same code, with the same cursor
@@ -96,7 +98,7 @@ void check_round_trip(bool vt100, TEscapeCode code, const TStrings& params, cons
 void check_code(bool vt100, TEscapeCodes& parser, const std::string& sequence)
 {
     const TEscapeCode code = parser.Code();
-    if (code == ecNotCompleted || code > ecTest)
+    if (code == ecNotCompleted || code >= ecCodeCount)
         fail("erCode without a complete code", sequence, code);
     const TStrings& params = parser.Params();
     if (!vt100) {
@@ -154,6 +156,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 fail("ESC does not start an empty sequence", collected, ecUnknown);
             inside = true;
             collected.clear();
+            continue;
+        }
+        if (vt100 && static_cast<unsigned char>(c) < 0x20 && c != kEsc && c != 0x18 && c != 0x1A) {
+            // A control character acts and the sequence goes on.
+            if (result != erChar || parser->Character() != c)
+                fail("a control character inside a sequence is not passed through", collected, ecUnknown);
+            continue;
+        }
+        if (vt100 && (c == kEsc || c == 0x18 || c == 0x1A || c == 0x7F)) {
+            // ESC starts over, CAN and SUB abandon, DEL is ignored.
+            if (result != erNothing)
+                fail("ESC, CAN, SUB or DEL inside a sequence is not taken in", collected, ecUnknown);
+            if (c == kEsc)
+                collected.clear();
+            inside = c == kEsc || c == 0x7F;
             continue;
         }
         collected += c;

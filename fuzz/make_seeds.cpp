@@ -160,6 +160,32 @@ void escape_seeds(const fs::path& dir)
     seed("vt100_unterminated", true, e + "[" + std::string(140, '1') + "H" + e + "[2J");
 }
 
+// ---- terminal_screen: options, columns, rows, then received text --------------
+
+void terminal_seeds(const fs::path& dir)
+{
+    const std::string e = "\x1b";
+    // Options: bit 0 WrapLines, bit 1 VT52. Columns and rows as the harness
+    // reads them (2 + byte mod 255, 2 + byte mod 99).
+    auto seed = [&](const char* name, uint8_t options, int columns, int rows, const std::string& text) {
+        write_file(dir / name, Bytes{options, static_cast<uint8_t>(columns - 2), static_cast<uint8_t>(rows - 2)} +
+                                   text_bytes(text));
+    };
+    const std::string lines = "1\r\n2\r\n3\r\n4\r\n5\r\n6";
+    seed("region_scrolls", 1, 20, 6,
+         lines + e + "[2;5r" + e + "[5;1H\nA\nB" + e + "[2;1H" + e + "M" + e + "MC" + e + "[r" + e + "D" + e + "E");
+    seed("origin_mode", 1, 20, 6, e + "[2;4r" + e + "[?6h" + e + "[9;9HX" + e + "[6n" + e + "7" + e + "[?6l" + e + "8");
+    seed("deferred_wrap", 1, 10, 3, std::string(10, 'x') + "\r\n" + std::string(25, 'y') + e + "[?7l" + "zzzzzzzzzzzz");
+    seed("line_drawing", 1, 30, 5,
+         e + ")0" + e + "(B" + "\x0elqqqk\x0f\r\n\x0ex   x\x0f" + e + "(0mqqqj" + e + "(B" + e + "(A" + "done");
+    seed("erase_to_caret", 0, 12, 4, "abcdefghijkl\r\nmnop" + e + "[1K" + e + "[1J" + e + "[2K" + e + "[0J");
+    seed("grammar", 0, 20, 4,
+         e + "[5\x18H" + e + "[3\x1aJ" + e + "[1" + e + "[2;3H" + e + "[2@a" + e + "[1~b" + "c\x7f" + e + "[\r5C" +
+             e + "[;7H" + e + "( B" + e + "#8");
+    seed("columns_mode", 1, 80, 24, "abc" + e + "[?3h" + std::string(140, 'w') + e + "[?3l" + e + "[?3;4;5l" + e + "[?7;8h");
+    seed("vt52", 2, 20, 5, e + "Y%(" + "x" + e + "I" + e + "A" + e + "J" + e + "K" + e + "Z" + e + "Y");
+}
+
 // ---- data_packet: framing header, chunk lengths, stream ----------------------
 
 struct PacketInput {
@@ -344,11 +370,12 @@ int main(int argc, char** argv)
     const fs::path corpus = argv[1];
     try {
         for (const char* target :
-             {"link_receive", "cport_names", "jpeg_image", "escape_codes", "data_packet", "ini_file"})
+             {"link_receive", "cport_names", "jpeg_image", "escape_codes", "data_packet", "ini_file", "terminal_screen"})
             fs::create_directories(corpus / target);
         link_seeds(corpus / "link_receive");
         names_seeds(corpus / "cport_names");
         escape_seeds(corpus / "escape_codes");
+        terminal_seeds(corpus / "terminal_screen");
         packet_seeds(corpus / "data_packet");
         ini_seeds(corpus / "ini_file");
 #ifdef TARNBY_SEEDS_JPEG

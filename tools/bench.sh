@@ -20,6 +20,10 @@ ratio against a baseline measured in the same run:
   - 1, 10 and 100 ports receiving 16 bytes each every 10 ms against as many
     QSerialPorts: CPU per wall time, latency, descriptors and threads per
     port, bytes lost (serial_ports);
+  - the terminal control, painting included, against libvterm's screen
+    layer on the same bytes: plain lines, recorded programs, and text dense
+    in attributes and cursor addressing, and the memory over 20 MB
+    (terminal_bench);
   - the CPU time per wall time of the running window, ON, on its own and
     connected to the sensor unit emulator, and the one against the other
     (instrument_cpu: the window on a virtual X server of its own).
@@ -181,6 +185,11 @@ function ratio(label, a, ka, b, kb,    ma, mb, i, m, r, lo, hi) {
     if (m > 1) printf "  %-52s %7.2f   (%.2f .. %.2f over %d runs)\n", label, ma / mb, lo, hi, m
     else printf "  %-52s %7.2f\n", label, ma / mb
 }
+function amount(label, name, key, unit,    m) {
+    m = median(name, key)
+    if (m < 0) { printf "  %-52s (not measured)\n", label; return }
+    printf "  %-52s %7.0f %s\n", label, m, unit
+}
 function share(label, name, key, scale,    m, i, lo, hi, k) {
     m = median(name, key)
     if (m < 0) { printf "  %-52s (not measured)\n", label; return }
@@ -216,6 +225,16 @@ END {
         printf "  %-52s %s / %s\n", p " ports: threads per port", median(c, "threads_per_port"), median(q, "threads_per_port")
         printf "  %-52s %s / %s\n", p " ports: bytes lost", median(c, "bytes_lost"), median(q, "bytes_lost")
     }
+    print ""
+    print "Terminal control with its painting (terminal_bench), throughput / libvterm screen layer"
+    ratio("plain text lines", "BM_Terminal/stream:0", "bytes_per_second", "BM_Vterm/stream:0", "bytes_per_second")
+    ratio("recorded programs", "BM_Terminal/stream:1", "bytes_per_second", "BM_Vterm/stream:1", "bytes_per_second")
+    ratio("dense attributes and cursor addressing", "BM_Terminal/stream:2", "bytes_per_second", "BM_Vterm/stream:2", "bytes_per_second")
+    ratio("plain text lines, by CPU time", "BM_Vterm/stream:0", "cpu_time", "BM_Terminal/stream:0", "cpu_time")
+    ratio("recorded programs, by CPU time", "BM_Vterm/stream:1", "cpu_time", "BM_Terminal/stream:1", "cpu_time")
+    ratio("dense, by CPU time", "BM_Vterm/stream:2", "cpu_time", "BM_Terminal/stream:2", "cpu_time")
+    amount("resident memory growth over 20 MB, the control", "BM_TerminalMemory", "rss_growth_kb", "KB")
+    amount("resident memory growth over 20 MB, libvterm", "BM_VtermMemory", "rss_growth_kb", "KB")
     print ""
     print "The running window, ON, under Xvfb (instrument_cpu), CPU time / wall time"
     share("unconnected", "Window/unconnected", "cpu_pct", 1)

@@ -26,6 +26,7 @@ packages=(
     dpkg-dev             # tests: package_deb makes the Debian packages (dpkg-shlibdeps finds what they need)
     xdotool imagemagick  # tests: tools/menu_walk.sh clicks through the real window and crops its pictures
     lrzsz                # tests/terminal: the serial terminal's XMODEM and YMODEM against sx, sb, rx and rb
+    libvterm-dev         # tests and benchmarks: the terminal control against a reference VT100
 )
 
 install_missing() {

@@ -3,40 +3,197 @@
 #include <charconv>
 #include <cstdio>
 #include <iterator>
+#include <string_view>
 
 namespace tarnby {
 
 namespace {
 
-const char* const kCodeNames[] = {
-    "ecUnknown",          "ecNotCompleted",     "ecCursorUp",         "ecCursorDown",
-    "ecCursorLeft",       "ecCursorRight",      "ecCursorHome",       "ecCursorMove",
-    "ecReverseLineFeed",  "ecAppCursorLeft",    "ecAppCursorRight",   "ecAppCursorUp",
-    "ecAppCursorDown",    "ecEraseLineFrom",    "ecEraseScreenFrom",  "ecEraseLine",
-    "ecEraseScreen",      "ecSetTab",           "ecClearTab",         "ecClearAllTabs",
-    "ecIdentify",         "ecIdentResponse",    "ecQueryDevice",      "ecReportDeviceOK",
-    "ecReportDeviceFailure", "ecQueryCursorPos", "ecReportCursorPos", "ecAttributes",
-    "ecSetMode",          "ecResetMode",        "ecReset",            "ecSaveCaretAndAttr",
-    "ecRestoreCaretAndAttr", "ecSaveCaret",     "ecRestoreCaret",     "ecTest",
+// One row per code: what each set reads after ESC and what it writes.
+//
+// Read patterns: a bracket sequence is "[" and its final character, chosen
+// further by its first parameter (`first`: alternatives split by "|", ""
+// for none or empty, "x*" for one starting with x, else the exact text) and
+// by how many parameters it has; `keep` says whether the parameters stay
+// with the code. Any other pattern is the exact text after ESC, where "."
+// stands for any final character and "%" for a VT52 position character
+// (its code minus 31 becomes a parameter). The first matching row wins.
+//
+// Write formats: the text after ESC, "%d" a parameter in decimal, "%c" a
+// VT52 position character (parameter plus 31); parameters in order, through
+// GetParam. nullptr: the set cannot read or write the code.
+struct CodeRow {
+    TEscapeCode code;
+    const char* name;
+    const char* vt100_read;
+    const char* first;
+    uint8_t min_params, max_params;
+    bool keep;
+    const char* vt100_write;
+    const char* vt52_read;
+    const char* vt52_write;
 };
-static_assert(std::size(kCodeNames) == ecTest + 1);
 
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr uint8_t kAny = 255;
 
-std::string Esc(const char* rest) { return std::string(1, kEsc) + rest; }
+constexpr CodeRow kCodes[] = {
+    {ecUnknown, "ecUnknown", nullptr, nullptr, 0, kAny, true, nullptr, nullptr, nullptr},
+    {ecNotCompleted, "ecNotCompleted", nullptr, nullptr, 0, kAny, true, nullptr, nullptr, nullptr},
+    {ecCursorUp, "ecCursorUp", "[A", nullptr, 0, kAny, true, "[A", "A", "A"},
+    {ecCursorDown, "ecCursorDown", "[B", nullptr, 0, kAny, true, "[B", "B", "B"},
+    {ecCursorLeft, "ecCursorLeft", "[D", nullptr, 0, kAny, true, "[D", "D", "D"},
+    {ecCursorRight, "ecCursorRight", "[C", nullptr, 0, kAny, true, "[C", "C", "C"},
+    {ecCursorHome, "ecCursorHome", "[H", nullptr, 0, kAny, true, "[H", "H", "H"},
+    {ecCursorMove, "ecCursorMove", "[f", nullptr, 0, kAny, true, "[%d;%df", "Y%%", "Y%c%c"},
+    {ecReverseLineFeed, "ecReverseLineFeed", nullptr, nullptr, 0, kAny, true, nullptr, "I", "I"},
+    {ecAppCursorLeft, "ecAppCursorLeft", "OD", nullptr, 0, kAny, true, "OD", nullptr, nullptr},
+    {ecAppCursorRight, "ecAppCursorRight", "OC", nullptr, 0, kAny, true, "OC", nullptr, nullptr},
+    {ecAppCursorUp, "ecAppCursorUp", "OA", nullptr, 0, kAny, true, "OA", nullptr, nullptr},
+    {ecAppCursorDown, "ecAppCursorDown", "OB", nullptr, 0, kAny, true, "OB", nullptr, nullptr},
+    {ecEraseLineFrom, "ecEraseLineFrom", "[K", "|0", 0, kAny, false, "[K", "K", "K"},
+    {ecEraseScreenFrom, "ecEraseScreenFrom", "[J", "|0*", 0, kAny, false, "[J", "J", "J"},
+    {ecEraseLine, "ecEraseLine", "[K", "2", 0, kAny, false, "[2K", nullptr, nullptr},
+    {ecEraseScreen, "ecEraseScreen", "[J", "2*", 0, kAny, false, "[2J", nullptr, nullptr},
+    {ecSetTab, "ecSetTab", "H", nullptr, 0, kAny, true, "H", nullptr, nullptr},
+    {ecClearTab, "ecClearTab", "[g", "|0", 0, kAny, false, "[g", nullptr, nullptr},
+    {ecClearAllTabs, "ecClearAllTabs", "[g", "3", 0, kAny, false, "[3g", nullptr, nullptr},
+    {ecIdentify, "ecIdentify", "[c", "|0", 0, 1, true, "[c", "Z", "Z"},
+    {ecIdentResponse, "ecIdentResponse", "[c", "?1", 2, 2, true, "[?1;%dc", "/Z", "/Z"},
+    {ecQueryDevice, "ecQueryDevice", "[n", "5*", 0, kAny, false, "[5n", nullptr, nullptr},
+    {ecReportDeviceOK, "ecReportDeviceOK", "[n", "0*", 0, kAny, false, "[0n", nullptr, nullptr},
+    {ecReportDeviceFailure, "ecReportDeviceFailure", "[n", "3*", 0, kAny, false, "[3n", nullptr, nullptr},
+    {ecQueryCursorPos, "ecQueryCursorPos", "[n", "6*", 0, kAny, false, "[6n", nullptr, nullptr},
+    {ecReportCursorPos, "ecReportCursorPos", "[R", nullptr, 0, kAny, true, "[%d;%dR", nullptr, nullptr},
+    {ecAttributes, "ecAttributes", "[m", nullptr, 0, kAny, true, "[m", nullptr, nullptr},
+    {ecSetMode, "ecSetMode", "[h", nullptr, 0, kAny, true, "[h", nullptr, nullptr},
+    {ecResetMode, "ecResetMode", "[l", nullptr, 0, kAny, true, "[l", nullptr, nullptr},
+    {ecReset, "ecReset", "c", nullptr, 0, kAny, true, "c", nullptr, nullptr},
+    {ecSaveCaretAndAttr, "ecSaveCaretAndAttr", "7", nullptr, 0, kAny, true, "7", nullptr, nullptr},
+    {ecRestoreCaretAndAttr, "ecRestoreCaretAndAttr", "8", nullptr, 0, kAny, true, "8", nullptr, nullptr},
+    {ecSaveCaret, "ecSaveCaret", "[s", nullptr, 0, kAny, true, "[s", nullptr, nullptr},
+    {ecRestoreCaret, "ecRestoreCaret", "[u", nullptr, 0, kAny, true, "[u", nullptr, nullptr},
+    {ecTest, "ecTest", "#8", nullptr, 0, kAny, true, "#8", nullptr, nullptr},
+    {ecSetScrollRegion, "ecSetScrollRegion", "[r", nullptr, 0, kAny, true, "[%d;%dr", nullptr, nullptr},
+    {ecIndex, "ecIndex", "D", nullptr, 0, kAny, true, "D", nullptr, nullptr},
+    {ecNextLine, "ecNextLine", "E", nullptr, 0, kAny, true, "E", nullptr, nullptr},
+    {ecReverseIndex, "ecReverseIndex", "M", nullptr, 0, kAny, true, "M", nullptr, nullptr},
+    {ecEraseLineTo, "ecEraseLineTo", "[K", "1", 0, kAny, false, "[1K", nullptr, nullptr},
+    {ecEraseScreenTo, "ecEraseScreenTo", "[J", "1*", 0, kAny, false, "[1J", nullptr, nullptr},
+    {ecCharsetG0Graphics, "ecCharsetG0Graphics", "(0", nullptr, 0, kAny, true, "(0", nullptr, nullptr},
+    {ecCharsetG0Ascii, "ecCharsetG0Ascii", "(.", nullptr, 0, kAny, true, "(B", nullptr, nullptr},
+    {ecCharsetG1Graphics, "ecCharsetG1Graphics", ")0", nullptr, 0, kAny, true, ")0", nullptr, nullptr},
+    {ecCharsetG1Ascii, "ecCharsetG1Ascii", ").", nullptr, 0, kAny, true, ")B", nullptr, nullptr},
+};
 
-std::string Format(const char* format, int32_t a, int32_t b = 0)
+constexpr bool RowsInCodeOrder()
 {
-    char text[48];
-    std::snprintf(text, sizeof text, format, a, b);
-    return Esc(text);
+    for (size_t i = 0; i < std::size(kCodes); ++i)
+        if (kCodes[i].code != i)
+            return false;
+    return true;
+}
+static_assert(std::size(kCodes) == ecCodeCount, "one row per escape code");
+static_assert(RowsInCodeOrder(), "the rows in the order of TEscapeCode");
+
+bool IsFinal(char c) { return c >= 0x40 && c <= 0x7E; }
+bool IsIntermediate(char c) { return c >= 0x20 && c <= 0x2F; }
+
+// Matches text against an exact-text pattern: 1 a match, 0 a proper prefix
+// of one, -1 neither.
+int MatchText(const char* pattern, const std::string& text)
+{
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+        const char p = pattern[i];
+        if (p == 0)
+            return -1;
+        if (p == '.' ? !(text[i] >= 0x30 && text[i] <= 0x7E) : p != '%' && p != text[i])
+            return -1;
+    }
+    return pattern[i] == 0 ? 1 : 0;
+}
+
+// The row whose exact-text pattern text matches, in the given set; else
+// ecNotCompleted while text is the beginning of one, or ecUnknown.
+TEscapeCode MatchEscape(const std::string& text, bool vt100)
+{
+    bool prefix = false;
+    for (const CodeRow& row : kCodes) {
+        const char* pattern = vt100 ? row.vt100_read : row.vt52_read;
+        if (pattern == nullptr || (vt100 && pattern[0] == '['))
+            continue;
+        const int match = MatchText(pattern, text);
+        if (match > 0)
+            return row.code;
+        prefix = prefix || match == 0;
+    }
+    return prefix ? ecNotCompleted : ecUnknown;
+}
+
+bool FirstMatches(const char* alternatives, const TStrings& params)
+{
+    if (alternatives == nullptr)
+        return true;
+    static const std::string kNone;
+    const std::string& first = params.Count() > 0 ? params.Strings(0) : kNone;
+    std::string_view rest(alternatives);
+    for (;;) {
+        const size_t bar = rest.find('|');
+        const std::string_view alt = rest.substr(0, bar);
+        if (!alt.empty() && alt.back() == '*') {
+            if (!first.empty() && std::string_view(first).substr(0, alt.size() - 1) == alt.substr(0, alt.size() - 1))
+                return true;
+        } else if (first == alt) {
+            return true;
+        }
+        if (bar == std::string_view::npos)
+            return false;
+        rest.remove_prefix(bar + 1);
+    }
+}
+
+// The first row read as a bracket sequence with each final character, so a
+// sequence is looked up among the few rows of its final character.
+struct FinalIndex {
+    int8_t first[128];
+    constexpr FinalIndex() : first()
+    {
+        for (int8_t& f : first)
+            f = -1;
+        for (size_t i = std::size(kCodes); i-- > 0;) {
+            const char* read = kCodes[i].vt100_read;
+            if (read != nullptr && read[0] == '[')
+                first[static_cast<unsigned char>(read[1])] = static_cast<int8_t>(i);
+        }
+    }
+};
+constexpr FinalIndex kFinalIndex;
+
+std::string Write(const char* format, const TStrings* params)
+{
+    if (format == nullptr)
+        return {};
+    std::string text(1, kEsc);
+    int next = 1;
+    for (const char* f = format; *f != 0; ++f) {
+        if (f[0] == '%' && f[1] == 'd') {
+            text += std::to_string(TEscapeCodes::GetParam(next++, params));
+            ++f;
+        } else if (f[0] == '%' && f[1] == 'c') {
+            text += static_cast<char>(TEscapeCodes::GetParam(next++, params) + 31);
+            ++f;
+        } else {
+            text += *f;
+        }
+    }
+    return text;
 }
 
 } // namespace
 
 const char* EscapeCodeName(TEscapeCode code)
 {
-    return code < std::size(kCodeNames) ? kCodeNames[code] : "?";
+    return code < std::size(kCodes) ? kCodes[code].name : "?";
 }
 
 int32_t TEscapeCodes::GetParam(int index, const TStrings* params)
@@ -87,47 +244,17 @@ TEscapeCode TEscapeCodesVT52::DetectCode(const std::string& str)
 {
     if (str.empty())
         return ecNotCompleted;
-    switch (str[0]) {
-    case 'A': return ecCursorUp;
-    case 'B': return ecCursorDown;
-    case 'C': return ecCursorRight;
-    case 'D': return ecCursorLeft;
-    case 'H': return ecCursorHome;
-    case 'I': return ecReverseLineFeed;
-    case 'J': return ecEraseScreenFrom;
-    case 'K': return ecEraseLineFrom;
-    case 'Z': return ecIdentify;
-    case '/': // identify answer
-        if (str.size() < 2)
-            return ecNotCompleted;
-        return str[1] == 'Z' ? ecIdentResponse : ecUnknown;
-    case 'Y': // direct cursor address
-        if (str.size() < 3)
-            return ecNotCompleted;
+    const TEscapeCode code = MatchEscape(str, false);
+    if (code == ecCursorMove) {
         params_.Add(std::to_string(static_cast<unsigned char>(str[1]) - 31));
         params_.Add(std::to_string(static_cast<unsigned char>(str[2]) - 31));
-        return ecCursorMove;
-    default: return ecUnknown;
     }
+    return code;
 }
 
 std::string TEscapeCodesVT52::EscCodeToStr(TEscapeCode code, const TStrings* params)
 {
-    switch (code) {
-    case ecCursorUp: return Esc("A");
-    case ecCursorDown: return Esc("B");
-    case ecCursorLeft: return Esc("D");
-    case ecCursorRight: return Esc("C");
-    case ecCursorHome: return Esc("H");
-    case ecCursorMove:
-        return Esc("Y") + static_cast<char>(GetParam(1, params) + 31) + static_cast<char>(GetParam(2, params) + 31);
-    case ecReverseLineFeed: return Esc("I");
-    case ecEraseLineFrom: return Esc("K");
-    case ecEraseScreenFrom: return Esc("J");
-    case ecIdentify: return Esc("Z");
-    case ecIdentResponse: return Esc("/Z");
-    default: return {};
-    }
+    return code < ecCodeCount ? Write(kCodes[code].vt52_write, params) : std::string();
 }
 
 // ---- VT100 -----------------------------------------------------------------
@@ -143,7 +270,27 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char ch)
         in_sequence_ = true;
         return erNothing;
     }
+    switch (ch) {
+    case kEsc: // a new sequence in place of the unfinished one
+        data_.clear();
+        in_ext_sequence_ = false;
+        return erNothing;
+    case 0x18: // CAN and SUB: the sequence is abandoned
+    case 0x1A:
+        in_sequence_ = false;
+        in_ext_sequence_ = false;
+        return erNothing;
+    case 0x7F: return erNothing;
+    default: break;
+    }
+    if (static_cast<unsigned char>(ch) < 0x20) {
+        character_ = ch;
+        return erChar;
+    }
     data_ += ch;
+    // Parameters and intermediates of a bracket sequence: read at its end.
+    if (in_ext_sequence_ && static_cast<unsigned char>(ch) <= 0x3F && data_.size() < kMaxSequenceLength)
+        return erNothing;
     TEscapeCode code;
     if (in_ext_sequence_) {
         code = DetectExtCode(data_);
@@ -165,156 +312,68 @@ TEscapeResult TEscapeCodesVT100::ProcessChar(char ch)
 
 TEscapeCode TEscapeCodesVT100::DetectCode(const std::string& str)
 {
-    if (str.size() == 1) {
-        switch (str[0]) {
-        case '#': // DECALN follows
-        case 'O': // SS3 application cursor key follows
-            return ecNotCompleted;
-        case '7': return ecSaveCaretAndAttr;    // DECSC
-        case '8': return ecRestoreCaretAndAttr; // DECRC
-        case 'H': return ecSetTab;              // HTS
-        case 'c': return ecReset;               // RIS
-        default: return ecUnknown;
-        }
-    }
-    if (str.size() == 2) {
-        if (str == "#8") // DECALN
-            return ecTest;
-        if (str[0] == 'O') {
-            switch (str[1]) {
-            case 'A': return ecAppCursorUp;
-            case 'B': return ecAppCursorDown;
-            case 'C': return ecAppCursorRight;
-            case 'D': return ecAppCursorLeft;
-            default: break;
-            }
-        }
-    }
-    return ecUnknown;
+    if (str.empty())
+        return ecNotCompleted;
+    const TEscapeCode code = MatchEscape(str, true);
+    // An intermediate character that begins no known sequence still waits
+    // for its final character, so that character is not shown.
+    if (code == ecUnknown && IsIntermediate(str.back()))
+        return ecNotCompleted;
+    return code;
 }
 
 TEscapeCode TEscapeCodesVT100::DetectExtCode(const std::string& str)
 {
-    if (str.size() < 2 || !IsLetter(str.back()))
+    if (str.size() < 2)
         return ecNotCompleted;
-
-    // Split at ";", where a ";" that would begin a parameter is part of it.
-    TStrings found;
-    std::string current;
-    for (size_t i = 1; i + 1 < str.size(); ++i) {
-        if (str[i] == ';' && !current.empty()) {
-            found.Add(current);
-            current.clear();
-        } else {
-            current += str[i];
-        }
+    const char final = str.back();
+    if (!IsFinal(final)) {
+        // Parameters and intermediates go on; anything else breaks it off.
+        const unsigned char c = static_cast<unsigned char>(final);
+        return c >= 0x20 && c <= 0x3F ? ecNotCompleted : ecUnknown;
     }
-    if (!current.empty())
-        found.Add(current);
 
-    auto first = [&found]() -> std::string { return found.Count() > 0 ? found.Strings(0) : std::string(); };
-    auto first_char = [&found]() { return found.Count() > 0 && !found.Strings(0).empty() ? found.Strings(0)[0] : '\0'; };
-    bool none = found.Count() == 0;
+    // Parameters straight into the list, which keeps its room from one
+    // sequence to the next.
+    params_.Clear();
+    bool intermediate = false;
+    if (str.size() > 2) {
+        size_t start = 1;
+        for (size_t i = 1; i + 1 <= str.size() - 1; ++i) {
+            if (str[i] == ';') {
+                params_.Add(str.substr(start, i - start));
+                start = i + 1;
+            } else if (IsIntermediate(str[i])) {
+                intermediate = true;
+            }
+        }
+        params_.Add(str.substr(start, str.size() - 1 - start));
+    }
 
     TEscapeCode code = ecUnknown;
-    bool keep_params = true;
-    switch (str.back()) {
-    case 'A': code = ecCursorUp; break;    // CUU
-    case 'B': code = ecCursorDown; break;  // CUD
-    case 'C': code = ecCursorRight; break; // CUF
-    case 'D': code = ecCursorLeft; break;  // CUB
-    case 'H': code = ecCursorHome; break;  // CUP
-    case 'f': code = ecCursorMove; break;  // HVP
-    case 'J':                              // ED
-        keep_params = false;
-        if (none || first_char() == '0')
-            code = ecEraseScreenFrom;
-        else if (first_char() == '2')
-            code = ecEraseScreen;
-        break;
-    case 'K': // EL
-        keep_params = false;
-        if (none || first() == "0")
-            code = ecEraseLineFrom;
-        else if (first() == "2")
-            code = ecEraseLine;
-        break;
-    case 'g': // TBC
-        keep_params = false;
-        if (none || first() == "0")
-            code = ecClearTab;
-        else if (first() == "3")
-            code = ecClearAllTabs;
-        break;
-    case 'n': // DSR
-        keep_params = false;
-        switch (first_char()) {
-        case '0': code = ecReportDeviceOK; break;
-        case '3': code = ecReportDeviceFailure; break;
-        case '5': code = ecQueryDevice; break;
-        case '6': code = ecQueryCursorPos; break;
-        default: break;
+    const int first_row = kFinalIndex.first[static_cast<unsigned char>(final)];
+    bool keep = first_row < 0 || kCodes[first_row].keep;
+    if (!intermediate && first_row >= 0) {
+        for (size_t i = static_cast<size_t>(first_row); i < std::size(kCodes); ++i) {
+            const CodeRow& row = kCodes[i];
+            if (row.vt100_read == nullptr || row.vt100_read[0] != '[' || row.vt100_read[1] != final)
+                continue;
+            if (params_.Count() >= row.min_params && params_.Count() <= row.max_params &&
+                FirstMatches(row.first, params_)) {
+                code = row.code;
+                keep = row.keep;
+                break;
+            }
         }
-        break;
-    case 'c': // DA
-        if (none || (found.Count() == 1 && first() == "0"))
-            code = ecIdentify;
-        else if (found.Count() == 2 && first() == "?1")
-            code = ecIdentResponse;
-        break;
-    case 'R': code = ecReportCursorPos; break; // CPR
-    case 'h': code = ecSetMode; break;         // SM
-    case 'l': code = ecResetMode; break;       // RM
-    case 'm': code = ecAttributes; break;      // SGR
-    case 's': code = ecSaveCaret; break;
-    case 'u': code = ecRestoreCaret; break;
-    default: break;
     }
-    if (keep_params)
-        params_.Assign(found);
-    else
+    if (!keep)
         params_.Clear();
     return code;
 }
 
 std::string TEscapeCodesVT100::EscCodeToStr(TEscapeCode code, const TStrings* params)
 {
-    switch (code) {
-    case ecCursorUp: return Esc("[A");
-    case ecCursorDown: return Esc("[B");
-    case ecCursorLeft: return Esc("[D");
-    case ecCursorRight: return Esc("[C");
-    case ecCursorHome: return Esc("[H");
-    case ecCursorMove: return Format("[%d;%df", GetParam(1, params), GetParam(2, params));
-    case ecAppCursorLeft: return Esc("OD");
-    case ecAppCursorRight: return Esc("OC");
-    case ecAppCursorUp: return Esc("OA");
-    case ecAppCursorDown: return Esc("OB");
-    case ecEraseLineFrom: return Esc("[K");
-    case ecEraseScreenFrom: return Esc("[J");
-    case ecEraseLine: return Esc("[2K");
-    case ecEraseScreen: return Esc("[2J");
-    case ecSetTab: return Esc("H");
-    case ecClearTab: return Esc("[g");
-    case ecClearAllTabs: return Esc("[3g");
-    case ecIdentify: return Esc("[c");
-    case ecIdentResponse: return Format("[?1;%dc", GetParam(1, params));
-    case ecQueryDevice: return Esc("[5n");
-    case ecReportDeviceOK: return Esc("[0n");
-    case ecReportDeviceFailure: return Esc("[3n");
-    case ecQueryCursorPos: return Esc("[6n");
-    case ecReportCursorPos: return Format("[%d;%dR", GetParam(1, params), GetParam(2, params));
-    case ecAttributes: return Esc("[m");
-    case ecSetMode: return Esc("[h");
-    case ecResetMode: return Esc("[l");
-    case ecReset: return Esc("c");
-    case ecSaveCaretAndAttr: return Esc("7");
-    case ecRestoreCaretAndAttr: return Esc("8");
-    case ecSaveCaret: return Esc("[s");
-    case ecRestoreCaret: return Esc("[u");
-    case ecTest: return Esc("#8");
-    default: return {};
-    }
+    return code < ecCodeCount ? Write(kCodes[code].vt100_write, params) : std::string();
 }
 
 } // namespace tarnby

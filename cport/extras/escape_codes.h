@@ -15,13 +15,21 @@ namespace tarnby {
 
 enum TEscapeResult : uint8_t { erChar, erCode, erNothing };
 
+// Every code is one row of the code table in escape_codes.cpp (its name, how
+// each set reads and writes it); new codes go at the end, before
+// ecCodeCount, so the values of the older ones never change.
 enum TEscapeCode : uint8_t {
     ecUnknown, ecNotCompleted, ecCursorUp, ecCursorDown, ecCursorLeft, ecCursorRight, ecCursorHome, ecCursorMove,
     ecReverseLineFeed, ecAppCursorLeft, ecAppCursorRight, ecAppCursorUp, ecAppCursorDown, ecEraseLineFrom,
     ecEraseScreenFrom, ecEraseLine, ecEraseScreen, ecSetTab, ecClearTab, ecClearAllTabs, ecIdentify,
     ecIdentResponse, ecQueryDevice, ecReportDeviceOK, ecReportDeviceFailure, ecQueryCursorPos, ecReportCursorPos,
     ecAttributes, ecSetMode, ecResetMode, ecReset, ecSaveCaretAndAttr, ecRestoreCaretAndAttr, ecSaveCaret,
-    ecRestoreCaret, ecTest
+    ecRestoreCaret, ecTest,
+    // VT100: scrolling region (top; bottom), index, next line, reverse
+    // index, erase to the caret (line, screen), the G0 and G1 character sets.
+    ecSetScrollRegion, ecIndex, ecNextLine, ecReverseIndex, ecEraseLineTo, ecEraseScreenTo, ecCharsetG0Graphics,
+    ecCharsetG0Ascii, ecCharsetG1Graphics, ecCharsetG1Ascii,
+    ecCodeCount // not a code: the number of codes
 };
 
 // The enumerator's name ("ecCursorMove"), for logs and test messages.
@@ -52,10 +60,16 @@ public:
     char Character() const { return character_; }
     TEscapeCode Code() const { return code_; }
     const std::string& Data() const { return data_; }
+    // Inside a sequence: the next character is taken as part of it (or, in
+    // the VT100 set, may act as a control character). Outside, every
+    // character but ESC is a plain one, so a caller may take a run of them
+    // without asking for each.
+    bool InSequence() const { return in_sequence_; }
     TStrings& Params() { return params_; }
     const TStrings& Params() const { return params_; }
 
 protected:
+    bool in_sequence_ = false;
     char character_ = 0;
     TEscapeCode code_ = ecUnknown;
     std::string data_;
@@ -68,11 +82,13 @@ public:
     TEscapeResult ProcessChar(char ch) override;
     std::string EscCodeToStr(TEscapeCode code, const TStrings* params) override;
     TEscapeCode DetectCode(const std::string& str);
-
-private:
-    bool in_sequence_ = false;
 };
 
+// VT100 sequences as a VT100 reads them: CAN and SUB abandon a sequence, ESC
+// starts a new one, DEL is ignored, and any other control character inside a
+// sequence comes back as erChar (to be acted on) while the sequence goes on.
+// A bracket sequence ends at any final byte 0x40..0x7E; its parameters are
+// split at every ";", an empty one standing for its default.
 class TARNBY_CPORT_EXPORT TEscapeCodesVT100 : public TEscapeCodes {
 public:
     std::string ClassName() const override { return "TEscapeCodesVT100"; }
@@ -82,7 +98,6 @@ public:
     TEscapeCode DetectExtCode(const std::string& str);
 
 private:
-    bool in_sequence_ = false;
     bool in_ext_sequence_ = false;
 };
 

@@ -3,6 +3,7 @@
 // components and tells its owner when one of them goes away.
 #pragma once
 
+#include "tarnby/cport/cport.h"
 #include "tarnby/cport/platform/classes.h"
 
 #include <algorithm>
@@ -37,6 +38,54 @@ protected:
         if (operation == opRemove && OnRemove)
             OnRemove(component);
     }
+};
+
+// A link that follows one port at a time, for the components that watch a
+// port without taking its handlers (the status lamp, the terminal): Follow
+// unregisters the link from the port followed so far and registers it with
+// the new one; a port that is destroyed is let go of. Declared after the link
+// it registers, so it lets go of the port before the link goes.
+class TPortFollower {
+public:
+    explicit TPortFollower(TComLink& link) : link_(link)
+    {
+        watch_.OnRemove = [this](TComponent* gone) {
+            if (gone == port_)
+                port_ = nullptr;
+        };
+    }
+    ~TPortFollower() { Follow(nullptr); }
+    TPortFollower(const TPortFollower&) = delete;
+    TPortFollower& operator=(const TPortFollower&) = delete;
+
+    TCustomComPort* Port() const { return port_; }
+    // A port that refuses the link is not followed.
+    void Follow(TCustomComPort* port)
+    {
+        if (port == port_)
+            return;
+        if (port_ != nullptr) {
+            TCustomComPort* old = port_;
+            port_ = nullptr;
+            watch_.Unwatch(old);
+            old->UnRegisterLink(&link_);
+        }
+        if (port != nullptr) {
+            watch_.Watch(port);
+            try {
+                port->RegisterLink(&link_);
+            } catch (...) {
+                watch_.Unwatch(port);
+                throw;
+            }
+            port_ = port;
+        }
+    }
+
+private:
+    TComLink& link_;
+    TCustomComPort* port_ = nullptr;
+    TFreeWatch watch_;
 };
 
 // A stream over a string held in memory, for saving and loading screens.

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <random>
+#include <set>
 
 using namespace tarnby;
 
@@ -58,14 +59,15 @@ TEST(EscapeCodes, ParsesEachSequenceToItsCodeAndParameters)
         {"vt100", E("[H"), "<ecCursorHome>"},
         {"vt100", E("[5;10f"), "<ecCursorMove 5,10>"},
         {"vt100", E("[3A") + E("[B") + E("[2C") + E("[D"), "<ecCursorUp 3><ecCursorDown><ecCursorRight 2><ecCursorLeft>"},
-        // A ";" that would begin a parameter belongs to it; an empty last one is dropped.
-        {"vt100", E("[;5H"), "<ecCursorHome ;5>"},
-        {"vt100", E("[1;;2H"), "<ecCursorHome 1,;2>"},
-        {"vt100", E("[7;H"), "<ecCursorHome 7>"},
+        // Every ";" separates; an empty parameter stands for its default.
+        {"vt100", E("[;5H"), "<ecCursorHome ,5>"},
+        {"vt100", E("[1;;2H"), "<ecCursorHome 1,,2>"},
+        {"vt100", E("[7;H"), "<ecCursorHome 7,>"},
         // ED, EL, TBC: parameters chosen on and then dropped.
         {"vt100", E("[J") + E("[0J") + E("[2J") + E("[1J"),
-         "<ecEraseScreenFrom><ecEraseScreenFrom><ecEraseScreen><ecUnknown>"},
-        {"vt100", E("[K") + E("[0K") + E("[2K") + E("[1K"), "<ecEraseLineFrom><ecEraseLineFrom><ecEraseLine><ecUnknown>"},
+         "<ecEraseScreenFrom><ecEraseScreenFrom><ecEraseScreen><ecEraseScreenTo>"},
+        {"vt100", E("[K") + E("[0K") + E("[2K") + E("[1K") + E("[3K"),
+         "<ecEraseLineFrom><ecEraseLineFrom><ecEraseLine><ecEraseLineTo><ecUnknown>"},
         {"vt100", E("[g") + E("[0g") + E("[3g") + E("[2g"), "<ecClearTab><ecClearTab><ecClearAllTabs><ecUnknown>"},
         // DSR and its answers.
         {"vt100", E("[5n") + E("[6n") + E("[0n") + E("[3n") + E("[n") + E("[7n"),
@@ -83,8 +85,20 @@ TEST(EscapeCodes, ParsesEachSequenceToItsCodeAndParameters)
         {"vt100", E("OA") + E("OB") + E("OC") + E("OD") + E("OE"),
          "<ecAppCursorUp><ecAppCursorDown><ecAppCursorRight><ecAppCursorLeft><ecUnknown>"},
         {"vt100", E("x") + "y" + E("[1;2z"), "<ecUnknown>y<ecUnknown 1,2>"},
-        // A second ESC inside a sequence is collected like any other character.
-        {"vt100", E("[1\x1b" "A"), "<ecCursorUp 1\x1b>"},
+        // The grammar of a VT100: ESC starts over, CAN and SUB abandon, DEL
+        // is ignored, other control characters act inside a sequence, and any
+        // final byte ends a bracket sequence without eating what follows.
+        {"vt100", E("[1\x1b" "[2B"), "<ecCursorDown 2>"},
+        {"vt100", E("[1\x18") + "x" + E("[2\x1a") + "y", "xy"},
+        {"vt100", E("[1\x7f" "2B"), "<ecCursorDown 12>"},
+        {"vt100", E("[1\r2B"), "\r<ecCursorDown 12>"},
+        {"vt100", E("[2@") + "x" + E("[1~") + "y" + E("[`") + E(" F") + "z", "<ecUnknown 2>x<ecUnknown 1>y<ecUnknown><ecUnknown>z"},
+        {"vt100", E("[?6;7h"), "<ecSetMode ?6,7>"},
+        // Scrolling region, index, next line, reverse index, character sets.
+        {"vt100", E("[3;20r") + E("[r"), "<ecSetScrollRegion 3,20><ecSetScrollRegion>"},
+        {"vt100", E("D") + E("E") + E("M"), "<ecIndex><ecNextLine><ecReverseIndex>"},
+        {"vt100", E("(0") + E("(B") + E(")0") + E(")B") + E("(A") + "q",
+         "<ecCharsetG0Graphics><ecCharsetG0Ascii><ecCharsetG1Graphics><ecCharsetG1Ascii><ecCharsetG0Ascii>q"},
         // VT52: single letters, the identify answer, direct cursor address.
         {"vt52", E("A") + E("B") + E("C") + E("D") + E("H") + E("I") + E("J") + E("K") + E("Z"),
          "<ecCursorUp><ecCursorDown><ecCursorRight><ecCursorLeft><ecCursorHome><ecReverseLineFeed>"
@@ -106,9 +120,9 @@ TEST(EscapeCodes, ResultsByCharacterAndCollectedText)
     EXPECT_EQ(vt100.ProcessChar(kEsc), erNothing);
     EXPECT_EQ(vt100.ProcessChar('['), erNothing);
     EXPECT_EQ(vt100.ProcessChar('1'), erNothing);
-    EXPECT_EQ(vt100.ProcessChar('J'), erCode);
+    EXPECT_EQ(vt100.ProcessChar('z'), erCode);
     EXPECT_EQ(vt100.Code(), ecUnknown);
-    EXPECT_EQ(vt100.Data(), "[1J"); // an unknown code keeps its text for the caller
+    EXPECT_EQ(vt100.Data(), "[1z"); // an unknown code keeps its text for the caller
     EXPECT_EQ(vt100.ProcessChar('q'), erChar);
 }
 
@@ -153,6 +167,11 @@ TEST(EscapeCodes, GeneratesTheSequenceOfEachCode)
         {ecReset, E("c"), ""},                   {ecSaveCaretAndAttr, E("7"), ""},
         {ecRestoreCaretAndAttr, E("8"), ""},     {ecSaveCaret, E("[s"), ""},
         {ecRestoreCaret, E("[u"), ""},           {ecTest, E("#8"), ""},
+        {ecSetScrollRegion, E("[12;40r"), ""},   {ecIndex, E("D"), ""},
+        {ecNextLine, E("E"), ""},                {ecReverseIndex, E("M"), ""},
+        {ecEraseLineTo, E("[1K"), ""},           {ecEraseScreenTo, E("[1J"), ""},
+        {ecCharsetG0Graphics, E("(0"), ""},      {ecCharsetG0Ascii, E("(B"), ""},
+        {ecCharsetG1Graphics, E(")0"), ""},      {ecCharsetG1Ascii, E(")B"), ""},
         {ecUnknown, "", ""},                     {ecNotCompleted, "", ""},
     };
     for (const Case& c : cases) {
@@ -161,6 +180,27 @@ TEST(EscapeCodes, GeneratesTheSequenceOfEachCode)
     }
     // Missing parameters are 1.
     EXPECT_EQ(vt100.EscCodeToStr(ecCursorMove, nullptr), E("[1;1f"));
+}
+
+// Every code has its own name, and what either set writes for it reads back
+// as the same code.
+TEST(EscapeCodes, EveryCodeIsNamedAndReadsBackAsWritten)
+{
+    std::set<std::string> names;
+    for (int i = 0; i < ecCodeCount; ++i) {
+        const auto code = static_cast<TEscapeCode>(i);
+        EXPECT_TRUE(names.insert(EscapeCodeName(code)).second) << i;
+        for (const char* set : {"vt100", "vt52"}) {
+            auto codes = Make(set);
+            const std::string written = codes->EscCodeToStr(code, nullptr);
+            if (written.empty())
+                continue;
+            EXPECT_EQ(Feed(*Make(set), written).substr(0, std::string(EscapeCodeName(code)).size() + 1),
+                      std::string("<") + EscapeCodeName(code))
+                << set << " " << testing::PrintToString(written);
+        }
+    }
+    EXPECT_STREQ(EscapeCodeName(ecCodeCount), "?");
 }
 
 TEST(EscapeCodes, Vt52CursorAddressRoundTrips)

@@ -120,37 +120,21 @@ TComLed::TComLed(QWidget* parent) : QWidget(parent), ring_timer_(new QTimer(this
         ring_timer_->stop();
         ChangeState(lsOff);
     });
-    watch_.OnRemove = [this](TComponent* gone) {
-        if (gone == port_)
-            port_ = nullptr;
-    };
 }
 
 TComLed::~TComLed()
 {
     ring_timer_->stop();
-    Detach();
-}
-
-void TComLed::Detach()
-{
-    if (port_ == nullptr)
-        return;
-    port_->UnRegisterLink(&link_);
-    watch_.Unwatch(port_);
-    port_ = nullptr;
+    port_.Follow(nullptr);
 }
 
 void TComLed::SetComPort(TCustomComPort* port)
 {
-    if (port == port_)
+    if (port == port_.Port())
         return;
-    Detach();
-    port_ = port;
-    if (port_ != nullptr) {
-        watch_.Watch(port_);
-        port_->RegisterLink(&link_);
-        if (port_->Connected())
+    port_.Follow(port);
+    if (port != nullptr) {
+        if (port->Connected())
             ChangeState(IsStateOn() ? lsOn : lsOff);
     } else {
         ChangeState(lsOff);
@@ -208,7 +192,7 @@ void TComLed::SetGlyphOff(const QPixmap& picture)
 
 void TComLed::SetState(TLedState value)
 {
-    if (port_ != nullptr)
+    if (port_.Port() != nullptr)
         throw EComPort(errLedState);
     ChangeState(value);
 }
@@ -243,10 +227,10 @@ void TComLed::RingEntry()
 bool TComLed::IsStateOn()
 {
     switch (signal_) {
-    case lsConn: return port_->Connected();
-    case lsCTS: return port_->Signals().Contains(csCTS);
-    case lsDSR: return port_->Signals().Contains(csDSR);
-    case lsRLSD: return port_->Signals().Contains(csRLSD);
+    case lsConn: return port_.Port()->Connected();
+    case lsCTS: return port_.Port()->Signals().Contains(csCTS);
+    case lsDSR: return port_.Port()->Signals().Contains(csDSR);
+    case lsRLSD: return port_.Port()->Signals().Contains(csRLSD);
     case lsRing:
     case lsRx:
     case lsTx: return false;

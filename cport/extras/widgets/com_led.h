@@ -31,7 +31,7 @@ public:
     explicit TComLed(QWidget* parent = nullptr);
     ~TComLed() override;
 
-    TCustomComPort* ComPort() const { return port_; }
+    TCustomComPort* ComPort() const { return port_.Port(); }
     void SetComPort(TCustomComPort* port);
     TComLedSignal LedSignal() const { return signal_; }
     void SetLedSignal(TComLedSignal value);
@@ -61,16 +61,14 @@ private:
     void RingEntry();
     bool IsStateOn();
     void LoadPictures();
-    void Detach();
 
-    TCustomComPort* port_ = nullptr;
     TComLedSignal signal_ = lsConn;
     TLedKind kind_ = lkRedLight;
     QPixmap glyph_on_, glyph_off_;
     TLedState state_ = lsOff;
     QTimer* ring_timer_;
     TComLink link_;
-    TFreeWatch watch_;
+    TPortFollower port_{link_};
 };
 
 } // namespace tarnby

@@ -5,16 +5,21 @@
 // follows the port through a link, so received data reaches it without code
 // in the port's handlers. TComTerminal adds nothing to TCustomComTerminal.
 //
-// Positions are 1-based: column 1..Columns, row 1..Rows. A cell holds one
-// byte, shown as its Latin-1 character; 0 is an empty cell.
+// The screen itself (cells, caret, modes) is a TComTermScreen, which works
+// without a window. Received bytes change it at once; the control repaints
+// at most once per display frame, only the rows that changed.
 #pragma once
 
 #include "tarnby/cport/cport.h"
 #include "tarnby/cport/extras/escape_codes.h"
 #include "tarnby/cport/extras/free_watch.h"
+#include "tarnby/cport/extras/widgets/com_terminal_screen.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QTimer>
+
+class QPainter;
 
 #include <functional>
 #include <memory>
@@ -25,58 +30,6 @@ namespace tarnby {
 enum TTermEmulation : uint8_t { teVT100orANSI, teVT52, teNone };
 enum TTermCaret : uint8_t { tcBlock, tcUnderline, tcNone };
 enum TArrowKeys : uint8_t { akTerminal, akWindows };
-enum TAdvanceCaret : uint8_t { acChar, acReturn, acLineFeed, acReverseLineFeed, acTab, acBackspace };
-
-struct TTermChar {
-    char Ch = 0;
-    QColor FrontColor;
-    QColor BackColor;
-    bool Underline = false;
-};
-
-class TCustomComTerminal;
-
-class TARNBY_CPORT_EXPORT TComTermBuffer {
-public:
-    explicit TComTermBuffer(TCustomComTerminal* terminal) : terminal_(terminal) {}
-
-    // Columns x Rows empty cells, tab stops at columns 1, 9, 17, ...
-    void Init(int columns, int rows);
-    int Columns() const { return columns_; }
-    int Rows() const { return rows_; }
-    // Positions outside the screen are ignored (read as an empty cell).
-    void SetChar(int column, int row, const TTermChar& cell);
-    TTermChar GetChar(int column, int row) const;
-    // Rows 2..Rows up one, the last row emptied.
-    void ScrollDown();
-    // Rows 1..Rows-1 down one, row 1 emptied.
-    void ScrollUp();
-    // From (column, row) to the end of the row, or of the screen.
-    void EraseLine(int column, int row);
-    void EraseScreen(int column, int row);
-    bool GetTab(int column) const;
-    void SetTab(int column, bool on);
-    // The first tab stop at or after column, or 0 when there is none.
-    int NextTab(int column) const;
-    void ClearAllTabs();
-    // The last column holding a character, 0 for an empty row.
-    int GetLineLength(int row) const;
-    // The last row holding a character, 0 for an empty screen.
-    int GetLastLine() const;
-
-private:
-    size_t Index(int column, int row) const
-    {
-        return static_cast<size_t>(row - 1) * static_cast<size_t>(columns_) + static_cast<size_t>(column - 1);
-    }
-    bool Inside(int column, int row) const { return column >= 1 && column <= columns_ && row >= 1 && row <= rows_; }
-
-    TCustomComTerminal* terminal_;
-    int columns_ = 0;
-    int rows_ = 0;
-    std::vector<TTermChar> cells_;
-    std::vector<uint8_t> tabs_;
-};
 
 using TChScreenEvent = std::function<void(TCustomComTerminal* sender, char ch)>;
 using TEscapeEvent = std::function<void(TCustomComTerminal* sender, std::unique_ptr<TEscapeCodes>& escape_codes)>;
@@ -89,15 +42,15 @@ public:
     ~TCustomComTerminal() override;
 
     // ---- properties
-    TCustomComPort* ComPort() const { return port_; }
+    TCustomComPort* ComPort() const { return port_.Port(); }
     void SetComPort(TCustomComPort* port);
-    bool Connected() const { return port_ != nullptr && port_->Connected(); }
+    bool Connected() const { return port_.Port() != nullptr && port_.Port()->Connected(); }
     void SetConnected(bool value);
-    int Columns() const { return columns_; }
-    // Limited to 2..256; clears the screen.
+    int Columns() const { return screen_.Columns(); }
+    // Limited to 2..256; clears the screen, also when unchanged.
     void SetColumns(int value);
-    int Rows() const { return rows_; }
-    // Limited to 2..100; clears the screen.
+    int Rows() const { return screen_.Rows(); }
+    // Limited to 2..100; clears the screen, also when unchanged.
     void SetRows(int value);
     TTermEmulation Emulation() const { return emulation_; }
     void SetEmulation(TTermEmulation value);
@@ -114,14 +67,17 @@ public:
     // Received bytes lose their eighth bit.
     bool Force7Bit() const { return force_7bit_; }
     void SetForce7Bit(bool value) { force_7bit_ = value; }
-    bool WrapLines() const { return wrap_lines_; }
-    void SetWrapLines(bool value) { wrap_lines_ = value; }
+    // A VT100's auto wrap: a character written into the last column leaves
+    // the caret there until the next printable character, which wraps first.
+    bool WrapLines() const { return screen_.WrapLines(); }
+    void SetWrapLines(bool value) { screen_.SetWrapLines(value); }
     bool WantTab() const { return want_tab_; }
     void SetWantTab(bool value) { want_tab_ = value; }
     bool SmoothScroll() const { return smooth_scroll_; }
     void SetSmoothScroll(bool value);
-    QColor AltColor() const { return alt_color_; }
-    void SetAltColor(QColor value) { alt_color_ = value; }
+    // Bold text is drawn in this colour and in the bold weight of the font.
+    QColor AltColor() const { return screen_.AltColor(); }
+    void SetAltColor(QColor value) { screen_.SetAltColor(value); }
     // The control's colour (background) and the font colour (text).
     QColor Color() const { return color_; }
     void SetColor(QColor value);
@@ -160,11 +116,15 @@ public:
     void AdvanceCaret(TAdvanceCaret kind);
 
     // ---- state, for the program and tests
-    TComTermBuffer& Buffer() { return buffer_; }
-    int CaretColumn() const { return caret_column_; }
-    int CaretRow() const { return caret_row_; }
-    TEscapeCodes* EscapeCodes() const { return escape_codes_.get(); }
-    bool AppCursorKeys() const { return app_cursor_keys_; }
+    TComTermBuffer& Buffer() { return screen_.Buffer(); }
+    TComTermScreen& Screen() { return screen_; }
+    int CaretColumn() const { return screen_.CaretColumn(); }
+    int CaretRow() const { return screen_.CaretRow(); }
+    TEscapeCodes* EscapeCodes() { return screen_.EscapeCodes().get(); }
+    bool AppCursorKeys() const { return screen_.AppCursorKeys(); }
+    // Frames painted so far: one per display frame at most, however fast
+    // bytes arrive.
+    int FramesRequested() const { return frames_; }
     QSize CellSize() const { return {cell_width_, cell_height_}; }
     // The size that shows every cell without scroll bars.
     QSize sizeHint() const override;
@@ -178,25 +138,19 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
-    struct Attributes {
-        bool reverse = false, bold = false, underline = false;
-        QColor front, back;
-    };
     void Receive(const char* bytes, int count);
     void CreateEscapeCodes();
-    void SetAttributes(const TStrings* params);
-    void SetMode(const TStrings* params, bool on);
-    void ResetAttributes();
     void SendText(const std::string& text);
     void UpdateScrollRanges();
-    void InitBuffer();
+    void SizeChanged();
     int LeftColumn() const;
     int TopRow() const;
-    void Detach();
+    void ScheduleFrame();
+    void BindOnChar();
+    void Frame();
+    QRect RowRect(int row) const;
+    void PaintRow(QPainter& p, int row, int left, int last_column, int y);
 
-    TCustomComPort* port_ = nullptr;
-    int columns_ = 80;
-    int rows_ = 24;
     TTermEmulation emulation_ = teVT100orANSI;
     TTermCaret caret_ = tcBlock;
     TArrowKeys arrow_keys_ = akTerminal;
@@ -204,24 +158,23 @@ private:
     bool send_lf_ = false;
     bool append_lf_ = false;
     bool force_7bit_ = false;
-    bool wrap_lines_ = false;
     bool want_tab_ = false;
     bool smooth_scroll_ = false;
-    QColor alt_color_{166, 166, 166};
     QColor color_{Qt::black};
     QColor font_color_{Qt::white};
 
-    std::unique_ptr<TEscapeCodes> escape_codes_;
-    TComTermBuffer buffer_{this};
+    TComTermScreen screen_;
     TComLink link_;
-    TFreeWatch watch_;
-    int caret_column_ = 1, caret_row_ = 1;
-    int saved_column_ = 1, saved_row_ = 1;
+    TPortFollower port_{link_};
     int cell_width_ = 8, cell_height_ = 16;
-    Attributes attributes_;
-    Attributes saved_attributes_;
-    bool app_cursor_keys_ = false;
+    QFont bold_font_;
+    int ascent_ = 12;
+    bool painting_bold_ = false;
     bool has_caret_ = false;
+    bool size_changed_ = false;
+    QTimer frame_timer_;
+    int frames_ = 0;
+    int painted_caret_column_ = 0, painted_caret_row_ = 0;
 };
 
 class TARNBY_CPORT_EXPORT TComTerminal : public TCustomComTerminal {

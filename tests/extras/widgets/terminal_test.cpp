@@ -14,12 +14,15 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -80,11 +83,38 @@ TEST(Terminal, WritingPutsCellsAndMovesTheCaret)
         {"ED whole screen homes", 10, 3, false, "aaaa\r\nbbbb" + E("[2J"), "", 1, 1},
         {"EL from the caret and whole", 10, 3, false, "abcd" + E("[1;3H") + E("[K") + "\r\nefgh" + E("[2K"), "ab", 1, 2},
         {"save and restore the caret", 10, 3, false, "ab" + E("7") + "\r\ncd" + E("8") + "Z", "abZ|cd", 4, 1},
-        {"reverse index in row 1 scrolls down", 10, 3, false, "top" + E("M"), "top", 4, 1},
+        {"reverse index in row 1 scrolls down", 10, 3, false, "top" + E("M"), "|top", 4, 1},
         {"DECALN fills with E", 3, 2, false, E("#8"), "EEE|EEE", 1, 1},
         {"DECAWM on by a mode", 4, 3, false, E("[?7h") + "abcde", "abcd|e", 2, 2},
         {"132 columns by a mode clears", 10, 3, false, "abc" + E("[?3h"), "", 1, 1},
         {"a tab stop set and all cleared", 20, 2, false, E("[1;5H") + E("H") + "\r\tA" + E("[3g") + "\r\tB", "B   A", 2, 1},
+        // As a VT100 does.
+        {"a full line then CR LF leaves no blank line", 80, 24, true, eighty + "\r\ny", eighty + "|y", 2, 2},
+        {"the wrap waits at the last column", 4, 2, true, "abcd", "abcd", 4, 1},
+        {"CR cancels the pending wrap", 4, 2, true, "abcd\rX", "Xbcd", 2, 1},
+        {"a cursor move cancels the pending wrap", 4, 2, true, "abcd" + E("[D") + "X", "abXd", 4, 1},
+        {"DECAWM off", 4, 3, true, E("[?7l") + "abcde", "abce", 4, 1},
+        {"line feed scrolls only the region", 10, 5, false, "1\r\n2\r\n3\r\n4\r\n5" + E("[2;4r") + E("[4;1H") + "\nX",
+         "1|3|4|X|5", 2, 4},
+        {"reverse index at the region's top", 10, 5, false, "1\r\n2\r\n3\r\n4\r\n5" + E("[2;4r") + E("[2;1H") + E("M"),
+         "1||2|3|5", 1, 2},
+        {"setting the region homes the caret", 10, 5, false, "ab" + E("[2;4r"), "ab", 1, 1},
+        {"a region of one row is refused", 10, 5, false, E("[3;3r") + E("[5;1H") + "\n", "", 1, 5},
+        {"origin mode counts rows in the region", 10, 5, false, E("[2;4r") + E("[?6h") + E("[1;1H") + "X" + E("[9;1H") + "Y",
+         "|X||Y", 2, 4},
+        {"cursor up and down stop at the region's margins", 10, 12, false,
+         E("[5;10r") + E("[7;7H") + E("[20A") + "U" + E("[20B") + "D", "||||      U|||||       D", 9, 10},
+        {"IND and NEL", 10, 3, false, "ab" + E("D") + "c" + E("E") + "d", "ab|  c|d", 2, 3},
+        {"erase to the caret in the line", 10, 2, false, "abcdef" + E("[1;3H") + E("[1K"), "   def", 3, 1},
+        {"erase to the caret on the screen", 10, 3, false, "aaaa\r\nbbbb\r\ncccc" + E("[2;2H") + E("[1J"), "|  bb|cccc", 2, 2},
+        {"an empty parameter takes its default", 10, 2, false, E("[;5H") + "*", "    *", 6, 1},
+        {"a count of 0 moves by one", 10, 3, false, E("[2;2H") + E("[0A") + "*", " *", 3, 1},
+        {"DEC graphics by designator and by SO/SI keep the byte", 10, 2, false,
+         E("(0") + "lqk" + E("(B") + "q" + E(")0") + "\x0ex\x0fx", "lqkqxx", 7, 1},
+        {"DEL is not shown", 10, 2, false, "a\x7f" "b", "ab", 3, 1},
+        {"CAN abandons a sequence", 10, 2, false, E("[5") + "\x18" "H", "H", 2, 1},
+        {"a control character inside a sequence acts", 10, 3, false, "ab" + E("[\n2C") + "x", "ab|    x", 6, 2},
+        {"an unknown final byte eats nothing", 10, 2, false, E("[2~") + "x", "x", 2, 1},
     };
     for (const Case& c : cases) {
         TComTerminal t;
@@ -134,7 +164,22 @@ TEST(Terminal, AttributesChooseTheCellColours)
         EXPECT_EQ(cell.FrontColor, e.front) << e.column;
         EXPECT_EQ(cell.BackColor, e.back) << e.column;
         EXPECT_EQ(cell.Underline, e.underline) << e.column;
+        EXPECT_EQ(cell.Bold, e.column == 2) << e.column;
+        EXPECT_EQ(cell.Reverse, e.column == 2 || e.column == 5) << e.column;
     }
+    // An empty parameter is 0: ESC [ ; 1 m resets, then sets bold.
+    t.WriteStr(E("[4;7m") + E("[;1m") + "g");
+    const TTermChar g = t.Buffer().GetChar(7, 1);
+    EXPECT_TRUE(g.Bold && !g.Underline && !g.Reverse);
+}
+
+TEST(Terminal, GraphicsCellsShowTheirLines)
+{
+    TComTerminal t;
+    t.WriteStr(E("(0") + "lqkx~_" + E("(B") + "q");
+    const std::u16string expected = u"\u250C\u2500\u2510\u2502\u00B7\u00A0q";
+    for (int c = 1; c <= 7; ++c)
+        EXPECT_EQ(TermCharToUnicode(t.Buffer().GetChar(c, 1)), expected[static_cast<size_t>(c - 1)]) << c;
 }
 
 TEST(Terminal, SavesRowsUpToTheLastAndLoadsBytesAsTheyAre)
@@ -168,6 +213,41 @@ TEST(Terminal, ColumnsAndRowsAreLimited)
         t.SetRows(set);
         EXPECT_EQ(t.Rows(), got);
     }
+    // Setting the size clears the screen also when it does not change.
+    const std::function<void(TComTerminal&)> same_size[] = {
+        [](TComTerminal& u) { u.SetColumns(u.Columns()); },
+        [](TComTerminal& u) { u.SetRows(u.Rows()); },
+        [](TComTerminal& u) { u.WriteStr(E("[?3l")); },
+    };
+    for (const auto& set : same_size) {
+        TComTerminal u;
+        u.WriteStr("abc\r\ndef");
+        set(u);
+        EXPECT_EQ(u.Buffer().GetLastLine(), 0);
+        EXPECT_EQ(u.CaretRow(), 1);
+        EXPECT_EQ(u.Columns(), 80);
+    }
+}
+
+// However fast the bytes come, the control asks for one paint per display
+// frame at most (about 60 a second), and the screen is up to date at once.
+TEST(Terminal, RepaintsAtMostOncePerFrame)
+{
+    TComTerminal t;
+    t.resize(t.sizeHint());
+    t.show();
+    QElapsedTimer clock;
+    clock.start();
+    int pieces = 0;
+    while (clock.elapsed() < 300) {
+        t.WriteStr("line " + std::to_string(++pieces) + "\r\n");
+        QCoreApplication::processEvents();
+    }
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(Row(t, 23), "line " + std::to_string(pieces));
+    EXPECT_GT(pieces, 50);
+    EXPECT_LE(t.FramesRequested(), elapsed / 16 + 2);
+    EXPECT_GE(t.FramesRequested(), 1);
 }
 
 // Paints the terminal off screen and reads the cells back from the picture.
@@ -207,11 +287,49 @@ TEST(Terminal, PaintsEachCellInItsColours)
     Cell reversed = cell_at(2, 1, t.FontColor());
     EXPECT_GT(reversed.background, area / 2);
     EXPECT_NEAR(reversed.darkest, t.Color().lightness(), 3);
-    // Bold: ink in AltColor, never brighter.
+    // Bold: ink in AltColor, never brighter, but heavier: more of the cell inked.
     Cell bold = cell_at(1, 2, t.Color());
     EXPECT_NEAR(bold.lightest, t.AltColor().lightness(), 3);
+    EXPECT_LT(bold.background, plain.background);
     // An empty cell is all background.
     EXPECT_EQ(cell_at(5, 2, t.Color()).background, area);
+}
+
+// A full-screen program as the terminal program shows it: dialog's check
+// list (recorded on an 80 x 24 vt100), its frame drawn in lines. With
+// TARNBY_KEEP_PICTURES set, the picture is kept as terminal_dialog.png.
+TEST(Terminal, PaintsAFullScreenProgramWithItsLines)
+{
+    std::ifstream file(std::string(TARNBY_CAPTURES) + "/dialog.vt", std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+    ASSERT_FALSE(bytes.empty());
+    TComTerminal t;
+    t.SetWrapLines(true);
+    t.resize(t.sizeHint());
+    t.WriteStr(bytes);
+    QImage picture = t.viewport()->grab().toImage();
+    if (const char* keep = std::getenv("TARNBY_KEEP_PICTURES"))
+        picture.save(QString::fromLocal8Bit(keep) + "/terminal_dialog.png");
+    // The first horizontal line of the frame: a "q" of the graphics set.
+    int column = 0, row = 0;
+    for (int r = 1; r <= t.Rows() && row == 0; ++r)
+        for (int c = 1; c <= t.Columns() && row == 0; ++c) {
+            const TTermChar cell = t.Buffer().GetChar(c, r);
+            if (cell.Graphics && cell.Ch == 'q')
+                column = c, row = r;
+        }
+    ASSERT_GT(row, 0);
+    // Drawn as a line across the whole cell: some pixel row of the cell is
+    // ink from its left edge to its right, which no letter "q" is.
+    const QSize cell = t.CellSize();
+    const QColor back = picture.pixelColor((column - 1) * cell.width(), (row - 1) * cell.height() + 1);
+    bool line = false;
+    for (int y = (row - 1) * cell.height(); y < row * cell.height() && !line; ++y) {
+        line = true;
+        for (int x = (column - 1) * cell.width(); x < column * cell.width(); ++x)
+            line = line && picture.pixelColor(x, y) != back;
+    }
+    EXPECT_TRUE(line);
 }
 
 class TerminalOnPort : public testing::Test {
