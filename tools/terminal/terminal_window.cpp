@@ -137,6 +137,10 @@ TerminalWindow::TerminalWindow(std::string settings_path, QWidget* parent)
     views_ = new QStackedWidget(centre);
     terminal_ = new TComTerminal(views_);
     terminal_->SetWrapLines(true); // what a shell on the other end expects
+    // A VT100's bold is brighter as well as heavier: plain text in a soft
+    // white leaves room for bold in full white.
+    terminal_->SetFontColor(QColor(0xd0, 0xd0, 0xd0));
+    terminal_->SetAltColor(Qt::white);
     hex_view_ = new QPlainTextEdit(views_);
     hex_view_->setReadOnly(true);
     hex_view_->setLineWrapMode(QPlainTextEdit::NoWrap);
