@@ -7,11 +7,11 @@
 #include <exception>
 
 #include "app/automation.h"
-#include "app/display_check.h"
 #include "app/exception_box.h"
 #include "app/form1.h"
 #include "app/tarnby_application.h"
 #include "command_line.h"
+#include "display_probe.h"
 
 namespace {
 
@@ -49,8 +49,8 @@ int main(int argc, char** argv)
     cli.set_epilogue(QString::fromUtf8(ENVIRONMENT));
     cli.parse(argc, argv);
 
-    if (const auto reason = display_unavailable_reason()) {
-        const std::string line = no_display_message(*reason, argc > 0 ? argv[0] : "tarnby");
+    if (const auto reason = display_probe::Unavailable()) {
+        const std::string line = display_probe::Message("tarnby", *reason, argc > 0 ? argv[0] : "tarnby");
         std::fprintf(stderr, "%s\n", line.c_str());
         return 1;
     }

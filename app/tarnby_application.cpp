@@ -2,15 +2,15 @@
 
 #include <QThread>
 
-#include "app/display_check.h"
 #include "app/exception_box.h"
+#include "display_probe.h"
 #include "platform/classes.h"
 
 using namespace tarnby;
 
 TarnbyApplication::TarnbyApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
-    release_display_probe();
+    display_probe::Release();
     // No display name: the platform would add it to every window title, and
     // the window's caption is exactly "Aldane QR-7".
     setApplicationName(QStringLiteral("tarnby"));

@@ -54,10 +54,23 @@ void Release()
 #endif
 }
 
-std::string Message(const std::string& program, const std::string& reason)
+bool XServerProbed()
 {
-    return program + ": " + reason + "; the window needs a display. Without one, run it under Xvfb, e.g. xvfb-run -a " +
-           program + " ..., or with QT_QPA_PLATFORM=offscreen for a picture or a transfer";
+#ifdef TARNBY_HAVE_XCB
+    return true;
+#else
+    return false;
+#endif
+}
+
+std::string Message(const std::string& name, const std::string& reason, const std::string& command,
+                    const std::string& hint)
+{
+    std::string line = name + ": " + reason +
+                       "; the window needs a display. Without one, run it under Xvfb, e.g. xvfb-run -a " + command;
+    if (!hint.empty())
+        line += "; " + hint;
+    return line;
 }
 
 } // namespace display_probe

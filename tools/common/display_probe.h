@@ -1,6 +1,7 @@
 // Whether a program's window can be shown at all, asked before the
 // application object exists: a missing display is then one clear line and
-// exit status 1, not the platform plugin's abort.
+// exit status 1, not the platform plugin's abort. The simulator and the
+// tools with a window share it.
 #pragma once
 
 #include <optional>
@@ -18,8 +19,13 @@ std::optional<std::string> Unavailable();
 // leaves (a fresh Xvfb) would refuse the application while it resets.
 void Release();
 
-// "PROGRAM: REASON; the window needs a display. Without one, run it under
-// Xvfb, e.g. xvfb-run -a PROGRAM ...".
-std::string Message(const std::string& program, const std::string& reason);
+// Whether the X server named by DISPLAY is actually asked (built with xcb);
+// otherwise only a missing DISPLAY is caught here.
+bool XServerProbed();
+
+// "NAME: REASON; the window needs a display. Without one, run it under Xvfb,
+// e.g. xvfb-run -a COMMAND" and, when given, "; HINT".
+std::string Message(const std::string& name, const std::string& reason, const std::string& command,
+                    const std::string& hint = {});
 
 } // namespace display_probe

@@ -240,7 +240,7 @@ int main(int argc, char** argv)
     if (options.list)
         return ListPorts();
     if (const auto reason = display_probe::Unavailable()) {
-        std::fprintf(stderr, "%s\n", display_probe::Message("terminal", *reason).c_str());
+        std::fprintf(stderr, "%s\n", display_probe::Message("terminal", *reason, "terminal ...", "or with QT_QPA_PLATFORM=offscreen for a picture or a transfer").c_str());
         return 1;
     }
     QApplication app(argc, argv);
