@@ -154,7 +154,7 @@ std::optional<std::string> start_virtual_display(Child& server, const std::strin
     const size_t end = number.find('\n');
     if (end == std::string::npos || end == 0)
         return std::nullopt;
-    return ":" + number.substr(0, end);
+    return ':' + number.substr(0, end);
 }
 
 #ifdef TARNBY_HAVE_XCB

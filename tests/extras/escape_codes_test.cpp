@@ -55,7 +55,7 @@ TEST(EscapeCodes, ParsesEachSequenceToItsCodeAndParameters)
 {
     const ParseCase cases[] = {
         // VT100: CUP with and without parameters, HVP, cursor moves.
-        {"vt100", "a" + E("[12;40H") + "b", "a<ecCursorHome 12,40>b"},
+        {"vt100", 'a' + E("[12;40H") + "b", "a<ecCursorHome 12,40>b"},
         {"vt100", E("[H"), "<ecCursorHome>"},
         {"vt100", E("[5;10f"), "<ecCursorMove 5,10>"},
         {"vt100", E("[3A") + E("[B") + E("[2C") + E("[D"), "<ecCursorUp 3><ecCursorDown><ecCursorRight 2><ecCursorLeft>"},
@@ -104,7 +104,7 @@ TEST(EscapeCodes, ParsesEachSequenceToItsCodeAndParameters)
          "<ecCursorUp><ecCursorDown><ecCursorRight><ecCursorLeft><ecCursorHome><ecReverseLineFeed>"
          "<ecEraseScreenFrom><ecEraseLineFrom><ecIdentify>"},
         {"vt52", E("/Z") + E("/x") + E("Q"), "<ecIdentResponse><ecUnknown><ecUnknown>"},
-        {"vt52", "r" + E("Y\x2b\x47") + "s", "r<ecCursorMove 12,40>s"},
+        {"vt52", 'r' + E("Y\x2b\x47") + "s", "r<ecCursorMove 12,40>s"},
         {"vt52", E("Y  "), "<ecCursorMove 1,1>"},
     };
     for (const ParseCase& c : cases) {

@@ -97,12 +97,12 @@ TEST_F(AttitudeTest, LadderRungsDarkOnSkyLightOnGround)
 {
     plain_horizon(0, 40);  // rungs 30, 20, 10 up on rows 42, 52, 62
     for (int row : {42, 52, 62})
-        EXPECT_EQ(row_pixels(row, 43, 85), "." + set_run(41) + ".") << "row " << row;
+        EXPECT_EQ(row_pixels(row, 43, 85), '.' + set_run(41) + '.') << "row " << row;
     plain_horizon(0, -40);  // rungs 10, 20 down on rows 2, 12
     for (int row : {2, 12})
-        EXPECT_EQ(row_pixels(row, 43, 85), "#" + clear_run(41) + "#") << "row " << row;
+        EXPECT_EQ(row_pixels(row, 43, 85), '#' + clear_run(41) + '#') << "row " << row;
     // Rung 30 down on row 22 meets the symbol's fin, inverted dark over it.
-    EXPECT_EQ(row_pixels(22, 43, 85), "#" + clear_run(20) + "#" + clear_run(20) + "#");
+    EXPECT_EQ(row_pixels(22, 43, 85), '#' + clear_run(20) + '#' + clear_run(20) + '#');
 }
 
 TEST_F(AttitudeTest, BankedGroundFillsFromTheLowCorner)
@@ -143,17 +143,17 @@ TEST_F(AttitudeTest, AircraftSymbolsAreInvertedOnGroundAndSky)
 {
     icon_large = 1;
     plain_horizon(0, -60);  // all ground, rungs out of the way
-    EXPECT_EQ(row_pixels(31, 44, 57), "##" + clear_run(12));
+    EXPECT_EQ(row_pixels(31, 44, 57), set_run(2) + clear_run(12));
     EXPECT_EQ(row_pixels(32, 71, 84), clear_run(12) + "##");
-    EXPECT_EQ(column_pixels(64, 18, 24), "#" + clear_run(6));
+    EXPECT_EQ(column_pixels(64, 18, 24), '#' + clear_run(6));
     EXPECT_FALSE(lit(62, 26));
     plain_horizon(0, 40);
-    EXPECT_EQ(row_pixels(31, 44, 57), ".." + set_run(12));
+    EXPECT_EQ(row_pixels(31, 44, 57), clear_run(2) + set_run(12));
 
     icon_large = 0;
     plain_horizon(0, -60);
-    EXPECT_EQ(row_pixels(31, 50, 59), "####" + clear_run(6));
-    EXPECT_EQ(column_pixels(64, 20, 26), "####" + clear_run(3));
+    EXPECT_EQ(row_pixels(31, 50, 59), set_run(4) + clear_run(6));
+    EXPECT_EQ(column_pixels(64, 20, 26), set_run(4) + clear_run(3));
 }
 
 // ---- overlays -----------------------------------------------------------------
@@ -167,7 +167,7 @@ TEST_F(AttitudeTest, OverlaysFollowTheirSettings)
     EXPECT_EQ(frame_buffer[7 * 128 + 63], 0x7E) << "slip ball";
     EXPECT_EQ(row_pixels(3, 96, 127), ".###.....#####.....#####.....###") << "rate box";
     EXPECT_EQ(row_pixels(0, 0, 38), clear_run(38) + "#") << "heading box";
-    EXPECT_EQ(row_pixels(46, 88, 127), "#" + clear_run(39)) << "G readout";
+    EXPECT_EQ(row_pixels(46, 88, 127), '#' + clear_run(39)) << "G readout";
     EXPECT_EQ(row_pixels(28, 0, 17), clear_run(17) + "#") << "bank number";
 
     slip_display = tb_display = gforce_display = compass_on = numeric_display = 0;
@@ -202,7 +202,7 @@ TEST_F(AttitudeTest, BankAndPitchNumbersOnFieldsSizedToThem)
         // Rows 28 and 7 of the fields are free of text.
         EXPECT_EQ(row_pixels(28, 0, c.bank_field_end + 1), clear_run(c.bank_field_end + 1) + "#");
         EXPECT_EQ(row_pixels(7, c.pitch_field_start - 1, c.pitch_field_end + 1),
-                  "#" + clear_run(c.pitch_field_end - c.pitch_field_start + 1) + "#");
+                  '#' + clear_run(c.pitch_field_end - c.pitch_field_start + 1) + '#');
         expect_region_drawn_as(0, 29, c.bank_field_end, 35, [&] { lcd_text(1, 29, c.bank_text, 0, PIXEL_SET, 0); });
         expect_region_drawn_as(c.pitch_field_start, 0, c.pitch_field_end, 6,
                                [&] { lcd_text_centred(64, 0, c.pitch_text, 0, PIXEL_SET, 0); });

@@ -92,7 +92,7 @@ TEST_F(TurnBankTest, NeedleUprightFromLevelWings)
     bank = 0;
     turn_page();
     // Index on rows 2..7, needle tip on row 11, foot erased from row 46.
-    EXPECT_EQ(column_pixels(64, 0, 45), ".." + std::string(6, '#') + "..." + std::string(35, '#'));
+    EXPECT_EQ(column_pixels(64, 0, 45), std::string(2, '.') + std::string(6, '#') + "..." + std::string(35, '#'));
     EXPECT_EQ(row_pixels(30, 0, 127), std::string(62, '.') + "#####" + std::string(61, '.'));
 }
 
@@ -258,7 +258,7 @@ class RateBoxTest : public TurnBankTest, public ::testing::WithParamInterface<Ra
 
 std::string expected_rate_row(int square_left)
 {
-    std::string row = "." + std::string(31, '#');  // column 96 cleared, 97..127 set
+    std::string row = '.' + std::string(31, '#');  // column 96 cleared, 97..127 set
     for (int x = square_left; x <= square_left + 4; ++x)
         row[static_cast<size_t>(x - 96)] = '.';
     return row;
@@ -277,8 +277,8 @@ TEST_P(RateBoxTest, IndicatorSquarePosition)
     rate_box();
     for (int y = 8; y <= 13; ++y)
         EXPECT_EQ(row_pixels(y, 96, 127), expected_rate_row(c.square_left)) << "row " << y;
-    EXPECT_EQ(row_pixels(7, 96, 127), "." + std::string(31, '#'));
-    EXPECT_EQ(row_pixels(14, 96, 127), "." + std::string(31, '#'));
+    EXPECT_EQ(row_pixels(7, 96, 127), '.' + std::string(31, '#'));
+    EXPECT_EQ(row_pixels(14, 96, 127), '.' + std::string(31, '#'));
     EXPECT_EQ(row_pixels(15, 96, 127), std::string(32, '.'));
     EXPECT_EQ(row_pixels(3, 96, 127), ".###.....#####.....#####.....###") << "centre and rate squares";
 }
@@ -337,7 +337,7 @@ TEST_F(TurnBankTest, GReadoutTextOnClearedField)
         led_timer = 0;
         lcd_clear();
         attitude_page();
-        EXPECT_EQ(row_pixels(46, 88, 127), "#" + std::string(39, '.'));
+        EXPECT_EQ(row_pixels(46, 88, 127), '#' + std::string(39, '.'));
         expect_region_drawn_as(89, 46, 127, 54, [&] { lcd_text(89, 47, c.text, 0, PIXEL_SET, 0); });
     }
 }

@@ -280,8 +280,10 @@ TEST(CompassDataFrame, ShortFormLeavesZAlone)
     compass_z = 9;
     // Words above 32767 stay unsigned.
     std::vector<uint8_t> d;
-    for (uint16_t w : {65535, 40000, 3, 4, 5, 6})
-        d.insert(d.end(), {lo(w), hi(w)});
+    for (uint16_t w : {65535, 40000, 3, 4, 5, 6}) {
+        d.push_back(lo(w));
+        d.push_back(hi(w));
+    }
     feed(make_frame(0xE5, 51, d));
     EXPECT_EQ(compass_ew_max, 65535);
     EXPECT_EQ(compass_ew_min, 40000);

@@ -140,7 +140,7 @@ TEST(TerminalTransfer, LrzszSendsAYmodemBatchAndEveryFileArrivesWhole)
     std::vector<std::string> argv = {TARNBY_PTY_SHELL, "--", "sb"};
     for (size_t size : kSizes) {
         WriteWholeFile(folder.File("in/f" + std::to_string(size)), RandomBytes(size));
-        argv.push_back("f" + std::to_string(size));
+        argv.push_back('f' + std::to_string(size));
     }
     WriteWholeFile(folder.File("out/f1"), "there before"); // not to be replaced
     FarProgram sb(folder.File("in"), argv);
@@ -151,7 +151,7 @@ TEST(TerminalTransfer, LrzszSendsAYmodemBatchAndEveryFileArrivesWhole)
     ASSERT_TRUE(PumpUntil([&] { return outcome.done; }, 120000));
     ASSERT_TRUE(outcome.ok) << outcome.message.toStdString();
     for (size_t size : kSizes) {
-        const std::string name = "f" + std::to_string(size) + (size == 1 ? ".1" : "");
+        const std::string name = 'f' + std::to_string(size) + (size == 1 ? ".1" : "");
         EXPECT_TRUE(ReadWholeFile(folder.File("out/" + name)) == RandomBytes(size)) << name;
     }
     EXPECT_EQ(ReadWholeFile(folder.File("out/f1")), "there before");
@@ -173,7 +173,7 @@ TEST(TerminalTransfer, LrzszReceivesWhatIsSent)
     TempFolder folder;
     TerminalWindow window(folder.File("t.ini"));
     for (const Case& c : cases) {
-        const std::string name = "s" + std::to_string(c.size);
+        const std::string name = 's' + std::to_string(c.size);
         SCOPED_TRACE(std::string(c.far) + " " + name);
         const std::string bytes = RandomBytes(c.size);
         WriteWholeFile(folder.File(name), bytes);

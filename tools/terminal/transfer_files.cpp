@@ -66,10 +66,8 @@ std::optional<Source> OpenSource(const std::string& path, std::string& error)
 }
 
 FolderSink::FolderSink(std::string folder, std::string fixed_name)
-    : folder_(std::move(folder)), fixed_name_(std::move(fixed_name))
+    : folder_(folder.empty() ? std::string(".") : std::move(folder)), fixed_name_(std::move(fixed_name))
 {
-    if (folder_.empty())
-        folder_ = ".";
 }
 
 FolderSink::~FolderSink() { Abandon(); }
@@ -122,7 +120,7 @@ bool FolderSink::Finish(std::string& error)
     fd_ = -1;
     // link() never replaces a file, where rename() would.
     for (int n = 0; n < 1000; ++n) {
-        const std::string path = folder_ + "/" + name_ + (n == 0 ? "" : "." + std::to_string(n));
+        const std::string path = folder_ + "/" + name_ + (n == 0 ? "" : '.' + std::to_string(n));
         if (::link(temp_.c_str(), path.c_str()) == 0) {
             ::unlink(temp_.c_str());
             temp_.clear();

@@ -61,6 +61,13 @@ void TComComboBox::SetText(const std::string& text)
         setCurrentIndex(index);
 }
 
+void TComComboBox::AddItem(const std::string& text)
+{
+    // Both lists grow together: a pick is looked up by index in the texts.
+    items_.Add(text);
+    addItem(QString::fromStdString(text));
+}
+
 // ---- TComRadioGroup --------------------------------------------------------
 
 TComRadioGroup::TComRadioGroup(QWidget* parent)

@@ -26,6 +26,10 @@ public:
     // first item equal to it (case ignored), an unknown text changes nothing.
     std::string Text() const;
     void SetText(const std::string& text);
+    // Appends an item of the program's own to the list (the setup dialog's
+    // port name that the machine does not list); a later SetComProperty
+    // drops it again.
+    void AddItem(const std::string& text);
 
     void UpdateSettings();
     void ApplySettings() { select_.ApplySettings(); }

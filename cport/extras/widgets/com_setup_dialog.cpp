@@ -48,6 +48,14 @@ void TComSetupDialog::SetComPort(TCustomComPort* port)
         combo->SetComPort(port);
     for (TComComboBox* combo : combos_)
         combo->UpdateSettings();
+    // A pseudo-terminal or a device that is not plugged in is missing from
+    // the machine's list; the user still wants to see which port this is,
+    // and OK must not lose the name.
+    TComComboBox* names = Combo(cpPort);
+    if (port != nullptr && !port->Port().empty() && names->currentIndex() < 0) {
+        names->AddItem(port->Port());
+        names->UpdateSettings();
+    }
 }
 
 void TComSetupDialog::ApplySettings()

@@ -60,7 +60,7 @@ TEST(SetupDialog, ShowsThePortAndWritesWhatWasPicked)
     bool shown = false;
     EXPECT_TRUE(RunSetup(port, QDialogButtonBox::Ok, [&](TComSetupDialog& d) {
         shown = true;
-        EXPECT_EQ(d.Combo(cpPort)->currentIndex(), -1); // not in the list: no selection
+        EXPECT_EQ(d.Combo(cpPort)->Text(), "/dev/not-a-listed-port"); // added to the list, selected
         EXPECT_EQ(d.Combo(cpBaudRate)->Text(), "Custom");
         EXPECT_EQ(d.Combo(cpFlowControl)->Text(), "Custom");
         EXPECT_EQ(d.Combo(cpDataBits)->Text(), "7");
@@ -72,17 +72,19 @@ TEST(SetupDialog, ShowsThePortAndWritesWhatWasPicked)
     EXPECT_EQ(port.Parity()->Bits(), prEven);
     EXPECT_EQ(port.DataBits(), dbSeven);
     EXPECT_EQ(port.FlowControl()->ControlRTS(), rtsToggle); // "Custom" changes no field
-    EXPECT_EQ(port.Port(), "/dev/not-a-listed-port");       // nothing picked: the name stays
+    EXPECT_EQ(port.Port(), "/dev/not-a-listed-port");
 }
 
 TEST(SetupDialog, CancelLeavesThePortAsItWas)
 {
     TComPort port(nullptr);
+    port.SetPort("/dev/pts/not-listed");
     port.FlowControl()->SetFlowControl(fcHardware);
     EXPECT_FALSE(RunSetup(port, QDialogButtonBox::Cancel, [](TComSetupDialog& d) {
         Pick(*d.Combo(cpBaudRate), "300");
         Pick(*d.Combo(cpFlowControl), "None");
     }));
+    EXPECT_EQ(port.Port(), "/dev/pts/not-listed");
     EXPECT_EQ(port.BaudRate(), br9600);
     EXPECT_EQ(port.FlowControl()->FlowControl(), fcHardware);
 }
@@ -106,7 +108,8 @@ TEST(SetupDialog, AnOpenPortTakesEveryChangeOnce)
     port.SetPort(far.Path());
     port.Open();
     const int before = port.setups;
-    EXPECT_TRUE(RunSetup(port, QDialogButtonBox::Ok, [](TComSetupDialog& d) {
+    EXPECT_TRUE(RunSetup(port, QDialogButtonBox::Ok, [&](TComSetupDialog& d) {
+        EXPECT_EQ(d.Combo(cpPort)->Text(), far.Path()); // a pseudo-terminal: listed by the dialog
         Pick(*d.Combo(cpBaudRate), "57600");
         Pick(*d.Combo(cpDataBits), "7");
         Pick(*d.Combo(cpStopBits), "2");
@@ -114,6 +117,7 @@ TEST(SetupDialog, AnOpenPortTakesEveryChangeOnce)
         Pick(*d.Combo(cpFlowControl), "Software");
     }));
     EXPECT_EQ(port.setups, before + 1);
+    EXPECT_EQ(port.Port(), far.Path());
     EXPECT_EQ(port.StopBits(), sbTwoStopBits);
     EXPECT_EQ(port.FlowControl()->FlowControl(), fcSoftware);
     port.Close();
@@ -140,6 +144,18 @@ TEST(SelectionLists, ComboBoxFollowsAndForgetsItsPort)
     EXPECT_EQ(combo.ComPort(), nullptr);
     EXPECT_EQ(combo.currentIndex(), 0);
     Pick(combo, "1.5"); // no port: nothing to write to
+}
+
+TEST(SelectionLists, APlainPortListLeavesAnUnlistedNameUnselected)
+{
+    TComPort port(nullptr);
+    port.SetPort("/dev/not-a-listed-port");
+    TComComboBox combo;
+    combo.SetComProperty(cpPort);
+    const int listed = combo.count();
+    combo.SetComPort(&port);
+    EXPECT_EQ(combo.currentIndex(), -1);
+    EXPECT_EQ(combo.count(), listed);
 }
 
 TEST(SelectionLists, RadioGroupAppliesOnlyRealChanges)

@@ -46,8 +46,11 @@ std::string Screen(TCustomComTerminal& t)
 {
     std::string screen;
     const int last = t.Buffer().GetLastLine();
-    for (int r = 1; r <= last; ++r)
-        screen += (r > 1 ? "|" : "") + Row(t, r);
+    for (int r = 1; r <= last; ++r) {
+        if (r > 1)
+            screen += '|';
+        screen += Row(t, r);
+    }
     return screen;
 }
 
