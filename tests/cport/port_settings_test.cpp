@@ -272,7 +272,7 @@ TEST_F(OpenPort, OpenFailureLeavesPortClosed)
 TEST_F(OpenPort, RejectedSettingsDuringOpenCloseTheHandleAgain)
 {
     log.Attach(port);
-    line.SetFailing("SetCommState", 22);
+    line.failing["SetCommState"] = 22;
     try {
         port.Open();
         FAIL();
@@ -284,7 +284,7 @@ TEST_F(OpenPort, RejectedSettingsDuringOpenCloseTheHandleAgain)
     EXPECT_EQ(line.live_devices, 0);
     EXPECT_EQ(log.Lines(), (Calls{"BeforeOpen"}));
 
-    line.ClearFailing();
+    line.failing.clear();
     port.Open(); // and it can be opened once the device agrees
     EXPECT_TRUE(port.Connected());
 }
@@ -294,7 +294,7 @@ TEST_F(OpenPort, FailedAbortEndsCloseWithThePortStillOpen)
     log.Attach(port);
     port.Open();
     log.Clear();
-    line.SetFailing("PurgeComm", 5);
+    line.failing["PurgeComm"] = 5;
     try {
         port.Close();
         FAIL();
@@ -305,7 +305,7 @@ TEST_F(OpenPort, FailedAbortEndsCloseWithThePortStillOpen)
     EXPECT_TRUE(port.Connected());
     EXPECT_EQ(line.live_devices, 1);
     EXPECT_EQ(log.Lines(), (Calls{"CTS 0", "DSR 0", "RLSD 0", "BeforeClose"}));
-    line.ClearFailing();
+    line.failing.clear();
     log.Clear();
     port.Close();
     EXPECT_FALSE(port.Connected());
@@ -327,7 +327,7 @@ TEST_F(OpenPort, ApplyFailuresKeepNewValueAndRaiseTheirCodes)
         {"SetupComm", [&] { port.Buffer()->SetInputSize(8192); }, 9, "SetupComm function failed"},
     };
     for (auto& c : cases) {
-        line.SetFailing(c.op, 5);
+        line.failing[c.op] = 5;
         try {
             c.change();
             ADD_FAILURE() << c.op;
@@ -335,7 +335,7 @@ TEST_F(OpenPort, ApplyFailuresKeepNewValueAndRaiseTheirCodes)
             EXPECT_EQ(e.Code(), c.code);
             EXPECT_EQ(std::string(e.what()), std::string(c.text) + " (win error code: 5)");
         }
-        line.ClearFailing();
+        line.failing.clear();
     }
     EXPECT_EQ(port.BaudRate(), br300);
     EXPECT_EQ(port.Timeouts()->ReadInterval(), 5);
