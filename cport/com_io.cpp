@@ -1,4 +1,6 @@
-// Reading, writing, queue counts and line control.
+// Reading, writing, queue counts and line control, from any thread. Who
+// holds the device and a transfer's record, and what a Close does to
+// transfers in flight: the notes at the head of com_port.cpp.
 #include "cport/internal.h"
 
 #include <cerrno>
@@ -263,7 +265,7 @@ void TCustomComPort::TransmitChar(char ch) { Check(DeviceRef()->TransmitCommChar
 
 void TCustomComPort::WaitForEvent(TComEvents& events, const comm::ComStopEvent* stop, int32_t timeout)
 {
-    if (thread_created_)
+    if (event_thread_)
         throw EComPort(errEventThreadExists);
     // Held for the whole wait: a Close on another thread ends it with an error.
     std::shared_ptr<comm::ComDevice> device = DeviceRef();

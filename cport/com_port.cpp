@@ -1,4 +1,88 @@
-// Port settings, the settings objects, opening and closing.
+// Port settings, the settings objects, opening and closing; and the port's
+// lifetime, written down here once. com_thread.cpp adds the event thread's
+// side of it; com_io.cpp only relies on what is said here.
+//
+// ---- Who owns what ----------------------------------------------------------
+// The port belongs to its owner component, or to whoever made it. It owns
+// its four settings objects and its list of links, not the links: their
+// owners register and unregister them. What one opening needs is shared,
+// since it may have to outlive the opening or the port itself:
+// - PortShared (internal.h): held by the port, its event threads, the
+//   notification window's method and the guards below. `alive` turns false
+//   once the destructor has passed the point after which nothing of the
+//   port may be touched; the smNone gate lets one dispatch of the port run
+//   on an event thread at a time.
+// - The device: held by the port while it is open (device_, under
+//   device_mutex_, since any thread may ask for it), by the event thread for
+//   its whole life, and by each call in progress for the call. DestroyHandle
+//   closes it at once for every holder: transfers in flight end with an
+//   error, later calls fail, and the object goes with its last holder. A
+//   closed port hands out a stand-in that fails every call.
+// - A transfer's TAsync record: the caller's. A transfer still pending ends
+//   when the device closes, and a record freed before its transfer ended
+//   withdraws it, so neither side is left pointing at the other.
+// - The event thread (TComThread): held by the port (event_thread_) for the
+//   opening it belongs to; who else holds it is in com_thread.cpp.
+// - The notification window (smWindowSync): held by the port, by its event
+//   thread and by each message on its way; its method touches the port only
+//   while the port is alive and the opening the same.
+// - Dispatches on their way to the owning thread (a thread's request, a
+//   window message, a look at the input) hold the window or a weak
+//   reference to the thread object, and reach the port only once the thread
+//   or the shared state says that it is still there.
+//
+// ---- Phases -----------------------------------------------------------------
+// kClosed -> Open -> kOpen -> Close -> kClosing -> kClosed; Connected() is
+// "not kClosed", from any thread. kClosing says that the before-close
+// notifications of this opening have gone out: a Close from a handler while
+// an earlier Close waits for the event thread finishes the job without
+// telling the handlers twice. Every Open counts a generation (generation_),
+// so that what was meant for an earlier opening, reaching a reopened port,
+// goes nowhere. While loading or designing the phase is only the stored
+// Connected value, and no device is open.
+//
+// ---- Which thread may call what ---------------------------------------------
+// The owning thread (the one that made or last opened the port; owner_queue_,
+// which the event thread synchronises with) may call everything. Reads,
+// writes, queue counts, line control, DevicePath and DeviceRef may come from
+// any thread: the device has a lock of its own. In smNone mode the handlers
+// run on the event thread and may do what the owner may, Close, Open and
+// delete included; keeping out of the owner's way is then the caller's duty.
+// A port opened on an event thread keeps the owner it had.
+//
+// ---- Who frees what, and when -----------------------------------------------
+// - Close lets go of the event thread (ReleaseEventThread): it sets the stop
+//   event and waits for the thread's end, serving requests sent to the
+//   owning thread meanwhile, so that dispatches on their way complete. It
+//   waits only on the owning thread, and only when no dispatch of that
+//   thread runs further down the stack: the thread may be blocked until that
+//   dispatch returns. Otherwise a helper thread waits for the end and frees
+//   the object (FreeWhenEnded). A released thread dispatches nothing more.
+//   Then the device is closed.
+// - The destructor closes, then lets go of whatever a failed or unfinished
+//   Close (one further down the stack) left, without waiting: a handler run
+//   during a wait would find the port half gone. It waits for an smNone
+//   dispatch on another thread to leave the port (the gate), but not for its
+//   own: a handler that deletes the port on its event thread holds the gate.
+//   Then the port is marked gone, those who asked are told while the links
+//   list is still there, and the settings objects are freed.
+//
+// ---- Why that is safe: the guards -------------------------------------------
+// Any call into code of others (a handler, a link, a derived Do...
+// operation) may close the port, reopen it or destroy it. So:
+// - PortLife, held across one such call, tells afterwards whether the port
+//   was destroyed; then nothing of `this` is touched any more.
+// - Sequence, held across a run of such calls (a Call... operation, a walk
+//   over the links), tells as well whether the port was closed or reopened
+//   meanwhile (Connected, or the generation, changed): the rest of the run
+//   then has nobody left to go to.
+// - The generation lets the window's method, Close and Sequence tell one
+//   opening from the next.
+// - Delivering (com_thread.cpp): a thread that was released, whose delivery
+//   a handler's exception ended, or whose port is gone dispatches nothing.
+// - The smNone gate keeps the dispatches of one port, of its old and new
+//   event thread alike after a reopen, one at a time, and the port in being
+//   until a dispatch on another thread is out of it.
 #include "cport/internal.h"
 
 #include <algorithm>
@@ -380,12 +464,13 @@ TCustomComPort::~TCustomComPort()
     ReleaseEventThread(false);
     window_.reset();
     TCustomComPort::DestroyHandle();
-    connected_ = false;
+    phase_ = Phase::kClosed;
     {
         // A handler on an event thread (smNone) runs alongside: it has to be
-        // out of the port before the port goes, and then finds it gone.
+        // out of the port before the port goes, and then finds it gone;
+        // unless that handler is what destroys the port.
         std::unique_lock gate(shared_->event_dispatch, std::defer_lock);
-        if (!DispatchingFor(shared_.get()))
+        if (!shared_->DispatchingHere())
             gate.lock();
         shared_->alive.store(false);
     }
@@ -413,7 +498,7 @@ std::shared_ptr<comm::ComDevice> TCustomComPort::DeviceRef() const
 void TCustomComPort::SetConnected(bool value)
 {
     if (Loading() || Designing()) {
-        connected_ = value;
+        phase_ = value ? Phase::kOpen : Phase::kClosed;
         return;
     }
     if (value)
@@ -449,7 +534,7 @@ void TCustomComPort::SetPort(const std::string& value)
         std::lock_guard lock(device_mutex_);
         device_path_ = comm::DevicePath(port_);
     }
-    if (connected_ && !Loading() && !Designing()) {
+    if (Connected() && !Loading() && !Designing()) {
         PortLife life(shared_);
         Close();
         if (life.Gone())
@@ -508,14 +593,14 @@ void TCustomComPort::SetTimeouts(const TComTimeouts& value)
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value)
 {
-    if (connected_ && !Loading() && !Designing())
+    if (Connected() && !Loading() && !Designing())
         throw EComPort(errWhileConnected);
     sync_method_ = value;
 }
 
 void TCustomComPort::SetEventThreadPriority(TThreadPriority value)
 {
-    if (connected_ && !Loading() && !Designing())
+    if (Connected() && !Loading() && !Designing())
         throw EComPort(errWhileConnected);
     event_thread_priority_ = value;
 }
@@ -541,7 +626,7 @@ void TCustomComPort::EndUpdate()
 
 bool TCustomComPort::ApplyAllowed() const
 {
-    return connected_ && update_count_ == 0 && !Loading() && !Designing();
+    return Connected() && update_count_ == 0 && !Loading() && !Designing();
 }
 
 int32_t BaudRateValue(TBaudRate value)
@@ -658,7 +743,7 @@ void TCustomComPort::DestroyHandle()
 
 void TCustomComPort::Open()
 {
-    if (connected_ || Designing())
+    if (Connected() || Designing())
         return;
     // Events handed to a thread that never serves them would pile up unseen:
     // better no port than a port that looks open and delivers nothing.
@@ -667,7 +752,7 @@ void TCustomComPort::Open()
     PortLife life(shared_);
     CallBeforeOpen();
     // A handler may have destroyed the port, or opened it itself.
-    if (life.Gone() || connected_)
+    if (life.Gone() || Connected())
         return;
     // A port reopened from its own event thread (a handler in smNone mode)
     // keeps the thread it belongs to.
@@ -675,8 +760,7 @@ void TCustomComPort::Open()
         owner_queue_ = CurrentSyncQueue();
     CreateHandle();
     ++generation_;
-    closing_ = false;
-    connected_ = true;
+    phase_ = Phase::kOpen;
     try {
         SetupComPort();
         if (!events_.Empty())
@@ -685,7 +769,7 @@ void TCustomComPort::Open()
         ReleaseEventThread(false);
         window_.reset();
         DestroyHandle();
-        connected_ = false;
+        phase_ = Phase::kClosed;
         throw;
     }
     CallAfterOpen();
@@ -706,22 +790,21 @@ void TCustomComPort::StartEventThread()
     auto thread = std::make_shared<TComThread>(this);
     thread->Start();
     event_thread_ = std::move(thread);
-    thread_created_ = true;
 }
 
 void TCustomComPort::Close()
 {
-    if (!connected_ || Designing())
+    if (!Connected() || Designing())
         return;
     PortLife life(shared_);
     const uint64_t generation = generation_;
     // Handlers run on the way: each may close the port itself, reopen it or
     // destroy it, and then this Close has nothing more to do.
-    auto same_opening = [&] { return !life.Gone() && connected_ && generation_ == generation; };
+    auto same_opening = [&] { return !life.Gone() && Connected() && generation_ == generation; };
     // A Close from a handler while an earlier one waits for the event thread
     // finishes the job without telling the handlers twice.
-    if (!closing_) {
-        closing_ = true;
+    if (phase_ == Phase::kOpen) {
+        phase_ = Phase::kClosing;
         CallBeforeClose();
         if (!same_opening())
             return;
@@ -729,16 +812,16 @@ void TCustomComPort::Close()
     try {
         AbortAllAsync();
     } catch (...) {
-        closing_ = false;
+        // Still connected, and a Close again tells the handlers again.
+        phase_ = Phase::kOpen;
         throw;
     }
-    if (thread_created_ && !ReleaseEventThread(true))
+    if (event_thread_ && !ReleaseEventThread(true))
         return;
     if (!same_opening())
         return;
     DestroyHandle();
-    connected_ = false;
-    closing_ = false;
+    phase_ = Phase::kClosed;
     CallAfterClose();
 }
 
@@ -763,14 +846,13 @@ bool TCustomComPort::ReleaseEventThread(bool may_wait)
 {
     std::shared_ptr<TComThread> thread = std::move(event_thread_);
     event_thread_.reset();
-    thread_created_ = false;
     if (!thread)
         return true;
     thread->Stop();
     // Waiting is safe only on the thread the event thread synchronises with,
     // and only while none of its dispatches that may keep it blocked runs
     // further down this stack.
-    const bool wait = may_wait && thread->OwnerIsCurrentThread() && thread->owner_dispatches_ == 0;
+    const bool wait = may_wait && thread->OwnerIsCurrentThread() && thread->owner_dispatch_ == nullptr;
     bool alive = true;
     if (wait) {
         PortLife life(shared_);
@@ -789,8 +871,8 @@ bool TCustomComPort::ReleaseEventThread(bool may_wait)
 void TCustomComPort::Loaded()
 {
     TComponent::Loaded();
-    if (connected_ && !Designing()) {
-        connected_ = false;
+    if (Connected() && !Designing()) {
+        phase_ = Phase::kClosed;
         try {
             Open();
         } catch (...) {

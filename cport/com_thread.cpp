@@ -1,4 +1,53 @@
-// The event thread, event dispatch, and links.
+// The event thread, event dispatch, and links; the event thread's side of
+// the port's lifetime, whose whole is written down at the head of
+// com_port.cpp.
+//
+// One TComThread per opening of a port with a non-empty Events set. Open
+// makes it suspended, with its priority and the device's event mask set, and
+// Start runs it. Execute waits on the device and on the stop event, and
+// hands each wake-up's events on as the port's SyncMethod says:
+// - smThreadSync: DoEvents is sent to the owning thread (Synchronize), and
+//   this thread is blocked until it has run there. Where it can, the owning
+//   thread's event loop also watches the device's input and looks at it
+//   itself (LookForInput), so received bytes need no hop through this
+//   thread; this thread still takes every byte into the input queue as it
+//   comes.
+// - smWindowSync: each event goes to the notification window (SendEvents);
+//   the owning thread lets this thread go on (ReplyMessage) before the
+//   handlers run, so a handler may close the port.
+// - smNone: DoEvents runs right here, holding the port's smNone gate.
+//
+// Which thread: Execute, SendEvents and an smNone DoEvents run on the event
+// thread; Start on the thread that opens the port, Release on the one that
+// closes or destroys it; DispatchOnOwner, LookForInput, EndDelivery and
+// WindowMethod on the owning thread. The thread takes Events, the priority
+// and SyncMethod from its port when it is made (none of them can change
+// while it exists), and touches the port itself only in DoEvents, and there
+// only while it delivers and the port is open.
+//
+// Who holds the thread object: the port, while its opening lasts; a dispatch
+// on the owning thread while it runs (from a weak reference); and, after a
+// Close that could not wait for it, the helper thread that waits for its
+// end. The thread keeps only weak references to its own object, so it never
+// frees itself, and whoever frees it does so only after its end.
+//
+// The thread's standing towards its port is one value, delivery_: kOn, then
+// kEnded once a handler's exception ended delivery (the waits go on all the
+// same: they are what takes received bytes into the input queue), and
+// kReleased once the port let go of it, at Close or when the port goes, for
+// good. Delivering() asks besides whether the port is still alive; DoEvents
+// asks before every event whether the thread is still the port's and the
+// port still open, since any handler may have closed, reopened or destroyed
+// it.
+//
+// A dispatch records itself where the code it calls can find it, since that
+// code is reached through the caller's own handlers and cannot be handed
+// anything: a dispatch on the owning thread links itself into the thread
+// object (owner_dispatch_), so a Close from one of its handlers does not wait
+// for a thread that may be blocked until the dispatch returns; a dispatch on
+// the event thread (smNone) writes its thread into the port's shared state
+// while it holds the gate, so a handler that deletes the port does not wait
+// for the gate its own dispatch holds.
 #include "cport/internal.h"
 #include "platform/os_hooks.h"
 
@@ -31,13 +80,49 @@ const EventRow kEvents[] = {
     {evRx80Full, comm::EV_RX80FULL, &TCustomComPort::CallRx80Full},
 };
 
+// The one thread-local of the component. Set once when an event thread
+// starts and never cleared, it says what the calling thread is, not what
+// runs on its stack. An event thread serves no requests, so it cannot be the
+// thread a port's events are sent to: Open asks this to keep the owner a
+// port had when a handler opens it here. Nothing can be handed down to Open,
+// which is reached through the caller's own handler, and the port opened may
+// be another than the one whose handler runs, so no port's state can tell.
 thread_local bool t_on_event_thread = false;
-thread_local const PortShared* t_dispatching_for = nullptr;
+
+// A wake-up's events dispatched on the event thread itself (smNone): one such
+// dispatch of a port at a time, holding the port's gate and saying so.
+class EventThreadDispatch {
+public:
+    explicit EventThreadDispatch(PortShared& shared) : shared_(shared), gate_(shared.event_dispatch)
+    {
+        shared_.event_dispatcher = std::this_thread::get_id();
+    }
+    ~EventThreadDispatch() { shared_.event_dispatcher = std::thread::id(); }
+    EventThreadDispatch(const EventThreadDispatch&) = delete;
+    EventThreadDispatch& operator=(const EventThreadDispatch&) = delete;
+
+private:
+    PortShared& shared_;
+    std::lock_guard<std::mutex> gate_;
+};
 }
 
 bool detail::OnEventThread() { return t_on_event_thread; }
 
-bool detail::DispatchingFor(const PortShared* port) { return port != nullptr && t_dispatching_for == port; }
+// A dispatch of the thread's events on the owning thread, linked into the
+// thread object for as long as it runs; these nest only on that one stack.
+struct TComThread::OwnerDispatch {
+    explicit OwnerDispatch(TComThread& thread) : thread(thread), outer(thread.owner_dispatch_)
+    {
+        thread.owner_dispatch_ = this;
+    }
+    ~OwnerDispatch() { thread.owner_dispatch_ = outer; }
+    OwnerDispatch(const OwnerDispatch&) = delete;
+    OwnerDispatch& operator=(const OwnerDispatch&) = delete;
+
+    TComThread& thread;
+    const OwnerDispatch* const outer;
+};
 
 uint32_t ComEventsToMask(TComEvents events)
 {
@@ -96,7 +181,7 @@ void TComThread::Stop()
     std::this_thread::yield();
 }
 
-bool TComThread::Delivering() const { return !released_ && !delivery_ended_ && port_shared_->alive.load(); }
+bool TComThread::Delivering() const { return delivery_ == Delivery::kOn && port_shared_->alive.load(); }
 
 void TComThread::Execute()
 {
@@ -119,14 +204,15 @@ void TComThread::Execute()
         } catch (...) {
             // A handler's exception ends delivery; the owner learns of it
             // through the application's exception handler, not by silence.
-            delivery_ended_ = true;
+            Delivery on = Delivery::kOn;
+            delivery_.compare_exchange_strong(on, Delivery::kEnded);
             device_->SetInputByNotify(false);
             std::exception_ptr error = std::current_exception();
             SendSynchronous(owner_queue(), [error] { std::rethrow_exception(error); });
         }
     }
     // A port that let go of this thread has closed its device already.
-    if (!released_)
+    if (!Released())
         LeaveDevice();
 }
 
@@ -139,7 +225,7 @@ void TComThread::LeaveDevice()
 
 void TComThread::Release()
 {
-    released_ = true;
+    delivery_ = Delivery::kReleased;
     input_watch_.reset();
     Stop();
 }
@@ -169,12 +255,7 @@ void TComThread::DispatchComMsg()
         SendEvents();
         break;
     case smNone: {
-        std::lock_guard gate(port_shared_->event_dispatch);
-        struct Dispatching {
-            explicit Dispatching(const PortShared* port) : outer(t_dispatching_for) { t_dispatching_for = port; }
-            ~Dispatching() { t_dispatching_for = outer; }
-            const PortShared* outer;
-        } dispatching(port_shared_.get());
+        EventThreadDispatch dispatch(*port_shared_);
         DoEvents(events_);
         break;
     }
@@ -185,11 +266,7 @@ void TComThread::DispatchOnOwner(TComEvents events)
 {
     if (!Delivering())
         return;
-    struct Counted {
-        explicit Counted(int& n) : n_(n) { ++n_; }
-        ~Counted() { --n_; }
-        int& n_;
-    } counted(owner_dispatches_);
+    OwnerDispatch dispatch(*this);
     DoEvents(events);
 }
 
@@ -233,7 +310,8 @@ void TComThread::LookForInput()
 
 void TComThread::EndDelivery()
 {
-    delivery_ended_ = true;
+    Delivery on = Delivery::kOn;
+    delivery_.compare_exchange_strong(on, Delivery::kEnded);
     if (input_watch_)
         input_watch_->SetEnabled(false);
     device_->SetInputByNotify(false);
@@ -246,7 +324,7 @@ void TComThread::DoEvents(TComEvents events)
             continue;
         // A handler may have closed the port, or destroyed it: the rest of
         // this wake-up has nobody left to go to.
-        if (released_ || !port_shared_->alive.load() || !port_->Connected())
+        if (Released() || !port_shared_->alive.load() || !port_->Connected())
             return;
         (port_->*row.call)();
     }
@@ -259,7 +337,7 @@ void TComThread::SendEvents()
     for (const EventRow& row : kEvents) {
         if (!events_.Contains(row.event))
             continue;
-        if (released_)
+        if (Released())
             return;
         window_->SendMessage(kComEventMessage, row.bit, 0);
     }
@@ -275,7 +353,7 @@ intptr_t TCustomComPort::WindowMethod(uint32_t message, uintptr_t wparam, intptr
         // The event thread goes back to its work before the handlers run.
         if (InSendMessage())
             ReplyMessage();
-        if (connected_) {
+        if (Connected()) {
             // Other values are ignored.
             for (const EventRow& row : kEvents) {
                 if (row.bit == wparam) {

@@ -2,6 +2,10 @@
 // and closes the device, pushes every changed setting to an open device at
 // once, runs an event thread that hands device events to handlers, and reads
 // and writes. Every platform failure is raised as EComPort.
+//
+// The lifetime of a port, its event thread and its device (who owns what,
+// who may free it, which thread may call what, and why a handler may close
+// or destroy the port) is written down at the head of cport/com_port.cpp.
 #pragma once
 
 #include "tarnby/cport/platform/classes.h"
@@ -318,10 +322,9 @@ TARNBY_CPORT_EXPORT void DoneAsync(PAsync& async);
 
 // ---- the event thread --------------------------------------------------------
 
-// Shared by the port and by every dispatch in flight, so that a handler may
-// close or destroy the port at any depth: a dispatch holds the thread object
-// while it runs, and asks before every step whether the port still exists
-// and still holds this thread.
+// One per opening of a port with events to wait for. Who holds it, who may
+// free it and why a handler may close or destroy the port at any depth: see
+// the notes at the head of cport/com_thread.cpp.
 class TARNBY_CPORT_EXPORT TComThread : public TThread, public std::enable_shared_from_this<TComThread> {
 public:
     // Made suspended, with the device's event mask set; Start runs it. Both
@@ -359,9 +362,19 @@ private:
     void EndDelivery();
     // The port lets go of this thread: nothing is dispatched to it any more.
     void Release();
+    bool Released() const { return delivery_ == Delivery::kReleased; }
     bool Delivering() const;
     // On the way out: no more event waits, queues discarded.
     void LeaveDevice();
+
+    // Whether this thread's events still go to the port's handlers.
+    enum class Delivery : uint8_t {
+        kOn,       // dispatching each wake-up
+        kEnded,    // a handler's exception ended it; the waits go on
+        kReleased, // the port let go of this thread: for good
+    };
+    // A dispatch of this thread's events running on the owning thread.
+    struct OwnerDispatch;
 
     TCustomComPort* port_; // only while the port is alive and holds this thread
     std::shared_ptr<detail::PortShared> port_shared_;
@@ -371,12 +384,11 @@ private:
     std::shared_ptr<comm::ComDevice> device_;
     std::shared_ptr<TNotifyWindow> window_;
     std::unique_ptr<TDescriptorWatch> input_watch_; // owning thread only
-    std::atomic<bool> released_{false};
-    std::atomic<bool> delivery_ended_{false};
-    // Dispatches of this thread's events running on the owning thread now:
-    // while there is one, the thread may be blocked until it returns, so a
-    // Close must not wait for the thread. Owning thread only.
-    int owner_dispatches_ = 0;
+    std::atomic<Delivery> delivery_{Delivery::kOn};
+    // The innermost dispatch of this thread's events on the owning thread's
+    // stack, if any: this thread may be blocked until it returns, so a Close
+    // there must not wait for the thread. Owning thread only.
+    const OwnerDispatch* owner_dispatch_ = nullptr;
 };
 
 // ---- the port ------------------------------------------------------------------
@@ -388,7 +400,7 @@ public:
     std::string ClassName() const override { return "TCustomComPort"; }
 
     // Settings.
-    bool Connected() const { return connected_; }
+    bool Connected() const { return phase_ != Phase::kClosed; }
     void SetConnected(bool value);
     TBaudRate BaudRate() const { return baud_rate_; }
     void SetBaudRate(TBaudRate value);
@@ -575,8 +587,15 @@ private:
     // closed or opened the port.
     void WalkLinks(const std::function<void(TComLink*)>& call);
 
+    // Where the port stands; see the notes at the head of cport/com_port.cpp.
+    enum class Phase : uint8_t {
+        kClosed,  // no device; while loading or designing, the stored Connected false
+        kOpen,    // the device open; while loading or designing, the stored Connected true
+        kClosing, // a Close under way: the before-close notifications have gone out
+    };
+
+    // The event thread of this opening, if Events asked for one.
     std::shared_ptr<TComThread> event_thread_;
-    bool thread_created_ = false;
     mutable std::mutex device_mutex_; // device_ and device_path_ are read by any thread
     std::shared_ptr<comm::ComDevice> device_;
     std::string device_path_;
@@ -586,7 +605,7 @@ private:
     bool triggers_on_rx_char_ = true;
     TThreadPriority event_thread_priority_ = tpNormal;
     bool has_link_ = false;
-    std::atomic<bool> connected_{false};
+    std::atomic<Phase> phase_{Phase::kClosed};
     TBaudRate baud_rate_ = br9600;
     int32_t custom_baud_rate_ = 9600;
     std::string port_ = "COM1";
@@ -601,8 +620,6 @@ private:
     TComFlowControl* flow_control_ = nullptr;
     TSyncMethod sync_method_ = smThreadSync;
     TStoredProps stored_props_{spBasic};
-    // The before-close notifications of this opening have gone out.
-    bool closing_ = false;
     // Counts openings: what was meant for an earlier one goes nowhere.
     std::atomic<uint64_t> generation_{0};
     // The thread the event thread synchronises with.

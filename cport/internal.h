@@ -3,6 +3,8 @@
 
 #include "tarnby/cport/cport.h"
 
+#include <thread>
+
 namespace tarnby {
 
 namespace detail {
@@ -29,6 +31,9 @@ inline void Check(int result, int code, const TCustomComPort& port)
 // Window message that carries one event to the notification window.
 constexpr uint32_t kComEventMessage = 1025;
 
+// The guards below, and who holds what, are explained at the head of
+// com_port.cpp.
+
 // What a port shares with everything that may outlive it: its event
 // threads and the calls into code of others now running.
 struct PortShared {
@@ -36,6 +41,11 @@ struct PortShared {
     // Event threads dispatch one at a time (smNone mode), also when a
     // handler reopened the port and the new thread is already running.
     std::mutex event_dispatch;
+    // The thread that holds event_dispatch, written by the dispatch holding
+    // it (EventThreadDispatch): a handler of that dispatch that destroys the
+    // port must not wait for it.
+    std::atomic<std::thread::id> event_dispatcher{};
+    bool DispatchingHere() const { return event_dispatcher.load() == std::this_thread::get_id(); }
 };
 
 // Held across a call into code of others (a handler, a link, a derived
@@ -50,12 +60,9 @@ private:
     std::shared_ptr<const PortShared> shared_;
 };
 
-// Whether the calling thread is the event thread of some port.
+// Whether the calling thread is the event thread of some port: what the
+// thread is, not where it is now (com_thread.cpp says why this one is kept).
 bool OnEventThread();
-
-// Whether the calling thread is an event thread dispatching for this port
-// now (and so holds its event_dispatch).
-bool DispatchingFor(const PortShared* port);
 
 } // namespace detail
 
@@ -65,11 +72,11 @@ bool DispatchingFor(const PortShared* port);
 class TCustomComPort::Sequence {
 public:
     explicit Sequence(const TCustomComPort& port)
-        : port_(port), shared_(port.shared_), connected_(port.connected_), generation_(port.generation_)
+        : port_(port), shared_(port.shared_), connected_(port.Connected()), generation_(port.generation_)
     {
     }
     bool Gone() const { return !shared_->alive.load(); }
-    bool Over() const { return Gone() || port_.connected_ != connected_ || port_.generation_ != generation_; }
+    bool Over() const { return Gone() || port_.Connected() != connected_ || port_.generation_ != generation_; }
 
 private:
     const TCustomComPort& port_;

@@ -182,9 +182,6 @@ struct SyncRequest {
 };
 
 namespace {
-// The request being served on this thread, until its sender is released.
-thread_local SyncRequest* t_serving = nullptr;
-
 const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 }
 
@@ -207,7 +204,13 @@ public:
 
     std::mutex mutex;
     std::condition_variable changed;
+    // The request this queue's thread is serving now, until its sender is
+    // released (InSendMessage, ReplyMessage); the thread's own, like the
+    // queue: only that thread serves it.
+    SyncRequest* serving = nullptr;
 
+    // The one thread-local of the class library: a thread's requests are
+    // its own data, found by the thread it belongs to.
     static const std::shared_ptr<SyncQueue>& ForCurrentThread();
 
 private:
@@ -289,16 +292,16 @@ void SyncQueue::Serve(SyncRequest* request)
         std::lock_guard lock(mutex);
         routine = std::move(request->routine);
     }
-    SyncRequest* outer = t_serving;
-    t_serving = request;
+    SyncRequest* outer = serving;
+    serving = request;
     std::exception_ptr error;
     try {
         routine();
     } catch (...) {
         error = std::current_exception();
     }
-    bool still_waiting = (t_serving == request);
-    t_serving = outer;
+    bool still_waiting = (serving == request);
+    serving = outer;
     if (!still_waiting) {
         // Released early by ReplyMessage: nobody waits for an exception.
         if (error) {
@@ -371,15 +374,16 @@ bool CheckSynchronize() { return SyncQueue::ForCurrentThread()->ServeAll(); }
 
 int PendingSynchronize() { return SyncQueue::ForCurrentThread()->Pending(); }
 
-bool InSendMessage() { return t_serving != nullptr; }
+bool InSendMessage() { return SyncQueue::ForCurrentThread()->serving != nullptr; }
 
 void ReplyMessage()
 {
-    SyncRequest* request = t_serving;
+    SyncQueue& queue = *SyncQueue::ForCurrentThread();
+    SyncRequest* request = queue.serving;
     if (request == nullptr)
         return;
-    t_serving = nullptr;
-    SyncQueue::ForCurrentThread()->Release(*request);
+    queue.serving = nullptr;
+    queue.Release(*request);
 }
 
 // ---- TThread -------------------------------------------------------------------

@@ -80,10 +80,13 @@ int MillisUntil(Clock::time_point t)
     return static_cast<int>(std::clamp<int64_t>(left, 0, 1 << 30));
 }
 
-// Whether the calling thread is inside WaitCommEvent, and whether that is a
-// look (a wait with time-out 0, which takes every kind of event).
-thread_local bool t_in_wait = false;
-thread_local bool t_looking = false;
+// A WaitCommEvent in progress, handed to what it calls with the lock held:
+// events it records itself it looks at before it sleeps again or returns,
+// so nobody has to be woken for them. Calls made by anyone else (a read, a
+// write, the worker, the line watcher, a query) hand down none.
+struct EventWait {
+    bool look; // time-out 0: takes every kind of event, input events too
+};
 
 struct PendingRead {
     ComOverlapped* overlapped;
@@ -200,20 +203,20 @@ private:
     // nothing more to read (or no room to write) now, n bytes are moved, or
     // the tty fails; early at a short transfer when asked to, since that
     // took all there was (or all there was room for).
-    TtyPass ReadTtyLocked(uint8_t* into, size_t n, bool stop_at_short_read);
+    TtyPass ReadTtyLocked(uint8_t* into, size_t n, bool stop_at_short_read, const EventWait* wait = nullptr);
     TtyPass WriteTtyLocked(const uint8_t* from, size_t n, bool stop_at_short_write);
-    void IngestLocked();
+    void IngestLocked(const EventWait* wait = nullptr);
     void FeedReadsLocked();
     void ProgressWritesLocked();
     void WritesChangedLocked();
     void ExpireLocked(Clock::time_point now);
-    void CheckCountersLocked();
-    void RecordLocked(uint32_t events);
+    void CheckCountersLocked(const EventWait* wait = nullptr);
+    void RecordLocked(uint32_t events, const EventWait* wait = nullptr);
     void WakeLookLocked();
-    void MarkGoneLocked(int error);
+    void MarkGoneLocked(int error, const EventWait* wait = nullptr);
     void CompleteAllLocked(bool reads, bool writes, int error);
     void NoteWrittenLocked();
-    void CheckTxEmptyLocked();
+    void CheckTxEmptyLocked(const EventWait& wait);
     int TxCheckIntervalLocked();
     Clock::time_point NextDeadlineLocked() const;
     int StartWorkerLocked();
@@ -224,7 +227,7 @@ private:
     void PopLocked(uint8_t* out, size_t n);
     // Received bytes get this on their way in: NULs dropped if asked, the
     // event character noted. Returns bytes kept.
-    size_t FilterLocked(uint8_t* data, size_t n);
+    size_t FilterLocked(uint8_t* data, size_t n, const EventWait* wait);
 
     const int fd_;
     const os::Wake waiter_wake_;
@@ -403,20 +406,19 @@ int PosixComDevice::SetCommMask(uint32_t mask)
 
 // ---- events ----------------------------------------------------------------------
 
-void PosixComDevice::RecordLocked(uint32_t events)
+void PosixComDevice::RecordLocked(uint32_t events, const EventWait* wait)
 {
     uint32_t fresh = events & mask_ & ~events_;
     events_ |= events & mask_;
     if (fresh == 0)
         return;
     // Input events may be left to the input watcher's look; the rest are
-    // for a blocking waiter. A thread inside WaitCommEvent looks at the
-    // events it may take before it sleeps again or returns: only others
-    // have to be woken.
+    // for a blocking waiter. A wait that records events itself takes what
+    // it may before it sleeps again or returns: only others are woken.
     const uint32_t for_look = input_by_notify_ ? fresh & kInputEvents : 0;
-    if (for_look != 0 && !t_looking)
+    if (for_look != 0 && !(wait != nullptr && wait->look))
         WakeLookLocked();
-    if ((fresh & ~for_look) != 0 && !t_in_wait)
+    if ((fresh & ~for_look) != 0 && wait == nullptr)
         os::SignalWake(waiter_wake_);
 }
 
@@ -428,17 +430,17 @@ void PosixComDevice::WakeLookLocked()
     os::SignalWake(look_wake_);
 }
 
-void PosixComDevice::MarkGoneLocked(int error)
+void PosixComDevice::MarkGoneLocked(int error, const EventWait* wait)
 {
     if (gone_)
         return;
     gone_ = true;
     errors_ |= CE_IOE;
-    RecordLocked(EV_ERR);
+    RecordLocked(EV_ERR, wait);
     CompleteAllLocked(true, true, error != 0 ? error : EIO);
 }
 
-void PosixComDevice::CheckCountersLocked()
+void PosixComDevice::CheckCountersLocked(const EventWait* wait)
 {
     if (!has_counters_ || gone_ || closing_)
         return;
@@ -470,29 +472,29 @@ void PosixComDevice::CheckCountersLocked()
     if (errors & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER))
         events |= EV_ERR;
     errors_ |= errors;
-    RecordLocked(events);
+    RecordLocked(events, wait);
 }
 
 // ---- the tty ------------------------------------------------------------------------
 
-size_t PosixComDevice::FilterLocked(uint8_t* data, size_t n)
+size_t PosixComDevice::FilterLocked(uint8_t* data, size_t n, const EventWait* wait)
 {
     if ((mask_ & EV_RXFLAG) && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), n) != nullptr)
-        RecordLocked(EV_RXFLAG);
+        RecordLocked(EV_RXFLAG, wait);
     if (!(dcb_.Flags & DCB_NULL))
         return n;
     uint8_t* end = std::remove(data, data + n, uint8_t{0});
     return static_cast<size_t>(end - data);
 }
 
-TtyPass PosixComDevice::ReadTtyLocked(uint8_t* into, size_t n, bool stop_at_short_read)
+TtyPass PosixComDevice::ReadTtyLocked(uint8_t* into, size_t n, bool stop_at_short_read, const EventWait* wait)
 {
     TtyPass pass;
     while (pass.moved < n) {
         const size_t want = n - pass.moved;
         ssize_t r = ::read(fd_, into + pass.moved, want);
         if (r > 0) {
-            pass.moved += FilterLocked(into + pass.moved, static_cast<size_t>(r));
+            pass.moved += FilterLocked(into + pass.moved, static_cast<size_t>(r), wait);
             // A short read took all there was. Whatever comes after it, more
             // bytes or a hang-up, wakes the tty's readers again.
             if (stop_at_short_read && static_cast<size_t>(r) < want) {
@@ -554,7 +556,7 @@ void PosixComDevice::PopLocked(uint8_t* out, size_t n)
     rx_len_ -= n;
 }
 
-void PosixComDevice::IngestLocked()
+void PosixComDevice::IngestLocked(const EventWait* wait)
 {
     while (!gone_ && !closing_) {
         // Waiting reads are served first, so they take the oldest bytes.
@@ -565,20 +567,20 @@ void PosixComDevice::IngestLocked()
         // Straight into the free stretch at the ring's tail.
         size_t tail = (rx_head_ + rx_len_) % rx_.size();
         size_t stretch = std::min(room, rx_.size() - tail);
-        TtyPass pass = ReadTtyLocked(rx_.data() + tail, stretch, true);
+        TtyPass pass = ReadTtyLocked(rx_.data() + tail, stretch, true, wait);
         rx_len_ += pass.moved;
         if (pass.moved > 0)
-            RecordLocked(EV_RXCHAR);
+            RecordLocked(EV_RXCHAR, wait);
         if (pass.Over())
-            MarkGoneLocked(pass.GoneError());
+            MarkGoneLocked(pass.GoneError(), wait);
         if (pass.stalled || pass.Over())
             break;
     }
     FeedReadsLocked();
-    CheckCountersLocked();
+    CheckCountersLocked(wait);
     bool full80 = rx_len_ * 5 >= std::min(rx_nominal_, rx_.size()) * 4;
     if (full80 && !rx_was_80_full_)
-        RecordLocked(EV_RX80FULL);
+        RecordLocked(EV_RX80FULL, wait);
     rx_was_80_full_ = full80;
 }
 
@@ -591,7 +593,7 @@ void PosixComDevice::NoteWrittenLocked()
     tx_check_ = true;
 }
 
-void PosixComDevice::CheckTxEmptyLocked()
+void PosixComDevice::CheckTxEmptyLocked(const EventWait& wait)
 {
     // Due once every byte written has left: none waits here any more (the
     // worker wakes the waiter when the last one goes) and the system's
@@ -601,7 +603,7 @@ void PosixComDevice::CheckTxEmptyLocked()
     int queued = 0;
     if (gone_ || os::OutputQueued(fd_, queued) != 0 || queued == 0) {
         tx_check_ = false;
-        RecordLocked(EV_TXEMPTY);
+        RecordLocked(EV_TXEMPTY, &wait);
     }
 }
 
@@ -626,8 +628,7 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
     if (closing_)
         return EBADF;
     const uint32_t generation = mask_generation_;
-    t_in_wait = true;
-    t_looking = look;
+    const EventWait wait{look};
     if (!look)
         ++blocking_waiters_;
     struct Leave {
@@ -635,7 +636,6 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         bool look;
         ~Leave()
         {
-            t_in_wait = t_looking = false;
             if (!look && --device.blocking_waiters_ == 0)
                 device.InputUnwatchedLocked();
         }
@@ -653,14 +653,14 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         // Bytes the event thread took in already are reported now; any that
         // came after them bring an edge of their own.
         if (!gone_ && rx_len_ < rx_.size() && !(events_ & EV_RXCHAR))
-            IngestLocked();
+            IngestLocked(&wait);
     }
     for (;;) {
         if (closing_)
             return EBADF;
         if (mask_generation_ != generation)
             return 0;
-        CheckTxEmptyLocked();
+        CheckTxEmptyLocked(wait);
         const uint32_t takeable = look || !input_by_notify_ ? mask_ : mask_ & ~kInputEvents;
         if (uint32_t ready = events_ & takeable) {
             events_ &= ~ready;
@@ -700,7 +700,7 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         if (r > 0 && (fds[0].revents & POLLIN))
             os::DrainWake(waiter_wake_);
         if (watch_input && r > 0 && fds[n - 1].revents != 0)
-            IngestLocked();
+            IngestLocked(&wait);
     }
 }
 
