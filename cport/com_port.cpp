@@ -450,6 +450,7 @@ TCustomComPort::TCustomComPort(TComponent* owner)
     buffer_->SetComPort(this);
 }
 
+// In the order the notes at the head of this file give.
 TCustomComPort::~TCustomComPort()
 {
     try {

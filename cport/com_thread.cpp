@@ -26,9 +26,10 @@
 // only while it delivers and the port is open.
 //
 // Who holds the thread object: the port, while its opening lasts; a dispatch
-// on the owning thread while it runs (from a weak reference); and, after a
-// Close that could not wait for it, the helper thread that waits for its
-// end. The thread keeps only weak references to its own object, so it never
+// on the owning thread while it runs (from a weak reference); and, when the
+// port let go of it without waiting (a Close inside one of its dispatches,
+// or on another thread; the port's end), the helper thread that waits for
+// its end. The thread keeps only weak references to its own object, so it never
 // frees itself, and whoever frees it does so only after its end.
 //
 // The thread's standing towards its port is one value, delivery_: kOn, then
