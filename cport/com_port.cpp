@@ -152,9 +152,11 @@ std::string EComPort::SystemMessage() const
 {
     if (win_code_ <= 0)
         return {};
-    char buffer[256];
-    // The GNU strerror_r: thread-safe, and the text may not be in buffer.
-    return ::strerror_r(win_code_, buffer, sizeof buffer);
+    // std::strerror may hand every caller one buffer (strerror_r differs
+    // between C libraries): ours take their copy in turn.
+    static std::mutex strerror_lock;
+    std::lock_guard lock(strerror_lock);
+    return std::strerror(win_code_);
 }
 
 namespace {

@@ -38,6 +38,7 @@
 // data bits; the XON/XOFF limits are the system's own.
 #include "platform/comm_internal.h"
 #include "platform/os_hooks.h"
+#include "platform/tty_posix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -688,7 +689,7 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         // turn; it is drained when poll reports it.
         ++pollers_;
         lock.unlock();
-        int r = ::poll(fds, n, wait_ms);
+        int r = os::WaitTty(fds, n, wait_ms);
         int poll_error = r < 0 ? errno : 0;
         lock.lock();
         if (--pollers_ == 0 && closing_)
@@ -980,7 +981,7 @@ void PosixComDevice::WorkerLoop()
             fds[n++] = {fd_, want, 0};
         int wait_ms = MillisUntil(NextDeadlineLocked());
         lock.unlock();
-        int r = ::poll(fds, n, wait_ms);
+        int r = os::WaitTty(fds, n, wait_ms);
         lock.lock();
         if (r > 0 && (fds[0].revents & POLLIN))
             os::DrainWake(worker_wake_);

@@ -3,22 +3,26 @@
 // The device layer is a POSIX core (comm_posix.cpp: the input queue, the
 // pending transfers and their time-outs, the worker thread, the event wait;
 // comm.cpp: completion objects, stop events, the wait-loop thread, the
-// opener) and one file of hooks per system, chosen by CMAKE_SYSTEM_NAME in
-// CMakeLists.txt. Linux's is os_linux.cpp. The core includes only standard
-// C++ and POSIX headers; the build checks that (portable_core_check.cmake).
+// opener; tty_posix.cpp: the tty calls every system has alike, that is
+// modem lines, break, queue counts and the exclusive claim) and one file of
+// hooks per system, chosen by CMAKE_SYSTEM_NAME in CMakeLists.txt. Linux's
+// is os_linux.cpp. The core includes only standard C++ and POSIX headers and
+// makes no tty request but those of tty_posix.cpp; the build checks that
+// (portable_core_check.cmake).
 //
-// A new system supplies, in one file:
+// A new system supplies, in one file (20 hooks):
 //  - wake-ups:       MakeWake, SignalWake, DrainWake, CloseWake
-//  - owner's input:  MakeInputNotifier, WatchInput (or ENOSYS: input then
-//                    reaches the owner through the event thread alone)
+//  - the tty wait:   WaitTty (tty_wait_poll.cpp where poll works on
+//                    devices, as on Linux and the BSDs; macOS needs select)
+//  - owner's input:  MakeInputNotifier, WatchInput, TakeInputNotice (or
+//                    ENOSYS: input then reaches the owner through the event
+//                    thread alone)
 //  - threads:        NameThisThread, ThisThreadId, SetThreadPriority,
 //                    DeviceMutexType
 //  - finding ports:  DevicePath, EnumSerialDevices (the two of comm.h),
 //                    CheckSerialDevice
-//  - opening:        PrepareOpenedDevice, ClaimExclusive, ReleaseExclusive
+//  - opening:        PrepareOpenedDevice
 //  - line settings:  ApplyLineSettings, SetRtsToggle
-//  - modem lines:    SetModemLine, GetModemLines, SetBreak
-//  - queues:         InputQueued, OutputQueued
 //  - line events:    ReadLineCounters, WaitLineChange (ENOTTY where the
 //                    system counts no line events: then only received data,
 //                    hang-ups and the output running dry are reported)
@@ -27,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <poll.h>
 #include <string>
 #include <sys/types.h>
 
@@ -49,6 +54,17 @@ void SignalWake(const Wake& wake);
 void DrainWake(const Wake& wake);
 // Closes what MakeWake made and leaves the record empty; safe on an empty one.
 void CloseWake(Wake& wake);
+
+// ---- the tty wait --------------------------------------------------------------------
+
+// Waits, as poll does, until one of fds is ready or timeout_ms (-1: no
+// limit, 0: only look) has passed. fds holds wake-ups (a Wake's poll_fd, a
+// stop event's descriptor), asked for POLLIN, and at most one tty, asked for
+// POLLIN, POLLOUT or both. Fills each revents with POLLIN, POLLOUT, POLLHUP,
+// POLLERR or POLLNVAL as poll does and returns the number of entries with
+// any, 0 at the time-out, or -1 with errno set (EINTR: a signal came; the
+// caller asks again).
+int WaitTty(pollfd* fds, nfds_t count, int timeout_ms);
 
 // ---- the owner's view of received input -------------------------------------------
 
@@ -81,10 +97,6 @@ int DeviceMutexType();
 int CheckSerialDevice(dev_t device);
 // What an opened tty needs besides raw mode (a USB adapter's low latency).
 void PrepareOpenedDevice(int fd);
-// Keeps other openers out as far as the system allows; undone by
-// ReleaseExclusive before the descriptor is closed.
-void ClaimExclusive(int fd);
-void ReleaseExclusive(int fd);
 
 // ---- line settings -------------------------------------------------------------------
 
@@ -107,20 +119,6 @@ int ApplyLineSettings(int fd, const LineSettings& settings);
 // The driver raises RTS while sending (RS-485) where it can; true if it
 // does now. Off is always "done" for a driver that has no such mode.
 bool SetRtsToggle(int fd, bool on);
-
-// ---- modem lines ---------------------------------------------------------------------
-
-enum class ModemLine { kDtr, kRts };
-int SetModemLine(int fd, ModemLine line, bool on);
-// The inputs as the MS_ bits of comm.h.
-int GetModemLines(int fd, uint32_t& ms_bits);
-int SetBreak(int fd, bool on);
-
-// ---- queues --------------------------------------------------------------------------
-
-// Bytes the system holds: received and not yet read, written and not yet sent.
-int InputQueued(int fd, int& bytes);
-int OutputQueued(int fd, int& bytes);
 
 // ---- line events ---------------------------------------------------------------------
 

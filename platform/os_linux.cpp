@@ -5,6 +5,7 @@
 // niceness.
 #include "tarnby/cport/platform/comm.h"
 #include "platform/os_hooks.h"
+#include "platform/tty_posix.h"
 
 #include <asm/termbits.h>
 #include <linux/serial.h>
@@ -24,31 +25,6 @@
 #include <unistd.h>
 
 namespace tarnby::os {
-namespace {
-
-// The kernel's "no such ioctl" (ENOIOCTLCMD), which can leak out of some drivers.
-constexpr int kNoIoctlCommand = 515;
-
-int Ioctl(int fd, unsigned long request, void* arg)
-{
-    for (;;) {
-        if (::ioctl(fd, request, arg) == 0)
-            return 0;
-        if (errno != EINTR)
-            return errno;
-    }
-}
-
-// Errors of a modem-line or break ioctl that only mean "this device has no
-// such thing" (a pseudo-terminal) become ENOTTY; anything else is a real
-// failure.
-int LineIoctl(int fd, unsigned long request, void* arg)
-{
-    int e = Ioctl(fd, request, arg);
-    return e == EINVAL || e == kNoIoctlCommand ? ENOTTY : e;
-}
-
-} // namespace
 
 // ---- wake-ups ------------------------------------------------------------------
 
@@ -179,11 +155,6 @@ void PrepareOpenedDevice(int fd)
     }
 }
 
-// TIOCEXCL keeps other users out, but not root.
-void ClaimExclusive(int fd) { ::ioctl(fd, TIOCEXCL); }
-
-void ReleaseExclusive(int fd) { ::ioctl(fd, TIOCNXCL); }
-
 // ---- line settings -------------------------------------------------------------------
 
 int ApplyLineSettings(int fd, const LineSettings& line)
@@ -252,39 +223,6 @@ bool SetRtsToggle(int fd, bool on)
         rs485.flags &= ~static_cast<uint32_t>(SER_RS485_ENABLED);
     return Ioctl(fd, TIOCSRS485, &rs485) == 0 && on;
 }
-
-// ---- modem lines ---------------------------------------------------------------------
-
-int SetModemLine(int fd, ModemLine line, bool on)
-{
-    int bits = line == ModemLine::kDtr ? TIOCM_DTR : TIOCM_RTS;
-    return LineIoctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
-}
-
-int GetModemLines(int fd, uint32_t& ms_bits)
-{
-    ms_bits = 0;
-    int lines = 0;
-    if (int e = LineIoctl(fd, TIOCMGET, &lines))
-        return e;
-    if (lines & TIOCM_CTS)
-        ms_bits |= comm::MS_CTS_ON;
-    if (lines & TIOCM_DSR)
-        ms_bits |= comm::MS_DSR_ON;
-    if (lines & TIOCM_RNG)
-        ms_bits |= comm::MS_RING_ON;
-    if (lines & TIOCM_CAR)
-        ms_bits |= comm::MS_RLSD_ON;
-    return 0;
-}
-
-int SetBreak(int fd, bool on) { return LineIoctl(fd, on ? TIOCSBRK : TIOCCBRK, nullptr); }
-
-// ---- queues --------------------------------------------------------------------------
-
-int InputQueued(int fd, int& bytes) { return Ioctl(fd, FIONREAD, &bytes); }
-
-int OutputQueued(int fd, int& bytes) { return Ioctl(fd, TIOCOUTQ, &bytes); }
 
 // ---- line events ---------------------------------------------------------------------
 
