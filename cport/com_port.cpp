@@ -1,9 +1,44 @@
-// Port settings, the settings objects, opening and closing.
+// Port settings, the settings objects, opening and closing; and how a port
+// lives and dies, which the event thread's file (com_thread.cpp) shares.
+//
+// Who owns what. The port owns its settings objects, and holds its device,
+// its event thread and (window mode) its notification window by shared
+// pointers: each is shared with whatever may outlive the port's hold on it.
+// The device is shared with the event thread and with every transfer in
+// flight; DestroyHandle closes it at once (every later call fails, waits
+// end), and the object goes with its last holder. The event thread object is
+// shared with the dispatches on their way to the owner, which hold it only
+// while they run. PortShared (the port's "alive" flag and the gate of
+// event-thread dispatches) is held by the port, its threads and every
+// dispatch: it is what tells them the port is gone.
+//
+// Which thread calls what. Open, Close, the setters and destruction run on
+// the owning thread, and Close or destruction may also come from any
+// handler, at any depth, on the owner or (smNone) on the event thread.
+// Reads, writes and queries may come from any thread: the device takes its
+// own lock. The event thread only waits on the device and hands events over.
+//
+// Who frees what, and when. Close releases the event thread
+// (ReleaseEventThread): it is stopped, and waited for only on the owning
+// thread and only when none of its dispatches is under way further down that
+// stack (which would keep it blocked); otherwise it is let go and a helper
+// waits for its end and frees it. Released, it dispatches nothing more and
+// never touches the port again. Destruction does what Close could not, then
+// clears "alive" (after any smNone handler has left the port) before freeing
+// anything.
+//
+// Why that is safe. Every call into code of others (a handler, a link, a
+// derived Do... operation) is bracketed by a PortLife or Sequence that tells
+// afterwards whether the port is gone, closed or reopened (the opening's
+// generation); the caller then touches nothing more. A dispatch checks
+// "alive" and its thread's release before each step, so it never reaches a
+// port that has gone or let go of it.
 #include "cport/internal.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -68,9 +103,12 @@ std::string EComPort::SystemMessage() const
 {
     if (win_code_ <= 0)
         return {};
-    char buffer[256];
-    // The GNU strerror_r: thread-safe, and the text may not be in buffer.
-    return ::strerror_r(win_code_, buffer, sizeof buffer);
+    // strerror_r comes in two forms that differ by system (GNU's and the
+    // XSI one); the standard strerror, copied out under a lock, is the
+    // same everywhere.
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    return std::strerror(win_code_);
 }
 
 namespace {

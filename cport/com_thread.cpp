@@ -1,4 +1,28 @@
-// The event thread, event dispatch, and links.
+// The event thread, event dispatch, and links. (How a port and its event
+// thread live and die is at the head of com_port.cpp.)
+//
+// The event thread waits on the device and has each wake-up's events
+// dispatched as the port's SyncMethod says: on the owning thread, blocking
+// until they have run there (smThreadSync), through the notification window
+// (smWindowSync), or on itself (smNone, one dispatch of the port at a time).
+//
+// Received input in smThreadSync mode, when the owning thread runs a Qt
+// event loop: that thread's loop watches the input of all its ports through
+// one descriptor (TInputHub), and an arrival wakes it alone; it takes the
+// bytes and dispatches them at once (LookForInput). While it waits in its
+// loop the event thread leaves the line alone. Once it has been away from
+// that wait for a few milliseconds (busy in a handler, a computation, a
+// modal wait), an alarm (the loop's presence, LoopPresenceOfThisThread)
+// sends every event thread of that owner back to its line, and received
+// bytes go into the port's input queue as they come, so a busy owner loses
+// none: only bytes that came within those milliseconds before a hang-up
+// (which discards what the tty holds) are at risk, as they are for a
+// reader that waits for its owner alone.
+//
+// A dispatch on the owner holds the thread object through a weak reference
+// locked for its run, and asks before every step whether the port is still
+// there and still holds this thread (Delivering, DoEvents): a handler may
+// close or destroy the port at any point.
 #include "cport/internal.h"
 #include "platform/os_hooks.h"
 
@@ -198,25 +222,33 @@ void TComThread::WatchInputOnOwner()
     const TComEvents input_events = MaskToComEvents(comm::kInputEvents);
     if (sync_method_ != smThreadSync || (port_->Events() * input_events).Empty() || !OwnerIsCurrentThread())
         return;
-    const int fd = device_->InputNotifyFd();
-    if (fd < 0)
+    const int fd = device_->InputEdgeFd();
+    std::shared_ptr<TInputHub> hub = fd >= 0 ? TInputHub::OfThisThread() : nullptr;
+    if (hub == nullptr)
         return;
     std::weak_ptr<TComThread> weak = weak_from_this();
-    input_watch_ = std::make_unique<TDescriptorWatch>(fd, [weak] {
+    const uint64_t key = hub->Add(fd, [weak] {
         if (std::shared_ptr<TComThread> self = weak.lock())
             self->LookForInput();
     });
-    if (input_watch_->Active())
-        device_->SetInputByNotify(true);
-    else
-        input_watch_.reset();
+    if (key == 0)
+        return;
+    input_watch_ = std::make_unique<TInputWatch>(hub, key);
+    // The device only takes note, under its lock, from whichever thread; a
+    // notice that comes after the watch has gone finds nobody.
+    std::weak_ptr<TInputHub> weak_hub = hub;
+    device_->SetInputNotice([weak_hub, key] {
+        if (std::shared_ptr<TInputHub> h = weak_hub.lock())
+            h->Notice(key);
+    });
+    device_->SetOwnerPresence(LoopPresenceOfThisThread());
+    device_->SetInputByNotify(true);
 }
 
 void TComThread::LookForInput()
 {
     if (!Delivering()) {
-        if (input_watch_)
-            input_watch_->SetEnabled(false);
+        input_watch_.reset();
         return;
     }
     uint32_t mask = 0;
@@ -234,8 +266,7 @@ void TComThread::LookForInput()
 void TComThread::EndDelivery()
 {
     delivery_ended_ = true;
-    if (input_watch_)
-        input_watch_->SetEnabled(false);
+    input_watch_.reset();
     device_->SetInputByNotify(false);
 }
 

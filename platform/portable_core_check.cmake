@@ -1,7 +1,7 @@
 # Preprocesses the portable core of the device layer as the build compiles it
 # and fails if any of its own files (the core's sources and the project's
 # headers they include) includes a Linux-only header or calls what only Linux
-# has. What the C and C++ libraries include for themselves is theirs: <cerrno>
+# (or only GNU's C library) has. What the C and C++ libraries include for themselves is theirs: <cerrno>
 # reaches <linux/errno.h> on Linux, and that is no part of the core.
 #
 #   cmake -DDATABASE=compile_commands.json -DSOURCES=<files> -DOWN=<folders>
@@ -25,7 +25,9 @@ set(linux_only_headers
 string(JOIN "|" linux_only_headers ${linux_only_headers})
 set(linux_only_include "^#[ \t]*include[ \t]*[<\"](${linux_only_headers})[>\"]")
 set(linux_only_calls "syscall|ioctl|epoll_[a-z0-9_]+|eventfd|inotify_[a-z0-9_]+|signalfd|timerfd_[a-z]+|gettid"
-  "|pthread_[gs]etname_np|PTHREAD_MUTEX_ADAPTIVE_NP|termios2|prctl")
+  "|pthread_[gs]etname_np|PTHREAD_MUTEX_ADAPTIVE_NP|termios2|prctl"
+  # Only GNU's C library has these, or has them in a form of its own.
+  "|strerror_r|asprintf|vasprintf|memrchr|strchrnul|get_current_dir_name")
 string(JOIN "" linux_only_calls ${linux_only_calls})
 set(linux_only_call "(^|[^A-Za-z0-9_])(${linux_only_calls})([^A-Za-z0-9_]|$)")
 
