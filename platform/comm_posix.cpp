@@ -106,6 +106,12 @@ struct PendingWrite {
 
 // The device's lock, of the kind the system finds best for a lock held for a
 // system call at most and wanted by two threads when input arrives.
+//
+// Handed over at unlock to a thread that waits for it where the system does
+// that (Linux does for a priority-inheriting lock): an owner writing a burst
+// takes the lock at every write, and on a loaded machine a waiter that is
+// merely woken, as with a plain lock, often finds it taken again by the time
+// it runs and sleeps again, once a write, until it happens to win.
 class DeviceMutex {
 public:
     DeviceMutex()
@@ -113,6 +119,14 @@ public:
         pthread_mutexattr_t attributes;
         pthread_mutexattr_init(&attributes);
         pthread_mutexattr_settype(&attributes, os::DeviceMutexType());
+#if defined(_POSIX_THREAD_PRIO_INHERIT) && _POSIX_THREAD_PRIO_INHERIT > 0
+        if (pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT) == 0 &&
+            pthread_mutex_init(&mutex_, &attributes) == 0) {
+            pthread_mutexattr_destroy(&attributes);
+            return;
+        }
+        pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_NONE);
+#endif
         pthread_mutex_init(&mutex_, &attributes);
         pthread_mutexattr_destroy(&attributes);
     }
@@ -676,7 +690,8 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         const std::shared_ptr<const OwnerPresence> owner =
             input_by_notify_ && !look ? owner_presence_ : nullptr;
         const bool owner_present = owner != nullptr && !owner->Away();
-        const bool watch_input = !gone_ && rx_len_ < rx_.size() && !owner_present;
+        const bool room = !gone_ && rx_len_ < rx_.size();
+        bool watch_input = room && !owner_present;
         if (watch_input)
             fds[n++] = {fd_, POLLIN, 0};
         else if (owner_present)
@@ -686,6 +701,17 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         ++pollers_;
         lock.unlock();
         int r = ::poll(fds, n, wait_ms);
+        if (r == 1 && owner_present && room && wait_ms < 0 && fds[n - 1].revents != 0) {
+            // The owner has been away too long: back to the line, without the
+            // lock. An owner away from its loop is often one writing a burst,
+            // taking the lock at every write; on a loaded machine this thread
+            // would be woken at each of them only to find it taken again.
+            // Nothing seen above can have changed unannounced: every change
+            // that matters signals the wake-up, which is still watched.
+            fds[n - 1] = {fd_, POLLIN, 0};
+            watch_input = true;
+            r = ::poll(fds, n, wait_ms);
+        }
         int poll_error = r < 0 ? errno : 0;
         lock.lock();
         if (--pollers_ == 0 && closing_)
@@ -711,12 +737,16 @@ void PosixComDevice::InputUnwatchedLocked()
 
 void PosixComDevice::SetOwnerPresence(std::shared_ptr<const OwnerPresence> presence)
 {
-    {
-        std::lock_guard lock(mutex_);
-        owner_presence_ = std::move(presence);
-    }
-    // A wait in progress reconsiders what it watches.
-    os::SignalWake(waiter_wake_);
+    std::lock_guard lock(mutex_);
+    const bool had_one = owner_presence_ != nullptr;
+    owner_presence_ = std::move(presence);
+    // A wait in progress that watches the line keeps watching it until its
+    // next turn, which loses nothing; not waking it keeps an open from
+    // waking the event thread a second time, perhaps late, in the middle of
+    // the owner's first writes. One that may watch an alarm of the presence
+    // gone has to look again.
+    if (had_one)
+        os::SignalWake(waiter_wake_);
 }
 
 void PosixComDevice::SetInputNotice(std::function<void()> notice)
@@ -732,13 +762,13 @@ void PosixComDevice::SetInputByNotify(bool on)
     if (closing_ || input_by_notify_ == on)
         return;
     input_by_notify_ = on;
-    // Input events already waiting change hands.
-    if (events_ & kInputEvents) {
-        if (on)
-            WakeLookLocked();
-        else
-            os::SignalWake(waiter_wake_);
-    }
+    // Input events already waiting change hands. Taken back, the input is
+    // the blocking waiter's again, also when it watches the owner's alarm
+    // now: an owner that stays in its loop would never ring it.
+    if (on && (events_ & kInputEvents))
+        WakeLookLocked();
+    else if (!on)
+        os::SignalWake(waiter_wake_);
 }
 
 // ---- transfers --------------------------------------------------------------------

@@ -320,34 +320,60 @@ TEST(PtySafety, TxEmptyOnlyOnceEverythingWrittenHasLeft)
     port.Close();
 }
 
+// Writes wake none of the port's threads: not while the owner has never run
+// its loop, and not once it has taken input there and then writes on away
+// from it, long enough for the event thread to be sent back to the line in
+// the middle of the writes.
 TEST(PtySafety, WritesWakeNoThreadOfThePortUnlessTxEmptyIsWanted)
 {
-    FarEnd far;
-    std::atomic<pid_t> drain_thread{0};
-    std::atomic<bool> stop{false};
-    std::thread drain([&] {
-        drain_thread = static_cast<pid_t>(::syscall(SYS_gettid));
-        char buf[4096];
-        while (!stop) {
-            pollfd p{far.Fd(), POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0 && ::read(far.Fd(), buf, sizeof buf) <= 0)
-                return;
+    for (bool input_taken_in_loop : {false, true}) {
+        SCOPED_TRACE(input_taken_in_loop ? "after input taken in the owner's loop" : "owner never in its loop");
+        FarEnd far;
+        std::atomic<pid_t> drain_thread{0};
+        std::atomic<bool> stop{false};
+        std::thread drain([&] {
+            drain_thread = static_cast<pid_t>(::syscall(SYS_gettid));
+            char buf[4096];
+            while (!stop) {
+                pollfd p{far.Fd(), POLLIN, 0};
+                if (::poll(&p, 1, 20) > 0 && ::read(far.Fd(), buf, sizeof buf) <= 0)
+                    return;
+            }
+        });
+        TComPort port(nullptr);
+        port.SetPort(far.Path());
+        port.SetEvents(kAllComEvents - TComEvents{evTxEmpty});
+        size_t received = 0;
+        port.OnRxChar = [&](TObject*, int32_t n) {
+            std::string s;
+            received += static_cast<size_t>(port.ReadStr(s, n));
+        };
+        port.Open();
+        ASSERT_TRUE(WaitBusy([&] { return drain_thread != 0; }));
+        if (input_taken_in_loop) {
+            QEventLoop loop;
+            // Sent once the owner waits in its loop.
+            QTimer::singleShot(10, [&] { far.Send("x"); });
+            QTimer check;
+            QObject::connect(&check, &QTimer::timeout, [&] {
+                if (received == 1)
+                    loop.quit();
+            });
+            check.start(5);
+            QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+            loop.exec();
+            ASSERT_EQ(received, 1u);
         }
-    });
-    TComPort port(nullptr);
-    port.SetPort(far.Path());
-    port.SetEvents(kAllComEvents - TComEvents{evTxEmpty});
-    port.Open();
-    ASSERT_TRUE(WaitBusy([&] { return drain_thread != 0; }));
-    // The port's own threads: the event thread, and the worker if any.
-    const std::set<pid_t> others{static_cast<pid_t>(::syscall(SYS_gettid)), drain_thread};
-    const long before = SwitchesOfOtherThreads(others);
-    for (int i = 0; i < 5000; ++i)
-        port.Write("w", 1);
-    EXPECT_LT(SwitchesOfOtherThreads(others) - before, 100);
-    port.Close();
-    stop = true;
-    drain.join();
+        // The port's own threads: the event thread, and the worker if any.
+        const std::set<pid_t> others{static_cast<pid_t>(::syscall(SYS_gettid)), drain_thread};
+        const long before = SwitchesOfOtherThreads(others);
+        for (int i = 0; i < 5000; ++i)
+            port.Write("w", 1);
+        EXPECT_LT(SwitchesOfOtherThreads(others) - before, 100);
+        port.Close();
+        stop = true;
+        drain.join();
+    }
 }
 
 // While the owner waits in its event loop it takes received bytes itself:
