@@ -699,6 +699,22 @@ namespace {
 // owner was busy, are the only ones at risk.
 constexpr int kAwayMicros = 5000;
 
+class LoopPresence;
+
+// The loop's signal that it has woken is not given before everything it
+// runs: the default loop on Linux (GLib's) gives it only for a pass that may
+// not wait, and neither loop before the timers and descriptor watches of a
+// pass that did wait. The application's own thread has a better witness:
+// every event its loop hands out passes the application's event filters.
+class LeavingLoopFilter : public QObject {
+public:
+    explicit LeavingLoopFilter(std::weak_ptr<LoopPresence> presence) : presence_(std::move(presence)) {}
+    bool eventFilter(QObject*, QEvent*) override;
+
+private:
+    std::weak_ptr<LoopPresence> presence_;
+};
+
 class LoopPresence : public comm::OwnerPresence {
 public:
     explicit LoopPresence(int fd) : fd_(fd) {}
@@ -706,6 +722,11 @@ public:
     {
         for (const QMetaObject::Connection& c : connections_)
             QObject::disconnect(c);
+        // Goes on its own thread (the last holder may be another).
+        if (filter_ != nullptr && filter_->thread() == QThread::currentThread())
+            delete filter_;
+        else if (filter_ != nullptr)
+            filter_->deleteLater();
         ::close(fd_);
     }
     bool Away() const override
@@ -715,9 +736,19 @@ public:
     }
     int AwayFd() const override { return fd_; }
 
-    // Called on the thread itself by its loop.
-    void Waiting() { os::SetAlarm(fd_, 0); }
-    void Awake() { os::SetAlarm(fd_, kAwayMicros); }
+    // Called on the thread itself by its loop; the alarm is set once a pass.
+    void Waiting()
+    {
+        set_ = false;
+        os::SetAlarm(fd_, 0);
+    }
+    void Awake()
+    {
+        if (set_)
+            return;
+        set_ = true;
+        os::SetAlarm(fd_, kAwayMicros);
+    }
     void LoopGone()
     {
         loop_gone_ = true;
@@ -725,11 +756,20 @@ public:
     }
 
     std::vector<QMetaObject::Connection> connections_;
+    QObject* filter_ = nullptr;
 
 private:
     const int fd_;
+    bool set_ = false; // the thread's own
     std::atomic<bool> loop_gone_{false};
 };
+
+bool LeavingLoopFilter::eventFilter(QObject*, QEvent*)
+{
+    if (std::shared_ptr<LoopPresence> presence = presence_.lock())
+        presence->Awake();
+    return false;
+}
 
 // Never destroyed: a thread's loop may go after the program's statics.
 std::mutex& g_presence_mutex = *new std::mutex;
@@ -769,6 +809,11 @@ std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread()
                              g_presences.erase(loop);
                          }),
     };
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application != nullptr && application->thread() == QThread::currentThread()) {
+        presence->filter_ = new LeavingLoopFilter(presence);
+        application->installEventFilter(presence->filter_);
+    }
     g_presences[loop] = presence;
     return presence;
 }

@@ -327,7 +327,10 @@ private:
 // thread, shared by whoever asks there while someone holds it. Away once the
 // thread has been out of that wait for longer than a moment (busy, or in no
 // loop), and for good once its loop has gone. None on a thread without an
-// event loop, or where the system has no alarm to tell the time away.
+// event loop, or where the system has no alarm to tell the time away. On the
+// application's thread every event the loop hands out counts as leaving it;
+// on another thread only the loop's own signal does, which does not come
+// before the timers and descriptor watches a pass runs.
 TARNBY_CPORT_EXPORT std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread();
 
 } // namespace tarnby

@@ -137,10 +137,15 @@ TEST(PtySafety, ReadsAndWritesOnOtherThreadsRaceClose)
     }
 }
 
+// Busy away from any event loop, or in a routine its loop runs after it has
+// taken input there (the port's event thread then leaves the line to it as
+// long as it is back in its loop soon).
 TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
 {
+    for (bool in_loop : {false, true})
     for (TSyncMethod mode : kModes) {
-        SCOPED_TRACE("mode " + std::to_string(mode));
+        SCOPED_TRACE(std::string(in_loop ? "in a routine of its loop" : "away from any loop") + ", mode " +
+                     std::to_string(mode));
         FarEnd far;
         // Another descriptor of the same tty, opened first: it shows how
         // much input the kernel still holds for the port.
@@ -159,19 +164,42 @@ TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
         };
         port.Open();
         const std::string sent = Pattern(5000);
+        const size_t first = in_loop ? 100 : 0;
         // From here the owner serves no events until the far end has hung
         // up, which discards whatever the kernel still holds.
-        for (size_t at = 0; at < sent.size(); at += 100)
-            far.Send(sent.substr(at, 100));
-        EXPECT_TRUE(WaitBusy([&] {
-            int in_kernel = -1;
-            if (::ioctl(kernel, FIONREAD, &in_kernel) != 0 || in_kernel != 0)
-                return false;
-            int32_t queued = port.InputCount();
-            std::lock_guard lock(mutex);
-            return received.size() + static_cast<size_t>(queued) == sent.size();
-        })) << "received bytes wait in the kernel for the owner";
-        far.HangUp();
+        auto busy = [&] {
+            for (size_t at = first; at < sent.size(); at += 100)
+                far.Send(sent.substr(at, 100));
+            EXPECT_TRUE(WaitBusy([&] {
+                int in_kernel = -1;
+                if (::ioctl(kernel, FIONREAD, &in_kernel) != 0 || in_kernel != 0)
+                    return false;
+                int32_t queued = port.InputCount();
+                std::lock_guard lock(mutex);
+                return received.size() + static_cast<size_t>(queued) == sent.size();
+            })) << "received bytes wait in the kernel for the owner";
+            far.HangUp();
+        };
+        if (in_loop) {
+            QEventLoop loop;
+            QTimer::singleShot(10, [&] { far.Send(sent.substr(0, first)); });
+            QTimer check;
+            QObject::connect(&check, &QTimer::timeout, [&] {
+                std::lock_guard lock(mutex);
+                if (received.size() < first)
+                    return;
+                check.stop();
+                QTimer::singleShot(0, [&] {
+                    busy();
+                    loop.quit();
+                });
+            });
+            check.start(5);
+            QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+            loop.exec();
+        } else {
+            busy();
+        }
         ::close(kernel);
         EXPECT_TRUE(PumpUntil([&] {
             std::lock_guard lock(mutex);
