@@ -88,6 +88,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
 

@@ -7,11 +7,8 @@
 // Start runs it. Execute waits on the device and on the stop event, and
 // hands each wake-up's events on as the port's SyncMethod says:
 // - smThreadSync: DoEvents is sent to the owning thread (Synchronize), and
-//   this thread is blocked until it has run there. Where it can, the owning
-//   thread's event loop also watches the device's input and looks at it
-//   itself (LookForInput), so received bytes need no hop through this
-//   thread; this thread still takes every byte into the input queue as it
-//   comes.
+//   this thread is blocked until it has run there. Received input takes a
+//   shorter way where it can (below).
 // - smWindowSync: each event goes to the notification window (SendEvents);
 //   the owning thread lets this thread go on (ReplyMessage) before the
 //   handlers run, so a handler may close the port.
@@ -49,6 +46,19 @@
 // the event thread (smNone) writes its thread into the port's shared state
 // while it holds the gate, so a handler that deletes the port does not wait
 // for the gate its own dispatch holds.
+//
+// Received input in smThreadSync mode, when the owning thread runs a Qt
+// event loop: that thread's loop watches the input of all its ports through
+// one descriptor (TInputHub), and an arrival wakes it alone; it takes the
+// bytes and dispatches them at once (LookForInput). While it waits in its
+// loop the event thread leaves the line alone. Once it has been away from
+// that wait for a few milliseconds (busy in a handler, a computation, a
+// modal wait), an alarm (the loop's presence, LoopPresenceOfThisThread)
+// sends every event thread of that owner back to its line, and received
+// bytes go into the port's input queue as they come, so a busy owner loses
+// none: only bytes that came within those milliseconds before a hang-up
+// (which discards what the tty holds) are at risk, as they are for a
+// reader that waits for its owner alone.
 #include "cport/internal.h"
 #include "platform/os_hooks.h"
 
@@ -276,25 +286,33 @@ void TComThread::WatchInputOnOwner()
     const TComEvents input_events = MaskToComEvents(comm::kInputEvents);
     if (sync_method_ != smThreadSync || (port_->Events() * input_events).Empty() || !OwnerIsCurrentThread())
         return;
-    const int fd = device_->InputNotifyFd();
-    if (fd < 0)
+    const int fd = device_->InputEdgeFd();
+    std::shared_ptr<TInputHub> hub = fd >= 0 ? TInputHub::OfThisThread() : nullptr;
+    if (hub == nullptr)
         return;
     std::weak_ptr<TComThread> weak = weak_from_this();
-    input_watch_ = std::make_unique<TDescriptorWatch>(fd, [weak] {
+    const uint64_t key = hub->Add(fd, [weak] {
         if (std::shared_ptr<TComThread> self = weak.lock())
             self->LookForInput();
     });
-    if (input_watch_->Active())
-        device_->SetInputByNotify(true);
-    else
-        input_watch_.reset();
+    if (key == 0)
+        return;
+    input_watch_ = std::make_unique<TInputWatch>(hub, key);
+    // The device only takes note, under its lock, from whichever thread; a
+    // notice that comes after the watch has gone finds nobody.
+    std::weak_ptr<TInputHub> weak_hub = hub;
+    device_->SetInputNotice([weak_hub, key] {
+        if (std::shared_ptr<TInputHub> h = weak_hub.lock())
+            h->Notice(key);
+    });
+    device_->SetOwnerPresence(LoopPresenceOfThisThread());
+    device_->SetInputByNotify(true);
 }
 
 void TComThread::LookForInput()
 {
     if (!Delivering()) {
-        if (input_watch_)
-            input_watch_->SetEnabled(false);
+        input_watch_.reset();
         return;
     }
     uint32_t mask = 0;
@@ -313,8 +331,7 @@ void TComThread::EndDelivery()
 {
     Delivery on = Delivery::kOn;
     delivery_.compare_exchange_strong(on, Delivery::kEnded);
-    if (input_watch_)
-        input_watch_->SetEnabled(false);
+    input_watch_.reset();
     device_->SetInputByNotify(false);
 }
 

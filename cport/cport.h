@@ -352,9 +352,11 @@ private:
     // (thread-synchronised mode), counted while they run.
     void DispatchOnOwner(TComEvents events);
     // Thread-synchronised mode: the owning thread's event loop watches the
-    // device's input as well and dispatches it there at once, without a
-    // hop through this thread. This thread still takes every received byte
-    // into the port's input queue as it comes, so none waits for the owner.
+    // device's input (one descriptor for all ports of that thread) and
+    // dispatches it there at once, without a hop through this thread. While
+    // the owner waits in its loop it takes the bytes itself; once it has
+    // been away too long, this thread takes every received byte into the
+    // port's input queue as it comes, so none waits for a busy owner.
     void WatchInputOnOwner();
     void LookForInput();
     // A handler's exception: nothing more is delivered until the port is
@@ -383,7 +385,7 @@ private:
     TComEvents events_;
     std::shared_ptr<comm::ComDevice> device_;
     std::shared_ptr<TNotifyWindow> window_;
-    std::unique_ptr<TDescriptorWatch> input_watch_; // owning thread only
+    std::unique_ptr<TInputWatch> input_watch_; // owning thread only
     std::atomic<Delivery> delivery_{Delivery::kOn};
     // The innermost dispatch of this thread's events on the owning thread's
     // stack, if any: this thread may be blocked until it returns, so a Close

@@ -1,4 +1,5 @@
 #include "tarnby/cport/platform/classes.h"
+#include "tarnby/cport/platform/comm.h"
 #include "platform/os_hooks.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <poll.h>
+#include <unistd.h>
 
 namespace tarnby {
 
@@ -564,6 +568,258 @@ void TDescriptorWatch::SetEnabled(bool enabled)
 {
     if (notifier_ != nullptr)
         notifier_->setEnabled(enabled);
+}
+
+// ---- one input hub a thread -----------------------------------------------------
+
+namespace {
+// The hub's own key for its notice wake-up.
+constexpr uint64_t kNoticeKey = 0;
+// Never destroyed: a thread's loop may go after the program's statics.
+std::mutex& g_hub_mutex = *new std::mutex;
+auto& g_hubs = *new std::map<const QAbstractEventDispatcher*, std::weak_ptr<TInputHub>>;
+} // namespace
+
+std::shared_ptr<TInputHub> TInputHub::OfThisThread()
+{
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    if (loop == nullptr)
+        return nullptr;
+    std::lock_guard lock(g_hub_mutex);
+    if (std::shared_ptr<TInputHub> known = g_hubs[loop].lock())
+        return known;
+    int fd = -1;
+    if (os::MakeInputHub(fd) != 0)
+        return nullptr;
+    os::Wake notice;
+    if (os::MakeWake(notice) != 0 || os::HubWatch(fd, notice.poll_fd, kNoticeKey, false) != 0) {
+        os::CloseWake(notice);
+        ::close(fd);
+        return nullptr;
+    }
+    std::shared_ptr<TInputHub> hub(new TInputHub(fd, notice.poll_fd, notice.signal_fd));
+    hub->thread_ = QThread::currentThread();
+    std::weak_ptr<TInputHub> weak = hub;
+    hub->watch_ = std::make_unique<TDescriptorWatch>(fd, [weak] {
+        if (std::shared_ptr<TInputHub> self = weak.lock())
+            self->Serve();
+    });
+    if (!hub->watch_->Active())
+        return nullptr;
+    g_hubs[loop] = hub;
+    return hub;
+}
+
+TInputHub::TInputHub(int fd, int notice_fd, int notice_signal_fd)
+    : fd_(fd), notice_fd_(notice_fd), notice_signal_fd_(notice_signal_fd)
+{
+}
+
+TInputHub::~TInputHub()
+{
+    watch_.reset();
+    auto close_all = [fd = fd_, notice = os::Wake{notice_fd_, notice_signal_fd_}]() mutable {
+        os::CloseWake(notice);
+        ::close(fd);
+    };
+    // Let go of elsewhere: the thread's loop may still poll the descriptor
+    // until its notifier has gone there (a number closed now could come
+    // back as another file). Closed after it, on that thread.
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread_);
+    if (thread_ == QThread::currentThread() || loop == nullptr ||
+        !QMetaObject::invokeMethod(loop, close_all, Qt::QueuedConnection))
+        close_all();
+}
+
+uint64_t TInputHub::Add(int fd, std::function<void()> routine)
+{
+    std::lock_guard lock(mutex_);
+    const uint64_t key = next_key_++;
+    if (os::HubWatch(fd_, fd, key, true) != 0)
+        return 0;
+    entries_[key] = Entry{fd, std::make_shared<std::function<void()>>(std::move(routine))};
+    return key;
+}
+
+void TInputHub::Remove(uint64_t key)
+{
+    std::lock_guard lock(mutex_);
+    auto it = entries_.find(key);
+    if (it == entries_.end())
+        return;
+    os::HubForget(fd_, it->second.fd);
+    entries_.erase(it);
+}
+
+void TInputHub::Notice(uint64_t key)
+{
+    std::lock_guard lock(mutex_);
+    // One wake-up of the loop for however many notices come before it turns.
+    if (noticed_.empty())
+        os::SignalWake(os::Wake{notice_fd_, notice_signal_fd_});
+    noticed_.push_back(key);
+}
+
+void TInputHub::Serve()
+{
+    // Every port that reported, each once, in the order they did.
+    std::vector<uint64_t> keys;
+    uint64_t taken[64];
+    for (;;) {
+        int n = os::HubTake(fd_, taken, 64);
+        keys.insert(keys.end(), taken, taken + n);
+        if (n < 64)
+            break;
+    }
+    std::vector<std::shared_ptr<std::function<void()>>> routines;
+    {
+        std::lock_guard lock(mutex_);
+        if (std::find(keys.begin(), keys.end(), kNoticeKey) != keys.end()) {
+            os::DrainWake(os::Wake{notice_fd_, notice_signal_fd_});
+            keys.insert(keys.end(), noticed_.begin(), noticed_.end());
+            noticed_.clear();
+        }
+        for (uint64_t key : keys) {
+            auto it = entries_.find(key);
+            if (key == kNoticeKey || it == entries_.end())
+                continue;
+            if (std::find(routines.begin(), routines.end(), it->second.routine) == routines.end())
+                routines.push_back(it->second.routine);
+        }
+    }
+    // Outside the lock: a routine may add, remove or notice.
+    for (const auto& routine : routines)
+        (*routine)();
+}
+
+// ---- the presence of a thread at its event loop ----------------------------------
+
+namespace {
+
+// How long the owner may be away from its loop before the device's waits
+// watch the input again: longer than a loop's turn over many ports' input
+// usually takes, short against what a tty holds. A hang-up discards what the
+// tty still holds; bytes that came within this time before one, while the
+// owner was busy, are the only ones at risk.
+constexpr int kAwayMicros = 5000;
+
+class LoopPresence;
+
+// The loop's signal that it has woken is not given before everything it
+// runs: the default loop on Linux (GLib's) gives it only for a pass that may
+// not wait, and neither loop before the timers and descriptor watches of a
+// pass that did wait. The application's own thread has a better witness:
+// every event its loop hands out passes the application's event filters.
+class LeavingLoopFilter : public QObject {
+public:
+    explicit LeavingLoopFilter(std::weak_ptr<LoopPresence> presence) : presence_(std::move(presence)) {}
+    bool eventFilter(QObject*, QEvent*) override;
+
+private:
+    std::weak_ptr<LoopPresence> presence_;
+};
+
+class LoopPresence : public comm::OwnerPresence {
+public:
+    explicit LoopPresence(int fd) : fd_(fd) {}
+    ~LoopPresence() override
+    {
+        for (const QMetaObject::Connection& c : connections_)
+            QObject::disconnect(c);
+        // Goes on its own thread (the last holder may be another).
+        if (filter_ != nullptr && filter_->thread() == QThread::currentThread())
+            delete filter_;
+        else if (filter_ != nullptr)
+            filter_->deleteLater();
+        ::close(fd_);
+    }
+    bool Away() const override
+    {
+        pollfd p{fd_, POLLIN, 0};
+        return loop_gone_.load() || ::poll(&p, 1, 0) > 0;
+    }
+    int AwayFd() const override { return fd_; }
+
+    // Called on the thread itself by its loop; the alarm is set once a pass.
+    void Waiting()
+    {
+        set_ = false;
+        os::SetAlarm(fd_, 0);
+    }
+    void Awake()
+    {
+        if (set_)
+            return;
+        set_ = true;
+        os::SetAlarm(fd_, kAwayMicros);
+    }
+    void LoopGone()
+    {
+        loop_gone_ = true;
+        os::SetAlarm(fd_, 1);
+    }
+
+    std::vector<QMetaObject::Connection> connections_;
+    QObject* filter_ = nullptr;
+
+private:
+    const int fd_;
+    bool set_ = false; // the thread's own
+    std::atomic<bool> loop_gone_{false};
+};
+
+bool LeavingLoopFilter::eventFilter(QObject*, QEvent*)
+{
+    if (std::shared_ptr<LoopPresence> presence = presence_.lock())
+        presence->Awake();
+    return false;
+}
+
+// Never destroyed: a thread's loop may go after the program's statics.
+std::mutex& g_presence_mutex = *new std::mutex;
+auto& g_presences = *new std::map<const QAbstractEventDispatcher*, std::weak_ptr<LoopPresence>>;
+
+} // namespace
+
+std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread()
+{
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    if (loop == nullptr)
+        return nullptr;
+    std::lock_guard lock(g_presence_mutex);
+    if (std::shared_ptr<LoopPresence> known = g_presences[loop].lock())
+        return known;
+    int fd = -1;
+    if (os::MakeAlarm(fd) != 0)
+        return nullptr;
+    auto presence = std::make_shared<LoopPresence>(fd);
+    // Asked from a running routine: away until the loop next waits.
+    presence->Awake();
+    std::weak_ptr<LoopPresence> weak = presence;
+    auto on = [weak](void (LoopPresence::*what)()) {
+        return [weak, what] {
+            if (std::shared_ptr<LoopPresence> p = weak.lock())
+                ((*p).*what)();
+        };
+    };
+    presence->connections_ = {
+        QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, on(&LoopPresence::Waiting)),
+        QObject::connect(loop, &QAbstractEventDispatcher::awake, on(&LoopPresence::Awake)),
+        QObject::connect(loop, &QObject::destroyed,
+                         [weak, loop] {
+                             if (std::shared_ptr<LoopPresence> p = weak.lock())
+                                 p->LoopGone();
+                             std::lock_guard gone(g_presence_mutex);
+                             g_presences.erase(loop);
+                         }),
+    };
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application != nullptr && application->thread() == QThread::currentThread()) {
+        presence->filter_ = new LeavingLoopFilter(presence);
+        application->installEventFilter(presence->filter_);
+    }
+    g_presences[loop] = presence;
+    return presence;
 }
 
 } // namespace tarnby

@@ -12,6 +12,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -20,6 +21,11 @@
 #include <vector>
 
 class QSocketNotifier;
+class QThread;
+
+namespace tarnby::comm {
+class OwnerPresence;
+}
 
 namespace tarnby {
 
@@ -263,5 +269,68 @@ public:
 private:
     QSocketNotifier* notifier_ = nullptr;
 };
+
+// Where the ports of one thread hear of received input: one descriptor for
+// the thread's Qt event loop to watch, whatever the number of ports, so one
+// wake-up of the loop serves every port that has input. Shared by whoever
+// registers on the thread while someone holds it; none on a thread without
+// an event loop or where the system has no such descriptor.
+class TARNBY_CPORT_EXPORT TInputHub {
+public:
+    static std::shared_ptr<TInputHub> OfThisThread();
+    ~TInputHub();
+    TInputHub(const TInputHub&) = delete;
+    TInputHub& operator=(const TInputHub&) = delete;
+
+    // The routine runs on the hub's thread, from its event loop, after each
+    // arrival of input on fd (watched edge-triggered) and after each Notice
+    // with the key returned; 0 when fd cannot be watched. Remove (from any
+    // thread) stops it; a run already begun finishes.
+    uint64_t Add(int fd, std::function<void()> routine);
+    void Remove(uint64_t key);
+    // From any thread: the key's routine runs at the loop's next turn.
+    void Notice(uint64_t key);
+
+private:
+    struct Entry {
+        int fd;
+        std::shared_ptr<std::function<void()>> routine;
+    };
+    TInputHub(int fd, int notice_fd, int notice_signal_fd);
+    void Serve();
+
+    QThread* thread_ = nullptr;
+    const int fd_;
+    const int notice_fd_, notice_signal_fd_;
+    std::unique_ptr<TDescriptorWatch> watch_;
+    std::mutex mutex_;
+    uint64_t next_key_ = 1;
+    std::map<uint64_t, Entry> entries_;
+    std::vector<uint64_t> noticed_;
+};
+
+// A routine registered with a hub for one descriptor, until this goes (from
+// any thread).
+class TARNBY_CPORT_EXPORT TInputWatch {
+public:
+    TInputWatch(std::shared_ptr<TInputHub> hub, uint64_t key) : hub_(std::move(hub)), key_(key) {}
+    ~TInputWatch() { hub_->Remove(key_); }
+    TInputWatch(const TInputWatch&) = delete;
+    TInputWatch& operator=(const TInputWatch&) = delete;
+
+private:
+    std::shared_ptr<TInputHub> hub_;
+    uint64_t key_;
+};
+
+// Whether the calling thread waits in its Qt event loop now: one for the
+// thread, shared by whoever asks there while someone holds it. Away once the
+// thread has been out of that wait for longer than a moment (busy, or in no
+// loop), and for good once its loop has gone. None on a thread without an
+// event loop, or where the system has no alarm to tell the time away. On the
+// application's thread every event the loop hands out counts as leaving it;
+// on another thread only the loop's own signal does, which does not come
+// before the timers and descriptor watches a pass runs.
+TARNBY_CPORT_EXPORT std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread();
 
 } // namespace tarnby

@@ -141,6 +141,19 @@ struct COMSTAT {
 
 class ComDevice;
 
+// Whether the thread that takes received input by notification (see
+// ComDevice::SetInputByNotify) waits in its event loop now, ready to take
+// the next bytes itself. While it does, nobody else need watch the input;
+// once it has been away from that wait for longer than a moment (busy, or
+// its loop gone), AwayFd is readable and Away true, and the device's own
+// waits watch the input again, so that a busy owner loses nothing.
+class TARNBY_CPORT_EXPORT OwnerPresence {
+public:
+    virtual ~OwnerPresence() = default;
+    virtual bool Away() const = 0;
+    virtual int AwayFd() const = 0;
+};
+
 // The completion object of one asynchronous transfer. It starts out
 // completed (signalled) with no bytes, so waiting on an object on which
 // nothing was started returns at once.
@@ -196,7 +209,7 @@ private:
 };
 
 // Events that tell of received input. While input goes to an owner that
-// watches InputNotifyFd, blocking waits leave these to that owner's looks.
+// watches InputEdgeFd, blocking waits leave these to that owner's looks.
 constexpr uint32_t kInputEvents = EV_RXCHAR | EV_RXFLAG | EV_RX80FULL | EV_ERR;
 
 // A device is shared by the port and each operation in flight on it; Close
@@ -238,15 +251,23 @@ public:
     // A completion object that is being destroyed withdraws its transfer.
     virtual void Cancel(ComOverlapped& overlapped) = 0;
 
-    // A descriptor that becomes readable when new input may have come, or
-    // -1 if the device has none. It is edge-like: bytes left unread do not
-    // keep it readable. A look (WaitCommEvent with time-out 0) consumes its
-    // readiness and takes whatever events are there.
-    virtual int InputNotifyFd() const { return -1; }
+    // A descriptor to watch edge-triggered for new input (or a hang-up): an
+    // arrival reports once however many bytes stay unread. -1 if the device
+    // has none. A look (WaitCommEvent with time-out 0) takes what came and
+    // whatever events are there.
+    virtual int InputEdgeFd() const { return -1; }
+    // Called (from any thread, with the device's lock held: it must only
+    // take note) when input events wait for the owner's look while input
+    // goes by notification; once until the next look.
+    virtual void SetInputNotice(std::function<void()>) {}
     // On: blocking waits still take received bytes into the device's own
     // queue at once, but leave the input events (kInputEvents) to the looks
-    // of whoever watches InputNotifyFd, so that they are dispatched there.
+    // of whoever watches InputEdgeFd and hears the notice, so that they are
+    // dispatched there.
     virtual void SetInputByNotify(bool) {}
+    // Where the owner that takes input by notification is: blocking waits
+    // leave the input alone while it is present. None: they always watch it.
+    virtual void SetOwnerPresence(std::shared_ptr<const OwnerPresence>) {}
 };
 
 // Opens a serial device by port name for exclusive use: a path starting with

@@ -110,6 +110,12 @@ struct PendingWrite {
 
 // The device's lock, of the kind the system finds best for a lock held for a
 // system call at most and wanted by two threads when input arrives.
+//
+// Handed over at unlock to a thread that waits for it where the system does
+// that (Linux does for a priority-inheriting lock): an owner writing a burst
+// takes the lock at every write, and on a loaded machine a waiter that is
+// merely woken, as with a plain lock, often finds it taken again by the time
+// it runs and sleeps again, once a write, until it happens to win.
 class DeviceMutex {
 public:
     DeviceMutex()
@@ -117,6 +123,14 @@ public:
         pthread_mutexattr_t attributes;
         pthread_mutexattr_init(&attributes);
         pthread_mutexattr_settype(&attributes, os::DeviceMutexType());
+#if defined(_POSIX_THREAD_PRIO_INHERIT) && _POSIX_THREAD_PRIO_INHERIT > 0
+        if (pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT) == 0 &&
+            pthread_mutex_init(&mutex_, &attributes) == 0) {
+            pthread_mutexattr_destroy(&attributes);
+            return;
+        }
+        pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_NONE);
+#endif
         pthread_mutex_init(&mutex_, &attributes);
         pthread_mutexattr_destroy(&attributes);
     }
@@ -133,32 +147,13 @@ private:
 
 // The descriptors a device needs besides the tty, made before the tty is
 // opened so that a shortage of descriptors touches no device.
+// (The worker's is made when the worker first starts: most ports never
+// need one.)
 struct WakeFds {
     os::Wake waiter; // ends a WaitCommEvent's poll
-    os::Wake worker; // ends the worker's poll
-    os::Wake look;   // tells the input watcher that input events wait for its look
-    int input_notify = -1;
 
-    int Make()
-    {
-        if (int e = os::MakeWake(waiter))
-            return e;
-        if (int e = os::MakeWake(worker))
-            return e;
-        if (int e = os::MakeWake(look))
-            return e;
-        int e = os::MakeInputNotifier(look, input_notify);
-        return e == ENOSYS ? 0 : e;
-    }
-    void CloseAll()
-    {
-        os::CloseWake(waiter);
-        os::CloseWake(worker);
-        os::CloseWake(look);
-        if (input_notify >= 0)
-            ::close(input_notify);
-        input_notify = -1;
-    }
+    int Make() { return os::MakeWake(waiter); }
+    void CloseAll() { os::CloseWake(waiter); }
 };
 
 // How one pass over the tty ended.
@@ -195,8 +190,10 @@ public:
     int EscapeCommFunction(uint32_t function) override;
     int TransmitCommChar(char c) override;
     void Cancel(ComOverlapped& overlapped) override;
-    int InputNotifyFd() const override { return input_notify_; }
+    int InputEdgeFd() const override { return fd_; }
+    void SetInputNotice(std::function<void()> notice) override;
     void SetInputByNotify(bool on) override;
+    void SetOwnerPresence(std::shared_ptr<const OwnerPresence> presence) override;
 
 private:
     // All *Locked members run with mutex_ held.
@@ -214,6 +211,7 @@ private:
     void CheckCountersLocked(const EventWait* wait = nullptr);
     void RecordLocked(uint32_t events, const EventWait* wait = nullptr);
     void WakeLookLocked();
+    void RoomAgainLocked();
     void MarkGoneLocked(int error, const EventWait* wait = nullptr);
     void CompleteAllLocked(bool reads, bool writes, int error);
     void NoteWrittenLocked();
@@ -232,12 +230,7 @@ private:
 
     const int fd_;
     const os::Wake waiter_wake_;
-    const os::Wake worker_wake_;
-    const os::Wake look_wake_;
-    // Readable once per arrival of input or hang-up however many bytes stay
-    // unread, and while input events wait for a look; -1 where the system
-    // has none.
-    const int input_notify_;
+    os::Wake worker_wake_; // made with the worker
     DeviceMutex mutex_;
 
     // Our input queue: a ring.
@@ -249,7 +242,11 @@ private:
 
     uint32_t mask_ = 0;
     bool input_by_notify_ = false;
-    bool look_woken_ = false; // look_wake_ signalled and not yet drained
+    // While the owner taking input by notification is present, blocking
+    // waits leave the input to it (one wake-up per arrival, not two).
+    std::shared_ptr<const OwnerPresence> owner_presence_;
+    bool look_woken_ = false; // input_notice_ called and no look since
+    std::function<void()> input_notice_;
     uint32_t mask_generation_ = 0;
     uint32_t events_ = 0;
     uint32_t errors_ = 0;
@@ -276,8 +273,7 @@ private:
 };
 
 PosixComDevice::PosixComDevice(int fd, const WakeFds& wake, bool has_counters)
-    : fd_(fd), waiter_wake_(wake.waiter), worker_wake_(wake.worker), look_wake_(wake.look),
-      input_notify_(wake.input_notify), rx_(kMinInputQueue), has_counters_(has_counters)
+    : fd_(fd), waiter_wake_(wake.waiter), rx_(kMinInputQueue), has_counters_(has_counters)
 {
     if (has_counters_)
         os::ReadLineCounters(fd_, counters_);
@@ -286,8 +282,9 @@ PosixComDevice::PosixComDevice(int fd, const WakeFds& wake, bool has_counters)
 PosixComDevice::~PosixComDevice()
 {
     Close();
-    WakeFds wake{waiter_wake_, worker_wake_, look_wake_, input_notify_};
+    WakeFds wake{waiter_wake_};
     wake.CloseAll();
+    os::CloseWake(worker_wake_);
 }
 
 void PosixComDevice::Close()
@@ -428,7 +425,18 @@ void PosixComDevice::WakeLookLocked()
     if (look_woken_)
         return;
     look_woken_ = true;
-    os::SignalWake(look_wake_);
+    if (input_notice_)
+        input_notice_();
+}
+
+void PosixComDevice::RoomAgainLocked()
+{
+    // Whoever watches the input takes in what waits in the tty; an owner
+    // that watches it is asked to look, since what waits there will bring
+    // no edge of its own.
+    os::SignalWake(waiter_wake_);
+    if (input_by_notify_)
+        WakeLookLocked();
 }
 
 void PosixComDevice::MarkGoneLocked(int error, const EventWait* wait)
@@ -642,18 +650,14 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
         }
     } leave{*this, look};
     if (look) {
-        // The notification is taken: the edge of new input and the wake-up
-        // for input events. What the edge announced is read before anything
-        // can return, or it would wait for the next edge.
-        if (input_notify_ >= 0)
-            os::TakeInputNotice(input_notify_);
-        if (look_woken_) {
-            os::DrainWake(look_wake_);
-            look_woken_ = false;
-        }
-        // Bytes the event thread took in already are reported now; any that
-        // came after them bring an edge of their own.
-        if (!gone_ && rx_len_ < rx_.size() && !(events_ & EV_RXCHAR))
+        // The notice is taken (the owner took the edge of new input). What
+        // the edge announced is read before anything can return, or it would
+        // wait for the next edge.
+        look_woken_ = false;
+        // Also after the event thread took bytes in: whatever came after
+        // them announced itself by the edge the owner has just taken, and
+        // no other will come for it.
+        if (!gone_ && rx_len_ < rx_.size())
             IngestLocked(&wait);
     }
     for (;;) {
@@ -682,14 +686,33 @@ int PosixComDevice::WaitCommEvent(uint32_t& mask, const ComStopEvent* stop, int 
             fds[n++] = {stop->Fd(), POLLIN, 0};
         // Received bytes are taken into our queue at once, whoever dispatches
         // their events: the tty's buffer is small, and a hang-up discards it.
-        const bool watch_input = !gone_ && rx_len_ < rx_.size();
+        // An owner waiting in its loop takes them itself as they come; this
+        // wait takes over once that owner has been away too long.
+        const std::shared_ptr<const OwnerPresence> owner =
+            input_by_notify_ && !look ? owner_presence_ : nullptr;
+        const bool owner_present = owner != nullptr && !owner->Away();
+        const bool room = !gone_ && rx_len_ < rx_.size();
+        bool watch_input = room && !owner_present;
         if (watch_input)
             fds[n++] = {fd_, POLLIN, 0};
+        else if (owner_present)
+            fds[n++] = {owner->AwayFd(), POLLIN, 0};
         // A wake-up written before a change seen above only costs one more
         // turn; it is drained when poll reports it.
         ++pollers_;
         lock.unlock();
         int r = os::WaitTty(fds, n, wait_ms);
+        if (r == 1 && owner_present && room && wait_ms < 0 && fds[n - 1].revents != 0) {
+            // The owner has been away too long: back to the line, without the
+            // lock. An owner away from its loop is often one writing a burst,
+            // taking the lock at every write; on a loaded machine this thread
+            // would be woken at each of them only to find it taken again.
+            // Nothing seen above can have changed unannounced: every change
+            // that matters signals the wake-up, which is still watched.
+            fds[n - 1] = {fd_, POLLIN, 0};
+            watch_input = true;
+            r = os::WaitTty(fds, n, wait_ms);
+        }
         int poll_error = r < 0 ? errno : 0;
         lock.lock();
         if (--pollers_ == 0 && closing_)
@@ -713,19 +736,40 @@ void PosixComDevice::InputUnwatchedLocked()
         os::SignalWake(worker_wake_);
 }
 
+void PosixComDevice::SetOwnerPresence(std::shared_ptr<const OwnerPresence> presence)
+{
+    std::lock_guard lock(mutex_);
+    const bool had_one = owner_presence_ != nullptr;
+    owner_presence_ = std::move(presence);
+    // A wait in progress that watches the line keeps watching it until its
+    // next turn, which loses nothing; not waking it keeps an open from
+    // waking the event thread a second time, perhaps late, in the middle of
+    // the owner's first writes. One that may watch an alarm of the presence
+    // gone has to look again.
+    if (had_one)
+        os::SignalWake(waiter_wake_);
+}
+
+void PosixComDevice::SetInputNotice(std::function<void()> notice)
+{
+    std::lock_guard lock(mutex_);
+    input_notice_ = std::move(notice);
+    look_woken_ = false;
+}
+
 void PosixComDevice::SetInputByNotify(bool on)
 {
     std::lock_guard lock(mutex_);
     if (closing_ || input_by_notify_ == on)
         return;
     input_by_notify_ = on;
-    // Input events already waiting change hands.
-    if (events_ & kInputEvents) {
-        if (on)
-            WakeLookLocked();
-        else
-            os::SignalWake(waiter_wake_);
-    }
+    // Input events already waiting change hands. Taken back, the input is
+    // the blocking waiter's again, also when it watches the owner's alarm
+    // now: an owner that stays in its loop would never ring it.
+    if (on && (events_ & kInputEvents))
+        WakeLookLocked();
+    else if (!on)
+        os::SignalWake(waiter_wake_);
 }
 
 // ---- transfers --------------------------------------------------------------------
@@ -780,7 +824,7 @@ int PosixComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlap
             }
         }
         if (was_full)
-            os::SignalWake(waiter_wake_); // input may flow into our queue again
+            RoomAgainLocked(); // input may flow into our queue again
         if (op.got == count || at_once || gone_ || (op.return_on_first && op.got > 0)) {
             overlapped.Complete(op.got, 0);
             return 0;
@@ -948,6 +992,10 @@ int PosixComDevice::StartWorkerLocked()
 {
     if (worker_.joinable())
         return 0;
+    if (worker_wake_.poll_fd < 0) {
+        if (int e = os::MakeWake(worker_wake_))
+            return e;
+    }
     try {
         worker_ = std::thread([this] {
             os::NameThisThread("cport-io");
@@ -1013,7 +1061,7 @@ int PosixComDevice::PurgeComm(uint32_t flags)
         rx_was_80_full_ = false;
         if (!gone_)
             ::tcflush(fd_, TCIFLUSH);
-        os::SignalWake(waiter_wake_);
+        RoomAgainLocked();
     }
     if ((flags & PURGE_TXCLEAR) && !gone_)
         ::tcflush(fd_, TCOFLUSH);
@@ -1191,10 +1239,6 @@ std::unique_ptr<ComDevice> OpenPosixComDevice(const std::string& path, int& erro
     // The same device the checks were made on, and a terminal.
     if (::fstat(fd, &opened) != 0 || opened.st_rdev != info.st_rdev || ::tcgetattr(fd, &tio) != 0)
         return fail(ENOTTY);
-    if (wake.input_notify >= 0) {
-        if (int e = os::WatchInput(wake.input_notify, fd))
-            return fail(e);
-    }
     // Exclusive use: the system's claim keeps other users out, but perhaps
     // not all of them, so an advisory lock is taken as well, which every
     // instance of this layer honours.

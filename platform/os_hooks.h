@@ -10,13 +10,15 @@
 // makes no tty request but those of tty_posix.cpp; the build checks that
 // (portable_core_check.cmake).
 //
-// A new system supplies, in one file (20 hooks):
+// A new system supplies, in one file (23 hooks):
 //  - wake-ups:       MakeWake, SignalWake, DrainWake, CloseWake
 //  - the tty wait:   WaitTty (tty_wait_poll.cpp where poll works on
 //                    devices, as on Linux and the BSDs; macOS needs select)
-//  - owner's input:  MakeInputNotifier, WatchInput, TakeInputNotice (or
-//                    ENOSYS: input then reaches the owner through the event
-//                    thread alone)
+//  - owner's input:  MakeInputHub, HubWatch, HubForget, HubTake (or ENOSYS:
+//                    input then reaches the owner through the event thread
+//                    alone),
+//                    MakeAlarm, SetAlarm (or ENOSYS: the event thread then
+//                    watches the input also while the owner does)
 //  - threads:        NameThisThread, ThisThreadId, SetThreadPriority,
 //                    DeviceMutexType
 //  - finding ports:  DevicePath, EnumSerialDevices (the two of comm.h),
@@ -68,13 +70,23 @@ int WaitTty(pollfd* fds, nfds_t count, int timeout_ms);
 
 // ---- the owner's view of received input -------------------------------------------
 
-// One descriptor the owning thread's event loop watches: readable when the
-// tty has new input (or hung up) while watched, or when look is signalled.
-// Edge-like: bytes left unread do not keep it readable; TakeInputNotice
-// consumes what it reported. ENOSYS where the system cannot combine the two.
-int MakeInputNotifier(const Wake& look, int& notify_fd);
-int WatchInput(int notify_fd, int tty_fd);
-void TakeInputNotice(int notify_fd);
+// One descriptor the owning thread's event loop watches for all its ports:
+// readable while a descriptor it watches reports; HubTake takes the keys of
+// those that do (an edge-triggered one is then reported again only at its
+// next arrival). ENOSYS where the system has none: input then reaches the
+// owner through the event thread alone.
+int MakeInputHub(int& fd);
+int HubWatch(int hub, int fd, uint64_t key, bool edge);
+void HubForget(int hub, int fd);
+// Up to max keys, without waiting; the number taken.
+int HubTake(int hub, uint64_t* keys, int max);
+// A one-shot alarm on a descriptor that is readable (POLLIN) once it has
+// rung and until it is set or cleared again; what tells the device's waits
+// that the owner has been away from its event loop too long. ENOSYS where
+// the system has none: the waits then always watch the input themselves.
+int MakeAlarm(int& fd);
+// Rings after the given microseconds; 0 clears it (no longer readable).
+void SetAlarm(int fd, int microseconds);
 
 // ---- threads -------------------------------------------------------------------------
 

@@ -1,8 +1,8 @@
 // Linux's hooks (os_hooks.h): termios2 for any speed, mark and space parity
 // (CMSPAR), RS-485 for RTS toggle, the interrupt counters (TIOCGICOUNT) and
 // the wait for modem-line changes (TIOCMIWAIT), eventfd and epoll wake-ups,
-// the kernel's lists of tty drivers and of serial ports, and thread ids and
-// niceness.
+// timerfd alarms, the kernel's lists of tty drivers and of serial ports, and
+// thread ids and niceness.
 #include "tarnby/cport/platform/comm.h"
 #include "platform/os_hooks.h"
 #include "platform/tty_posix.h"
@@ -16,7 +16,9 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/timerfd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -65,33 +67,50 @@ void CloseWake(Wake& wake)
 
 // ---- the owner's view of received input -------------------------------------------
 
-int MakeInputNotifier(const Wake& look, int& notify_fd)
+int MakeInputHub(int& fd)
 {
-    notify_fd = ::epoll_create1(EPOLL_CLOEXEC);
-    if (notify_fd < 0)
-        return errno;
-    epoll_event watch{};
-    watch.events = EPOLLIN; // readable until a look drains it
-    watch.data.fd = look.poll_fd;
-    if (::epoll_ctl(notify_fd, EPOLL_CTL_ADD, look.poll_fd, &watch) != 0)
-        return errno;
-    return 0;
+    fd = ::epoll_create1(EPOLL_CLOEXEC);
+    return fd < 0 ? errno : 0;
 }
 
-int WatchInput(int notify_fd, int tty_fd)
+int HubWatch(int hub, int fd, uint64_t key, bool edge)
 {
-    // Edge-triggered: readable once per arrival of input or hang-up however
+    // Edge-triggered: one report per arrival of input or hang-up however
     // many bytes stay unread.
-    epoll_event edge{};
-    edge.events = EPOLLIN | EPOLLET;
-    edge.data.fd = tty_fd;
-    return ::epoll_ctl(notify_fd, EPOLL_CTL_ADD, tty_fd, &edge) == 0 ? 0 : errno;
+    epoll_event watch{};
+    watch.events = EPOLLIN | (edge ? EPOLLET : 0u);
+    watch.data.u64 = key;
+    return ::epoll_ctl(hub, EPOLL_CTL_ADD, fd, &watch) == 0 ? 0 : errno;
 }
 
-void TakeInputNotice(int notify_fd)
+void HubForget(int hub, int fd)
 {
-    epoll_event edges[2];
-    ::epoll_wait(notify_fd, edges, 2, 0);
+    epoll_event none{};
+    ::epoll_ctl(hub, EPOLL_CTL_DEL, fd, &none);
+}
+
+int HubTake(int hub, uint64_t* keys, int max)
+{
+    epoll_event ready[64];
+    int n = ::epoll_wait(hub, ready, std::min(max, 64), 0);
+    for (int i = 0; i < n; ++i)
+        keys[i] = ready[i].data.u64;
+    return std::max(n, 0);
+}
+
+int MakeAlarm(int& fd)
+{
+    fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    return fd < 0 ? errno : 0;
+}
+
+void SetAlarm(int fd, int microseconds)
+{
+    // Setting it, also to nothing, forgets that it rang.
+    itimerspec when{};
+    when.it_value.tv_sec = microseconds / 1000000;
+    when.it_value.tv_nsec = static_cast<long>(microseconds % 1000000) * 1000;
+    ::timerfd_settime(fd, 0, &when, nullptr);
 }
 
 // ---- threads -------------------------------------------------------------------------

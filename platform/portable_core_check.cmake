@@ -39,7 +39,7 @@ set(linux_only_include "^#[ \t]*include[ \t]*[<\"](${linux_only_headers})[>\"]")
 set(linux_only_calls "syscall|epoll_[a-z0-9_]+|eventfd|inotify_[a-z0-9_]+|signalfd|timerfd_[a-z]+|gettid"
   "|termios2|prctl"
   # GNU's C library alone (the BSDs or macOS lack them or have another form).
-  "|strerror_r|[a-z0-9_]+_np|[A-Z0-9_]+_NP|pipe2|dup3|accept4|ppoll|memrchr|mempcpy|strchrnul|rawmemchr"
+  "|strerror_r|[a-z0-9_]+_np|[A-Z0-9_]+_NP|pipe2|dup3|accept4|ppoll|memrchr|mempcpy|asprintf|vasprintf|get_current_dir_name|strchrnul|rawmemchr"
   "|SOCK_CLOEXEC|SOCK_NONBLOCK|MSG_NOSIGNAL|program_invocation_[a-z_]+")
 string(JOIN "" linux_only_calls ${linux_only_calls})
 # The tty requests every system has alike, and the modem-line bits they take.

@@ -348,7 +348,7 @@ TEST_F(Dispatch, WaitForEventOnlyWithoutEventThread)
     raiser.join();
     EXPECT_EQ(events, TComEvents{evRing});
 
-    line.failing["WaitCommEvent"] = 9;
+    line.SetFailing("WaitCommEvent", 9);
     try {
         port.WaitForEvent(events, nullptr, 10);
         FAIL();

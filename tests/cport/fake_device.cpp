@@ -33,7 +33,8 @@ public:
         uint64_t one = 1;
         [[maybe_unused]] ssize_t r = ::write(line_->wake_fd, &one, sizeof one);
     }
-    int InputNotifyFd() const override { return line_->notify_input ? line_->look_fd : -1; }
+    // Its wake-up for looks stands for the tty: each write is an arrival.
+    int InputEdgeFd() const override { return line_->notify_input ? line_->look_fd : -1; }
     void SetInputByNotify(bool on) override
     {
         {

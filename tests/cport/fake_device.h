@@ -23,6 +23,17 @@ struct FakeLine {
     // Script.
     int open_error = 0;                 // errno for the next opens
     std::map<std::string, int> failing; // operation name -> errno
+    // Under the lock: an event thread may be asking meanwhile.
+    void SetFailing(const std::string& op, int error)
+    {
+        std::lock_guard lock(mutex);
+        failing[op] = error;
+    }
+    void ClearFailing()
+    {
+        std::lock_guard lock(mutex);
+        failing.clear();
+    }
     uint32_t modem_status = 0;          // MS_ bits
     uint32_t errors = 0;                // CE_ bits, reset when read
     std::deque<uint8_t> input;          // bytes waiting to be read

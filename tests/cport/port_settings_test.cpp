@@ -272,7 +272,7 @@ TEST_F(OpenPort, OpenFailureLeavesPortClosed)
 TEST_F(OpenPort, RejectedSettingsDuringOpenCloseTheHandleAgain)
 {
     log.Attach(port);
-    line.failing["SetCommState"] = 22;
+    line.SetFailing("SetCommState", 22);
     try {
         port.Open();
         FAIL();
@@ -284,7 +284,7 @@ TEST_F(OpenPort, RejectedSettingsDuringOpenCloseTheHandleAgain)
     EXPECT_EQ(line.live_devices, 0);
     EXPECT_EQ(log.Lines(), (Calls{"BeforeOpen"}));
 
-    line.failing.clear();
+    line.ClearFailing();
     port.Open(); // and it can be opened once the device agrees
     EXPECT_TRUE(port.Connected());
 }
@@ -294,7 +294,7 @@ TEST_F(OpenPort, FailedAbortEndsCloseWithThePortStillOpen)
     log.Attach(port);
     port.Open();
     log.Clear();
-    line.failing["PurgeComm"] = 5;
+    line.SetFailing("PurgeComm", 5);
     try {
         port.Close();
         FAIL();
@@ -305,7 +305,7 @@ TEST_F(OpenPort, FailedAbortEndsCloseWithThePortStillOpen)
     EXPECT_TRUE(port.Connected());
     EXPECT_EQ(line.live_devices, 1);
     EXPECT_EQ(log.Lines(), (Calls{"CTS 0", "DSR 0", "RLSD 0", "BeforeClose"}));
-    line.failing.clear();
+    line.ClearFailing();
     log.Clear();
     port.Close();
     EXPECT_FALSE(port.Connected());
@@ -327,7 +327,7 @@ TEST_F(OpenPort, ApplyFailuresKeepNewValueAndRaiseTheirCodes)
         {"SetupComm", [&] { port.Buffer()->SetInputSize(8192); }, 9, "SetupComm function failed"},
     };
     for (auto& c : cases) {
-        line.failing[c.op] = 5;
+        line.SetFailing(c.op, 5);
         try {
             c.change();
             ADD_FAILURE() << c.op;
@@ -335,7 +335,7 @@ TEST_F(OpenPort, ApplyFailuresKeepNewValueAndRaiseTheirCodes)
             EXPECT_EQ(e.Code(), c.code);
             EXPECT_EQ(std::string(e.what()), std::string(c.text) + " (win error code: 5)");
         }
-        line.failing.clear();
+        line.ClearFailing();
     }
     EXPECT_EQ(port.BaudRate(), br300);
     EXPECT_EQ(port.Timeouts()->ReadInterval(), 5);

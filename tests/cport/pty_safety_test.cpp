@@ -6,6 +6,8 @@
 #include "platform/comm_internal.h"
 #include "test_support.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -135,10 +137,15 @@ TEST(PtySafety, ReadsAndWritesOnOtherThreadsRaceClose)
     }
 }
 
+// Busy away from any event loop, or in a routine its loop runs after it has
+// taken input there (the port's event thread then leaves the line to it as
+// long as it is back in its loop soon).
 TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
 {
+    for (bool in_loop : {false, true})
     for (TSyncMethod mode : kModes) {
-        SCOPED_TRACE("mode " + std::to_string(mode));
+        SCOPED_TRACE(std::string(in_loop ? "in a routine of its loop" : "away from any loop") + ", mode " +
+                     std::to_string(mode));
         FarEnd far;
         // Another descriptor of the same tty, opened first: it shows how
         // much input the kernel still holds for the port.
@@ -157,19 +164,42 @@ TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
         };
         port.Open();
         const std::string sent = Pattern(5000);
+        const size_t first = in_loop ? 100 : 0;
         // From here the owner serves no events until the far end has hung
         // up, which discards whatever the kernel still holds.
-        for (size_t at = 0; at < sent.size(); at += 100)
-            far.Send(sent.substr(at, 100));
-        EXPECT_TRUE(WaitBusy([&] {
-            int in_kernel = -1;
-            if (::ioctl(kernel, FIONREAD, &in_kernel) != 0 || in_kernel != 0)
-                return false;
-            int32_t queued = port.InputCount();
-            std::lock_guard lock(mutex);
-            return received.size() + static_cast<size_t>(queued) == sent.size();
-        })) << "received bytes wait in the kernel for the owner";
-        far.HangUp();
+        auto busy = [&] {
+            for (size_t at = first; at < sent.size(); at += 100)
+                far.Send(sent.substr(at, 100));
+            EXPECT_TRUE(WaitBusy([&] {
+                int in_kernel = -1;
+                if (::ioctl(kernel, FIONREAD, &in_kernel) != 0 || in_kernel != 0)
+                    return false;
+                int32_t queued = port.InputCount();
+                std::lock_guard lock(mutex);
+                return received.size() + static_cast<size_t>(queued) == sent.size();
+            })) << "received bytes wait in the kernel for the owner";
+            far.HangUp();
+        };
+        if (in_loop) {
+            QEventLoop loop;
+            QTimer::singleShot(10, [&] { far.Send(sent.substr(0, first)); });
+            QTimer check;
+            QObject::connect(&check, &QTimer::timeout, [&] {
+                std::lock_guard lock(mutex);
+                if (received.size() < first)
+                    return;
+                check.stop();
+                QTimer::singleShot(0, [&] {
+                    busy();
+                    loop.quit();
+                });
+            });
+            check.start(5);
+            QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+            loop.exec();
+        } else {
+            busy();
+        }
         ::close(kernel);
         EXPECT_TRUE(PumpUntil([&] {
             std::lock_guard lock(mutex);
@@ -318,34 +348,108 @@ TEST(PtySafety, TxEmptyOnlyOnceEverythingWrittenHasLeft)
     port.Close();
 }
 
+// Writes wake none of the port's threads: not while the owner has never run
+// its loop, and not once it has taken input there and then writes on away
+// from it, long enough for the event thread to be sent back to the line in
+// the middle of the writes.
 TEST(PtySafety, WritesWakeNoThreadOfThePortUnlessTxEmptyIsWanted)
 {
-    FarEnd far;
-    std::atomic<pid_t> drain_thread{0};
-    std::atomic<bool> stop{false};
-    std::thread drain([&] {
-        drain_thread = static_cast<pid_t>(::syscall(SYS_gettid));
-        char buf[4096];
-        while (!stop) {
-            pollfd p{far.Fd(), POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0 && ::read(far.Fd(), buf, sizeof buf) <= 0)
-                return;
+    for (bool input_taken_in_loop : {false, true}) {
+        SCOPED_TRACE(input_taken_in_loop ? "after input taken in the owner's loop" : "owner never in its loop");
+        FarEnd far;
+        std::atomic<pid_t> drain_thread{0};
+        std::atomic<bool> stop{false};
+        std::thread drain([&] {
+            drain_thread = static_cast<pid_t>(::syscall(SYS_gettid));
+            char buf[4096];
+            while (!stop) {
+                pollfd p{far.Fd(), POLLIN, 0};
+                if (::poll(&p, 1, 20) > 0 && ::read(far.Fd(), buf, sizeof buf) <= 0)
+                    return;
+            }
+        });
+        TComPort port(nullptr);
+        port.SetPort(far.Path());
+        port.SetEvents(kAllComEvents - TComEvents{evTxEmpty});
+        size_t received = 0;
+        port.OnRxChar = [&](TObject*, int32_t n) {
+            std::string s;
+            received += static_cast<size_t>(port.ReadStr(s, n));
+        };
+        port.Open();
+        ASSERT_TRUE(WaitBusy([&] { return drain_thread != 0; }));
+        if (input_taken_in_loop) {
+            QEventLoop loop;
+            // Sent once the owner waits in its loop.
+            QTimer::singleShot(10, [&] { far.Send("x"); });
+            QTimer check;
+            QObject::connect(&check, &QTimer::timeout, [&] {
+                if (received == 1)
+                    loop.quit();
+            });
+            check.start(5);
+            QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+            loop.exec();
+            ASSERT_EQ(received, 1u);
         }
-    });
+        // The port's own threads: the event thread, and the worker if any.
+        const std::set<pid_t> others{static_cast<pid_t>(::syscall(SYS_gettid)), drain_thread};
+        const long before = SwitchesOfOtherThreads(others);
+        for (int i = 0; i < 5000; ++i)
+            port.Write("w", 1);
+        EXPECT_LT(SwitchesOfOtherThreads(others) - before, 100);
+        port.Close();
+        stop = true;
+        drain.join();
+    }
+}
+
+// While the owner waits in its event loop it takes received bytes itself:
+// an arrival wakes it alone, not the port's own threads as well.
+TEST(PtySafety, ArrivalsWakeOnlyAnOwnerThatWaitsInItsLoop)
+{
+    constexpr int kChunks = 200;
+    FarEnd far;
+    size_t received = 0;
     TComPort port(nullptr);
     port.SetPort(far.Path());
-    port.SetEvents(kAllComEvents - TComEvents{evTxEmpty});
+    port.OnRxChar = [&](TObject*, int32_t n) {
+        std::string s;
+        received += static_cast<size_t>(port.ReadStr(s, n));
+    };
     port.Open();
-    ASSERT_TRUE(WaitBusy([&] { return drain_thread != 0; }));
-    // The port's own threads: the event thread, and the worker if any.
-    const std::set<pid_t> others{static_cast<pid_t>(::syscall(SYS_gettid)), drain_thread};
+    std::atomic<pid_t> writer_thread{0};
+    std::atomic<bool> go{false};
+    std::thread writer([&] {
+        writer_thread = static_cast<pid_t>(::syscall(SYS_gettid));
+        while (!go)
+            std::this_thread::yield();
+        for (int i = 0; i < kChunks; ++i) {
+            far.Send("12345678");
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    while (writer_thread == 0)
+        std::this_thread::yield();
+    const std::set<pid_t> others{static_cast<pid_t>(::syscall(SYS_gettid)), writer_thread};
     const long before = SwitchesOfOtherThreads(others);
-    for (int i = 0; i < 5000; ++i)
-        port.Write("w", 1);
-    EXPECT_LT(SwitchesOfOtherThreads(others) - before, 100);
+    go = true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (received == kChunks * 8u)
+            loop.quit();
+    });
+    check.start(50);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const long switches = SwitchesOfOtherThreads(others) - before;
+    writer.join();
     port.Close();
-    stop = true;
-    drain.join();
+    EXPECT_EQ(received, kChunks * 8u);
+    // One per arrival before; a few remain for the moments the owner was
+    // kept from its loop on a loaded machine.
+    EXPECT_LT(switches, kChunks / 2);
 }
 
 TEST(PtySafety, OnlySerialPortsAndPseudoTerminalsAreOpened)

@@ -81,28 +81,28 @@ TEST_F(ReadWrite, AsyncRecordsAndErrors)
     PAsync async = nullptr;
     InitAsync(async);
     EXPECT_TRUE(port.IsAsyncCompleted(async)) << "a fresh record is signalled";
-    line.failing["WritePending"] = 1;
+    line.SetFailing("WritePending", 1);
     EXPECT_EQ(port.WriteAsync("abc", 3, async), 0);
     EXPECT_FALSE(port.IsAsyncCompleted(async));
     port.AbortAllAsync();
     EXPECT_TRUE(port.IsAsyncCompleted(async));
     EXPECT_EQ(port.WaitForAsync(async), 0);
-    line.failing.clear();
+    line.ClearFailing();
 
-    line.failing["ReadResult"] = 5;
+    line.SetFailing("ReadResult", 5);
     port.ReadAsync(buf, 1, async);
     ExpectComError([&] { port.IsAsyncCompleted(async); }, 6, 5, "Unable to get async status");
     ExpectComError([&] { port.WaitForAsync(async); }, 3, 5, "ReadFile function failed");
-    line.failing.clear();
-    line.failing["WriteResult"] = 5;
+    line.ClearFailing();
+    line.SetFailing("WriteResult", 5);
     port.WriteAsync("a", 1, async);
     ExpectComError([&] { port.WaitForAsync(async); }, 2, 5, "WriteFile function failed");
     DoneAsync(async);
     EXPECT_EQ(async, nullptr);
 
     // Released while a transfer still runs: the device lets go of the record.
-    line.failing.clear();
-    line.failing["WritePending"] = 1;
+    line.ClearFailing();
+    line.SetFailing("WritePending", 1);
     InitAsync(async);
     port.WriteAsync("abc", 3, async);
     DoneAsync(async);
@@ -135,9 +135,9 @@ TEST_F(ReadWrite, EveryPlatformFailureHasItsCode)
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.text);
-        line.failing[c.op] = 121;
+        line.SetFailing(c.op, 121);
         ExpectComError(c.call, c.code, 121, c.text);
-        line.failing.clear();
+        line.ClearFailing();
     }
     EXPECT_EQ(ComErrorText(15), "EnumPorts function failed");
     EXPECT_EQ(ComErrorText(16), "Failed to store settings");
