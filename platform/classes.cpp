@@ -783,8 +783,14 @@ auto& g_presences = *new std::map<const QAbstractEventDispatcher*, std::weak_ptr
 
 std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread()
 {
+    // Only the application's thread has a witness of every routine its loop
+    // runs (the event filter below). Elsewhere an owner busy in a timer or a
+    // descriptor watch would count as waiting, its event threads would stay
+    // off the line, and a hang-up would discard what the tty held meanwhile:
+    // there the event threads watch the line always.
+    QCoreApplication* application = QCoreApplication::instance();
     QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
-    if (loop == nullptr)
+    if (loop == nullptr || application == nullptr || application->thread() != QThread::currentThread())
         return nullptr;
     std::lock_guard lock(g_presence_mutex);
     if (std::shared_ptr<LoopPresence> known = g_presences[loop].lock())
@@ -813,11 +819,8 @@ std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread()
                              g_presences.erase(loop);
                          }),
     };
-    QCoreApplication* application = QCoreApplication::instance();
-    if (application != nullptr && application->thread() == QThread::currentThread()) {
-        presence->filter_ = new LeavingLoopFilter(presence);
-        application->installEventFilter(presence->filter_);
-    }
+    presence->filter_ = new LeavingLoopFilter(presence);
+    application->installEventFilter(presence->filter_);
     g_presences[loop] = presence;
     return presence;
 }

@@ -326,11 +326,11 @@ private:
 // Whether the calling thread waits in its Qt event loop now: one for the
 // thread, shared by whoever asks there while someone holds it. Away once the
 // thread has been out of that wait for longer than a moment (busy, or in no
-// loop), and for good once its loop has gone. None on a thread without an
-// event loop, or where the system has no alarm to tell the time away. On the
-// application's thread every event the loop hands out counts as leaving it;
-// on another thread only the loop's own signal does, which does not come
-// before the timers and descriptor watches a pass runs.
+// loop), and for good once its loop has gone; every event the loop hands out
+// counts as leaving it. Only on the application's thread: on another, the
+// loop's own signal does not come before the timers and descriptor watches a
+// pass runs, so the time away cannot be told, and there is none. None either
+// where the system has no alarm to tell the time away.
 TARNBY_CPORT_EXPORT std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread();
 
 } // namespace tarnby

@@ -7,6 +7,7 @@
 #include "test_support.h"
 
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -139,13 +140,11 @@ TEST(PtySafety, ReadsAndWritesOnOtherThreadsRaceClose)
 
 // Busy away from any event loop, or in a routine its loop runs after it has
 // taken input there (the port's event thread then leaves the line to it as
-// long as it is back in its loop soon).
+// long as it is back in its loop soon), on the application's thread or on
+// one of its own.
 TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
 {
-    for (bool in_loop : {false, true})
-    for (TSyncMethod mode : kModes) {
-        SCOPED_TRACE(std::string(in_loop ? "in a routine of its loop" : "away from any loop") + ", mode " +
-                     std::to_string(mode));
+    auto scenario = [](bool in_loop, TSyncMethod mode) {
         FarEnd far;
         // Another descriptor of the same tty, opened first: it shows how
         // much input the kernel still holds for the port.
@@ -209,7 +208,17 @@ TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
         std::lock_guard lock(mutex);
         EXPECT_EQ(received.size(), sent.size());
         EXPECT_TRUE(received == sent);
-    }
+    };
+    for (bool in_loop : {false, true})
+        for (TSyncMethod mode : kModes) {
+            SCOPED_TRACE(std::string(in_loop ? "in a routine of its loop" : "away from any loop") + ", mode " +
+                         std::to_string(mode));
+            scenario(in_loop, mode);
+        }
+    SCOPED_TRACE("in a routine of the loop of a thread of its own");
+    std::unique_ptr<QThread> owner(QThread::create([&] { scenario(true, smThreadSync); }));
+    owner->start();
+    owner->wait();
 }
 
 TEST(PtySafety, AHandlerExceptionLosesNoByteAndStopsNoWrite)
