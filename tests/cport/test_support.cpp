@@ -1,16 +1,16 @@
 #include "test_support.h"
 
 #include "qt_application.h"
+#include "this_system.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdexcept>
@@ -108,18 +108,6 @@ std::string Pattern(size_t n)
 
 int EventThreadCount()
 {
-    int count = 0;
-    DIR* tasks = ::opendir("/proc/self/task");
-    if (tasks == nullptr)
-        return -1;
-    while (dirent* task = ::readdir(tasks)) {
-        if (task->d_name[0] == '.')
-            continue;
-        std::ifstream comm(std::string("/proc/self/task/") + task->d_name + "/comm");
-        std::string name;
-        if (std::getline(comm, name) && name == "cport-event")
-            ++count;
-    }
-    ::closedir(tasks);
-    return count;
+    const auto names = this_system::thread_names();
+    return names ? static_cast<int>(std::count(names->begin(), names->end(), "cport-event")) : -1;
 }

@@ -50,7 +50,8 @@ private:
 // A repeatable byte pattern of n bytes.
 std::string Pattern(size_t n);
 
-// Event threads of serial ports now running in this process.
+// Event threads of serial ports now running in this process; -1 where the
+// system does not name threads.
 int EventThreadCount();
 
 // Collects what reaches the application's exception handler.
