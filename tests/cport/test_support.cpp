@@ -7,15 +7,11 @@
 #include <QEventLoop>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <fcntl.h>
+#include <exception>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <stdexcept>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 TARNBY_QT_TEST_APPLICATION;
@@ -88,22 +84,41 @@ std::vector<std::string> CaughtExceptions::Messages()
     return messages_;
 }
 
-void FarEnd::Send(const std::string& bytes)
-{
-    ASSERT_TRUE(terminal_.write_all(bytes.data(), bytes.size())) << "write to the far end failed: errno " << errno;
-}
-
-std::string FarEnd::Receive(size_t n, int deadline_ms)
-{
-    return terminal_.receive(n, deadline_ms);
-}
-
 std::string Pattern(size_t n)
 {
     std::string s(n, '\0');
     for (size_t i = 0; i < n; ++i)
         s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     return s;
+}
+
+void OnThreadWithoutEventLoop(const std::function<void()>& act)
+{
+    std::exception_ptr raised;
+    std::thread([&] {
+        try {
+            act();
+        } catch (...) {
+            raised = std::current_exception();
+        }
+    }).join();
+    if (raised)
+        std::rethrow_exception(raised);
+}
+
+void ExpectRaises(std::span<const RaiseCase> cases, const std::function<void(const EComPort&)>& also)
+{
+    for (const RaiseCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            c.act();
+            ADD_FAILURE() << "no exception";
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.Code(), c.code) << e.what();
+            if (also)
+                also(e);
+        }
+    }
 }
 
 int EventThreadCount()
