@@ -5,23 +5,17 @@
 
 #include "far_end.h"
 #include "pump_until.h"
+#include "scratch_folder.h"
 
 #include <functional>
 #include <string>
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents at the end of the scope.
-class TempFolder {
+// A scratch folder, with the names the extras tests use.
+class TempFolder : public ScratchFolder {
 public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    TempFolder() : ScratchFolder("tarnby-extras") {}
+    const std::string& Path() const { return path(); }
+    std::string File(const std::string& name) const { return path() + "/" + name; }
 };
 
 std::string ReadWholeFile(const std::string& path);

@@ -19,12 +19,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
 #include "child_process.h"
 #include "pseudo_terminal.h"
+#include "scratch_folder.h"
 #include "soak_support.h"
 
 using namespace soak;
@@ -155,10 +155,8 @@ TEST_F(LinkFaults, EachFaultLeavesTheLinkUnharmedAndTheProcessIdle)
 
 TEST_F(LinkFaults, TheFarEndHangsUpAndComesBackUnderTheSameName)
 {
-    char folder_template[] = "/tmp/tarnby-soak-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder_template), nullptr);
-    const std::string folder = folder_template;
-    const std::string link = folder + "/sensor";
+    const ScratchFolder folder("tarnby-soak");
+    const std::string link = folder.path() + "/sensor";
     start_emulator({"--link", link});
     connect_window(link);
 
@@ -200,7 +198,6 @@ TEST_F(LinkFaults, TheFarEndHangsUpAndComesBackUnderTheSameName)
 
     click_disconnect();
     emulator.reset();
-    std::filesystem::remove_all(folder);
 }
 
 TEST_F(LinkFaults, ADeviceAnotherProgramHoldsIsShownAtConnectAndTakenOnceFree)
