@@ -36,6 +36,23 @@ std::optional<std::vector<std::string>> entries(const std::string& folder)
     return names;
 }
 
+// A file of each thread of this process (comm, status), by the thread's id;
+// a thread that ended since the listing is left out.
+std::optional<std::map<long, std::string>> each_thread(const std::string& file)
+{
+    const auto tasks = entries("/proc/self/task");
+    if (!tasks)
+        return std::nullopt;
+    std::map<long, std::string> texts;
+    for (const std::string& task : *tasks) {
+        std::ifstream in("/proc/self/task/" + task + "/" + file);
+        std::ostringstream text;
+        if (in && text << in.rdbuf())
+            texts[std::stol(task)] = text.str();
+    }
+    return texts;
+}
+
 }  // namespace
 
 long rss_kib()
@@ -74,17 +91,12 @@ int thread_count()
 
 std::optional<std::vector<std::string>> thread_names()
 {
-    auto tasks = entries("/proc/self/task");
-    if (!tasks)
+    const auto comms = each_thread("comm");
+    if (!comms)
         return std::nullopt;
     std::vector<std::string> names;
-    for (const std::string& task : *tasks) {
-        // A thread that ended since the listing has no name left to read.
-        std::ifstream comm("/proc/self/task/" + task + "/comm");
-        std::string name;
-        if (std::getline(comm, name))
-            names.push_back(name);
-    }
+    for (const auto& [thread, comm] : *comms)
+        names.push_back(comm.substr(0, comm.find('\n')));
     return names;
 }
 
@@ -95,19 +107,19 @@ long thread_id()
 
 std::optional<std::map<long, long>> thread_switches()
 {
-    auto tasks = entries("/proc/self/task");
-    if (!tasks)
+    const auto statuses = each_thread("status");
+    if (!statuses)
         return std::nullopt;
     std::map<long, long> switches;
-    for (const std::string& task : *tasks) {
+    for (const auto& [thread, status] : *statuses) {
         // Voluntary and involuntary alike.
-        std::ifstream status("/proc/self/task/" + task + "/status");
+        std::istringstream lines(status);
         long sum = 0;
-        for (std::string line; std::getline(status, line);) {
+        for (std::string line; std::getline(lines, line);) {
             if (line.find("ctxt_switches:") != std::string::npos)
                 sum += std::stol(line.substr(line.find(':') + 1));
         }
-        switches[std::stol(task)] = sum;
+        switches[thread] = sum;
     }
     return switches;
 }
