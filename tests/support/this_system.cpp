@@ -12,7 +12,10 @@
 
 #ifdef __linux__
 #include <dirent.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
+
+#include <csignal>
 #endif
 
 namespace this_system {
@@ -163,6 +166,11 @@ bool close_on_exec_pipe(int fds[2])
     return ::pipe2(fds, O_CLOEXEC) == 0;
 }
 
+bool end_with_parent()
+{
+    return ::prctl(PR_SET_PDEATHSIG, SIGTERM) == 0;
+}
+
 #else
 
 long rss_kib()
@@ -212,6 +220,11 @@ bool close_on_exec_pipe(int fds[2])
     for (int i = 0; i < 2; ++i)
         ::fcntl(fds[i], F_SETFD, ::fcntl(fds[i], F_GETFD) | FD_CLOEXEC);
     return true;
+}
+
+bool end_with_parent()
+{
+    return false;
 }
 
 #endif

@@ -1,8 +1,8 @@
 // What the tests ask of the system that each system answers its own way:
 // this process's figures (resident memory, open descriptors, threads, their
 // names and context switches), the id of the calling thread, the processes
-// of a session, the path of the running test program, and a pipe whose ends
-// a started program does not inherit. The rest of the test support is plain
+// of a session, the path of the running test program, a pipe whose ends a
+// started program does not inherit, and a child that ends with its parent. The rest of the test support is plain
 // POSIX and calls these instead. Where a system has no answer, the figures
 // are -1, the path is empty and the lists are nullopt; tests that need them
 // say so (they skip).
@@ -37,6 +37,9 @@ std::string executable_path();
 // A pipe, fds[0] to read and fds[1] to write, both closed in any program
 // this process starts; false (and errno) if there is none.
 bool close_on_exec_pipe(int fds[2]);
+// Has the system end this process (SIGTERM) once the process that started
+// it ends; false where it cannot. Safe in a child between fork and exec.
+bool end_with_parent();
 
 // A descriptor a poll can wait on, readable from signal() until drain(); any
 // number of signals before a drain count as one. Closed in programs this
