@@ -22,10 +22,11 @@
 //   --rounds=N               rounds of every kind of run (default 3)
 #include <benchmark/benchmark.h>
 
+#include "this_system.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,7 +67,7 @@ pid_t x_server = -1;
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
 // Starts a program, its output into `output` (thrown away if empty); it
-// ends with this process.
+// ends with this process where the system sees to that.
 pid_t spawn(const std::vector<std::string>& argv, const Environment& environment, int keep_fd = -1,
             const std::string& output = {})
 {
@@ -74,7 +75,7 @@ pid_t spawn(const std::vector<std::string>& argv, const Environment& environment
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    this_system::end_with_parent();
     if (getppid() != parent)
         _exit(127);
     const int null = open("/dev/null", O_RDWR);

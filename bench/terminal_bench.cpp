@@ -7,6 +7,7 @@
 // the event loop runs after every piece, so its frames are painted as they
 // fall due (at most one per display frame), as in the program.
 #include "tarnby/cport/extras/widgets/com_terminal.h"
+#include "this_system.h"
 
 #include <QApplication>
 
@@ -22,7 +23,6 @@
 #include <iterator>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 using namespace tarnby;
 
@@ -83,17 +83,6 @@ const std::string& Stream(int which)
     return streams[which];
 }
 
-long ResidentKb()
-{
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 // A terminal as the program has it: VT100, wrapping on, shown.
 struct Control {
     TComTerminal terminal;
@@ -112,32 +101,6 @@ struct Control {
         }
     }
 };
-
-void BM_Terminal(benchmark::State& state)
-{
-    const std::string& bytes = Stream(static_cast<int>(state.range(0)));
-    Control control;
-    for (auto _ : state)
-        control.Feed(bytes);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
-    state.counters["frames"] = control.terminal.FramesRequested();
-}
-
-void BM_TerminalMemory(benchmark::State& state)
-{
-    const std::string part = Stream(0).substr(0, kStream / 4) + Stream(1).substr(0, kStream / 4) +
-                             Stream(2).substr(0, kStream / 4);
-    for (auto _ : state) {
-        Control control;
-        const long before = ResidentKb();
-        long peak = before;
-        for (size_t fed = 0; fed < kMemoryBytes; fed += part.size()) {
-            control.Feed(part);
-            peak = std::max(peak, ResidentKb());
-        }
-        state.counters["rss_growth_kb"] = static_cast<double>(peak - before);
-    }
-}
 
 #ifdef TARNBY_HAVE_VTERM
 struct Reference {
@@ -160,29 +123,59 @@ struct Reference {
     }
 };
 
-void BM_Vterm(benchmark::State& state)
+#endif
+
+// One stream, by the benchmark's argument, fed over and over.
+template <typename Feeder>
+void FeedStream(benchmark::State& state, Feeder& feeder)
 {
     const std::string& bytes = Stream(static_cast<int>(state.range(0)));
-    Reference reference;
     for (auto _ : state)
-        reference.Feed(bytes);
+        feeder.Feed(bytes);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
 }
 
-void BM_VtermMemory(benchmark::State& state)
+// The most the resident memory grows while a fresh feeder takes a part of
+// every stream over and over.
+template <typename Feeder>
+void MemoryGrowth(benchmark::State& state)
 {
     const std::string part = Stream(0).substr(0, kStream / 4) + Stream(1).substr(0, kStream / 4) +
                              Stream(2).substr(0, kStream / 4);
     for (auto _ : state) {
-        Reference reference;
-        const long before = ResidentKb();
+        Feeder feeder;
+        const long before = this_system::rss_kib();
         long peak = before;
         for (size_t fed = 0; fed < kMemoryBytes; fed += part.size()) {
-            reference.Feed(part);
-            peak = std::max(peak, ResidentKb());
+            feeder.Feed(part);
+            peak = std::max(peak, this_system::rss_kib());
         }
         state.counters["rss_growth_kb"] = static_cast<double>(peak - before);
     }
+}
+
+void BM_Terminal(benchmark::State& state)
+{
+    Control control;
+    FeedStream(state, control);
+    state.counters["frames"] = control.terminal.FramesRequested();
+}
+
+void BM_TerminalMemory(benchmark::State& state)
+{
+    MemoryGrowth<Control>(state);
+}
+
+#ifdef TARNBY_HAVE_VTERM
+void BM_Vterm(benchmark::State& state)
+{
+    Reference reference;
+    FeedStream(state, reference);
+}
+
+void BM_VtermMemory(benchmark::State& state)
+{
+    MemoryGrowth<Reference>(state);
 }
 #endif
 

@@ -9,16 +9,11 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/wait.h>
-#include <thread>
 
 TEST(FailureReport, FailuresNotTheSystemsHaveWinCodeMinusOne)
 {
     TComPort port(nullptr);
-    const struct {
-        const char* what;
-        std::function<void()> act;
-        int code;
-    } cases[] = {
+    const RaiseCase cases[] = {
         {"a code alone", [] { throw EComPort(errLinkRegistration); }, errLinkRegistration},
         {"a message", [] { throw EComPort(std::string("no such thing")); }, errOther},
         {"async operation without its record",
@@ -29,34 +24,20 @@ TEST(FailureReport, FailuresNotTheSystemsHaveWinCodeMinusOne)
          errInvalidAsync},
         {"no setup dialog linked", [&] { port.ShowSetupDialog(); }, errOther},
         {"no event loop on the opening thread",
-         [&] {
-             std::exception_ptr raised;
-             std::thread([&] {
+         [] {
+             OnThreadWithoutEventLoop([] {
                  TComPort other(nullptr);
                  other.SetPort("/dev/null");
-                 try {
-                     other.Open();
-                 } catch (...) {
-                     raised = std::current_exception();
-                 }
-             }).join();
-             if (raised)
-                 std::rethrow_exception(raised);
+                 other.Open();
+             });
          },
          errOther},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        try {
-            c.act();
-            ADD_FAILURE() << "no exception";
-        } catch (const EComPort& e) {
-            EXPECT_EQ(e.Code(), c.code);
-            EXPECT_EQ(e.WinCode(), -1);
-            EXPECT_EQ(e.SystemMessage(), "");
-            EXPECT_EQ(std::string(e.what()).find("win error code"), std::string::npos) << e.what();
-        }
-    }
+    ExpectRaises(cases, [](const EComPort& e) {
+        EXPECT_EQ(e.WinCode(), -1);
+        EXPECT_EQ(e.SystemMessage(), "");
+        EXPECT_EQ(std::string(e.what()).find("win error code"), std::string::npos) << e.what();
+    });
 }
 
 TEST(FailureReport, FailedTtyReadRaisesReadErrorWithDeviceAndReason)

@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -30,11 +28,10 @@ public:
         }
         line_->calls.push_back("Close");
         --line_->live_devices;
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t r = ::write(line_->wake_fd, &one, sizeof one);
+        line_->wake.signal();
     }
     // Its wake-up for looks stands for the tty: each write is an arrival.
-    int InputEdgeFd() const override { return line_->notify_input ? line_->look_fd : -1; }
+    int InputEdgeFd() const override { return line_->notify_input ? line_->look.fd() : -1; }
     void SetInputByNotify(bool on) override
     {
         {
@@ -87,10 +84,8 @@ public:
         if (closed_)
             return EBADF;
         const bool look = timeout_ms == 0;
-        if (look && line_->look_fd >= 0) {
-            uint64_t value;
-            [[maybe_unused]] ssize_t r = ::read(line_->look_fd, &value, sizeof value);
-        }
+        if (look)
+            line_->look.drain();
         uint32_t generation = line_->mask_generation;
         for (;;) {
             if (closed_)
@@ -112,9 +107,8 @@ public:
                     return 0;
                 wait_ms = static_cast<int>(left.count());
             }
-            pollfd fds[2] = {{line_->wake_fd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
-            uint64_t value;
-            [[maybe_unused]] ssize_t r = ::read(line_->wake_fd, &value, sizeof value);
+            pollfd fds[2] = {{line_->wake.fd(), POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
+            line_->wake.drain();
             lock.unlock();
             ::poll(fds, stop ? 2 : 1, wait_ms);
             lock.lock();
@@ -222,11 +216,7 @@ private:
         auto it = line_->failing.find(op);
         return it == line_->failing.end() ? 0 : it->second;
     }
-    void Wake()
-    {
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t r = ::write(line_->wake_fd, &one, sizeof one);
-    }
+    void Wake() { line_->wake.signal(); }
 
     std::shared_ptr<FakeLine> line_;
     comm::ComOverlapped* pending_ = nullptr;
@@ -243,10 +233,9 @@ void FakeLine::Raise(uint32_t events)
         pending_events |= events & mask;
         for_look = by_notify && (events & mask & comm::kInputEvents) != 0;
     }
-    uint64_t one = 1;
-    [[maybe_unused]] ssize_t r = ::write(wake_fd, &one, sizeof one);
+    wake.signal();
     if (for_look)
-        r = ::write(look_fd, &one, sizeof one);
+        look.signal();
 }
 
 void FakeLine::Receive(const std::string& bytes)
@@ -279,8 +268,6 @@ int FakeLine::Fail(const std::string& op)
 
 FakeDeviceScope::FakeDeviceScope() : line(std::make_shared<FakeLine>())
 {
-    line->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    line->look_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     std::weak_ptr<FakeLine> weak = line;
     comm::SetComDeviceOpener([weak](const std::string& port, int& error) -> std::unique_ptr<comm::ComDevice> {
         auto l = weak.lock();
@@ -305,6 +292,4 @@ FakeDeviceScope::FakeDeviceScope() : line(std::make_shared<FakeLine>())
 FakeDeviceScope::~FakeDeviceScope()
 {
     comm::SetComDeviceOpener({});
-    ::close(line->wake_fd);
-    ::close(line->look_fd);
 }

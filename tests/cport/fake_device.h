@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tarnby/cport/platform/comm.h"
+#include "this_system.h"
 
 #include <condition_variable>
 #include <deque>
@@ -63,8 +64,8 @@ struct FakeLine {
     uint32_t pending_events = 0;
     uint32_t mask_generation = 0;
     bool by_notify = false;
-    int wake_fd = -1;
-    int look_fd = -1;
+    this_system::WakeUp wake; // a change the waiting event thread looks at
+    this_system::WakeUp look; // input for the owner's look, when notify_input
 };
 
 class FakeDeviceScope {

@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -140,24 +139,13 @@ TEST(PortWatcher, RefusesWhatItCannotDo)
 {
     TreeCopy tree;
     TComPortWatcher watcher;
-    const struct {
-        const char* what;
-        std::function<void()> act;
-        int code;
-    } cases[] = {
+    const RaiseCase cases[] = {
         {"a thread without an event loop",
-         [&] {
-             std::exception_ptr raised;
-             std::thread([&] {
+         [] {
+             OnThreadWithoutEventLoop([] {
                  TComPortWatcher other;
-                 try {
-                     other.SetActive(true);
-                 } catch (...) {
-                     raised = std::current_exception();
-                 }
-             }).join();
-             if (raised)
-                 std::rethrow_exception(raised);
+                 other.SetActive(true);
+             });
          },
          errOther},
         {"no device folder",
@@ -178,14 +166,6 @@ TEST(PortWatcher, RefusesWhatItCannotDo)
          },
          errWhileConnected},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        try {
-            c.act();
-            ADD_FAILURE() << "no exception";
-        } catch (const EComPort& e) {
-            EXPECT_EQ(e.Code(), c.code) << e.what();
-        }
-    }
+    ExpectRaises(cases);
     EXPECT_TRUE(watcher.Active()) << "a refused change of roots leaves it watching";
 }

@@ -1,21 +1,17 @@
 #include "test_support.h"
 
 #include "qt_application.h"
+#include "this_system.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
-#include <fstream>
+#include <exception>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <stdexcept>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 TARNBY_QT_TEST_APPLICATION;
@@ -88,16 +84,6 @@ std::vector<std::string> CaughtExceptions::Messages()
     return messages_;
 }
 
-void FarEnd::Send(const std::string& bytes)
-{
-    ASSERT_TRUE(terminal_.write_all(bytes.data(), bytes.size())) << "write to the far end failed: errno " << errno;
-}
-
-std::string FarEnd::Receive(size_t n, int deadline_ms)
-{
-    return terminal_.receive(n, deadline_ms);
-}
-
 std::string Pattern(size_t n)
 {
     std::string s(n, '\0');
@@ -106,20 +92,37 @@ std::string Pattern(size_t n)
     return s;
 }
 
+void OnThreadWithoutEventLoop(const std::function<void()>& act)
+{
+    std::exception_ptr raised;
+    std::thread([&] {
+        try {
+            act();
+        } catch (...) {
+            raised = std::current_exception();
+        }
+    }).join();
+    if (raised)
+        std::rethrow_exception(raised);
+}
+
+void ExpectRaises(std::span<const RaiseCase> cases, const std::function<void(const EComPort&)>& also)
+{
+    for (const RaiseCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            c.act();
+            ADD_FAILURE() << "no exception";
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.Code(), c.code) << e.what();
+            if (also)
+                also(e);
+        }
+    }
+}
+
 int EventThreadCount()
 {
-    int count = 0;
-    DIR* tasks = ::opendir("/proc/self/task");
-    if (tasks == nullptr)
-        return -1;
-    while (dirent* task = ::readdir(tasks)) {
-        if (task->d_name[0] == '.')
-            continue;
-        std::ifstream comm(std::string("/proc/self/task/") + task->d_name + "/comm");
-        std::string name;
-        if (std::getline(comm, name) && name == "cport-event")
-            ++count;
-    }
-    ::closedir(tasks);
-    return count;
+    const auto names = this_system::thread_names();
+    return names ? static_cast<int>(std::count(names->begin(), names->end(), "cport-event")) : -1;
 }

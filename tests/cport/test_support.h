@@ -1,14 +1,16 @@
 // What the port tests share: a Qt application for the whole run (the owning
 // thread's event loop is where thread-synchronised events are delivered), a
-// wait for a condition that keeps that loop turning, and an event log.
+// wait for a condition that keeps that loop turning, an event log and the
+// far end of a pseudo-terminal.
 #pragma once
 
 #include "tarnby/cport/cport.h"
-#include "pseudo_terminal.h"
+#include "far_end.h"
 #include "pump_until.h"
 
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,26 +34,25 @@ private:
     std::vector<std::string> lines_;
 };
 
-// The far end of a pseudo-terminal: the port opens Path(), the test plays
-// the other side on the master.
-class FarEnd {
-public:
-    const std::string& Path() const { return terminal_.slave_path(); }
-    int Fd() const { return terminal_.master_fd(); }
-    void Send(const std::string& bytes);
-    // Reads until n bytes came or the deadline passed.
-    std::string Receive(size_t n, int deadline_ms = 10000);
-    void HangUp() { terminal_.hang_up(); }
-
-private:
-    pty::PseudoTerminal terminal_;
-};
-
 // A repeatable byte pattern of n bytes.
 std::string Pattern(size_t n);
 
-// Event threads of serial ports now running in this process.
+// Event threads of serial ports now running in this process; -1 where the
+// system does not name threads.
 int EventThreadCount();
+
+// Runs act on a thread of its own, which has no event loop, and raises
+// here what it raised there.
+void OnThreadWithoutEventLoop(const std::function<void()>& act);
+
+// A call and the code of the EComPort it must raise.
+struct RaiseCase {
+    const char* what;
+    std::function<void()> act;
+    int code;
+};
+// Runs each case in turn; `also` checks more of what each raised.
+void ExpectRaises(std::span<const RaiseCase> cases, const std::function<void(const EComPort&)>& also = {});
 
 // Collects what reaches the application's exception handler.
 class CaughtExceptions {

@@ -3,39 +3,19 @@
 // a pseudo-terminal whose far end the test plays, and a scratch folder.
 #pragma once
 
-#include "pseudo_terminal.h"
+#include "far_end.h"
 #include "pump_until.h"
+#include "scratch_folder.h"
 
 #include <functional>
 #include <string>
 
-
-class FarEnd {
+// A scratch folder, with the names the extras tests use.
+class TempFolder : public ScratchFolder {
 public:
-    const std::string& Path() const { return terminal_.slave_path(); }
-    void Send(const std::string& bytes);
-    // What has arrived from the port within the deadline, until n bytes came.
-    std::string Receive(size_t n, int deadline_ms = 10000);
-    // Closes our side: the port sees its far end hang up.
-    void HangUp() { terminal_.hang_up(); }
-
-private:
-    pty::PseudoTerminal terminal_;
-};
-
-// A fresh folder under the system's temporary folder, removed with its
-// contents at the end of the scope.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    TempFolder() : ScratchFolder("tarnby-extras") {}
+    const std::string& Path() const { return path(); }
+    std::string File(const std::string& name) const { return path() + "/" + name; }
 };
 
 std::string ReadWholeFile(const std::string& path);

@@ -2,13 +2,13 @@
 // synchronisation with its owner, the wait for its end, messages sent to the
 // notification window, and thread priorities.
 #include "test_support.h"
+#include "this_system.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <atomic>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -100,9 +100,11 @@ TEST(ClassLibrary, SentMessageReleasesSenderAtReply)
 
 TEST(ClassLibrary, PriorityLevelsMapToNiceness)
 {
+    if (this_system::thread_id() < 0)
+        GTEST_SKIP() << "no thread of its own to the scheduler here";
     std::atomic<int> nice{-100};
     ScriptedThread thread([&](ScriptedThread&) {
-        nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+        nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(this_system::thread_id()));
     });
     thread.SetPriority(tpLowest);
     thread.Resume();

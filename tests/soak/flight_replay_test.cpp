@@ -97,15 +97,7 @@ struct Pass {
     uint8_t picture[sizeof frame_buffer];
 };
 
-class FlightReplay : public WindowOnLine {
-protected:
-    void TearDown() override
-    {
-        WindowOnLine::TearDown();
-        emulator.reset();
-    }
-    std::unique_ptr<EmulatorChild> emulator;
-};
+class FlightReplay : public WindowOnLine {};
 
 } // namespace
 
@@ -117,8 +109,7 @@ TEST_F(FlightReplay, ThePagesShowTheRecordedFlight)
     const std::vector<Readings> flight = recorded_flight(path);
     ASSERT_GT(flight.size(), 500u);
 
-    emulator = std::make_unique<EmulatorChild>(std::vector<std::string>{"--replay", path, "--speed", "8"});
-    ASSERT_FALSE(emulator->device().empty()) << emulator->error();
+    ASSERT_TRUE(start_emulator({"--replay", path, "--speed", "8"}));
     open_window(emulator->device());
     click_connect();
     ASSERT_TRUE(form->ComPort1->Connected()) << errors_shown.join(" | ").toStdString();

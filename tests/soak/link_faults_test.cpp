@@ -19,14 +19,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "firmware/instrument_state.h"
 #include "firmware/link/link.h"
+#include "child_process.h"
 #include "pseudo_terminal.h"
+#include "scratch_folder.h"
 #include "soak_support.h"
-
-extern char** environ;
 
 using namespace soak;
 
@@ -42,8 +41,7 @@ protected:
     void start_emulator(std::vector<std::string> options = {})
     {
         options.insert(options.end(), {"--heading", "90"});
-        emulator = std::make_unique<EmulatorChild>(options);
-        ASSERT_FALSE(emulator->device().empty()) << emulator->error();
+        ASSERT_TRUE(WindowOnLine::start_emulator(options));
     }
 
     void connect_window(const std::string& port)
@@ -94,14 +92,6 @@ protected:
         ASSERT_EQ(t.since_mark[0], LINK_START);
         EXPECT_EQ(t.first_frame_end_since_mark, t.since_mark[2] + 5u) << "the first good frame was not taken";
     }
-
-    void TearDown() override
-    {
-        WindowOnLine::TearDown();
-        emulator.reset();
-    }
-
-    std::unique_ptr<EmulatorChild> emulator;
 };
 
 struct FaultCase {
@@ -165,10 +155,8 @@ TEST_F(LinkFaults, EachFaultLeavesTheLinkUnharmedAndTheProcessIdle)
 
 TEST_F(LinkFaults, TheFarEndHangsUpAndComesBackUnderTheSameName)
 {
-    char folder_template[] = "/tmp/tarnby-soak-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder_template), nullptr);
-    const std::string folder = folder_template;
-    const std::string link = folder + "/sensor";
+    const ScratchFolder folder("tarnby-soak");
+    const std::string link = folder.path() + "/sensor";
     start_emulator({"--link", link});
     connect_window(link);
 
@@ -210,7 +198,6 @@ TEST_F(LinkFaults, TheFarEndHangsUpAndComesBackUnderTheSameName)
 
     click_disconnect();
     emulator.reset();
-    std::filesystem::remove_all(folder);
 }
 
 TEST_F(LinkFaults, ADeviceAnotherProgramHoldsIsShownAtConnectAndTakenOnceFree)
@@ -220,18 +207,8 @@ TEST_F(LinkFaults, ADeviceAnotherProgramHoldsIsShownAtConnectAndTakenOnceFree)
 #else
     start_emulator();
     // Another simulator has the port.
-    const std::string port = "TARNBY_PORT=" + emulator->device();
-    std::vector<std::string> env_text{port, "TARNBY_AUTO_CONNECT=1", "QT_QPA_PLATFORM=offscreen"};
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("TARNBY_PORT=", 0) != 0 && entry.rfind("TARNBY_AUTO", 0) != 0 &&
-            entry.rfind("QT_QPA_PLATFORM=", 0) != 0)
-            env_text.push_back(entry);
-    }
-    std::vector<char*> env;
-    for (std::string& e : env_text)
-        env.push_back(e.data());
-    env.push_back(nullptr);
+    SpawnEnvironment env({"TARNBY_PORT=" + emulator->device(), "TARNBY_AUTO_CONNECT=1", "QT_QPA_PLATFORM=offscreen"},
+                         {"TARNBY_AUTO"});
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);

@@ -15,26 +15,25 @@ function(tarnby_soak_wiring target)
 endfunction()
 tarnby_soak_wiring(soak_tests)
 
-add_executable(soak_real_time_tests
-  ${CMAKE_CURRENT_SOURCE_DIR}/soak/real_time/real_time_soak_test.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/soak/soak_run.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/soak/soak_support.cpp)
-target_include_directories(soak_real_time_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/soak ${CMAKE_CURRENT_SOURCE_DIR}/support)
-target_link_libraries(soak_real_time_tests PRIVATE tarnby_app_lib tarnby_test_support Threads::Threads GTest::gtest_main)
-tarnby_soak_wiring(soak_real_time_tests)
-add_test(NAME RealTimeSoak.TheNormalRateForTenMinutesOrMore COMMAND soak_real_time_tests CONFIGURATIONS soak)
-set_tests_properties(RealTimeSoak.TheNormalRateForTenMinutesOrMore PROPERTIES
-  LABELS soak TIMEOUT 7200 ENVIRONMENT "TARNBY_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+# A test run only when asked for (ctest -C <configuration>), as a program of
+# its own with the suite's support: its sources beside soak_support.cpp, the
+# one test it holds, its labels and time-out.
+function(tarnby_soak_on_demand target configuration test labels timeout)
+  add_executable(${target} ${ARGN} ${CMAKE_CURRENT_SOURCE_DIR}/soak/soak_support.cpp)
+  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/soak ${CMAKE_CURRENT_SOURCE_DIR}/support)
+  target_link_libraries(${target} PRIVATE tarnby_app_lib tarnby_test_support Threads::Threads GTest::gtest_main)
+  tarnby_soak_wiring(${target})
+  add_test(NAME ${test} COMMAND ${target} CONFIGURATIONS ${configuration})
+  set_tests_properties(${test} PROPERTIES
+    LABELS "${labels}" TIMEOUT ${timeout} ENVIRONMENT "TARNBY_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# The real-time soak, ten minutes or more.
+tarnby_soak_on_demand(soak_real_time_tests soak RealTimeSoak.TheNormalRateForTenMinutesOrMore soak 7200
+  ${CMAKE_CURRENT_SOURCE_DIR}/soak/real_time/real_time_soak_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/soak/soak_run.cpp)
 
 # FlightGear flown live into the window: only when asked, as it needs FlightGear
 # (not installed by dev.sh) and minutes to load:
 #   ctest --test-dir build -C flightgear -L flightgear --output-on-failure
-add_executable(flightgear_live_tests
-  ${CMAKE_CURRENT_SOURCE_DIR}/soak/flightgear/flightgear_live_test.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/soak/soak_support.cpp)
-target_include_directories(flightgear_live_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/soak ${CMAKE_CURRENT_SOURCE_DIR}/support)
-target_link_libraries(flightgear_live_tests PRIVATE tarnby_app_lib tarnby_test_support Threads::Threads GTest::gtest_main)
-tarnby_soak_wiring(flightgear_live_tests)
-add_test(NAME FlightGearLive.TheInstrumentBanksAsTheAircraftRolls COMMAND flightgear_live_tests CONFIGURATIONS flightgear)
-set_tests_properties(FlightGearLive.TheInstrumentBanksAsTheAircraftRolls PROPERTIES
-  LABELS "flightgear;threads" TIMEOUT 1200 ENVIRONMENT "TARNBY_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+tarnby_soak_on_demand(flightgear_live_tests flightgear FlightGearLive.TheInstrumentBanksAsTheAircraftRolls
+  "flightgear;threads" 1200 ${CMAKE_CURRENT_SOURCE_DIR}/soak/flightgear/flightgear_live_test.cpp)

@@ -1,4 +1,4 @@
-#include "forwarding_host.h"
+#include "each_pass.h"
 #include "soak_run.h"
 
 #include <QPlainTextEdit>
@@ -16,28 +16,6 @@
 namespace soak {
 
 namespace {
-
-// Forwards to the window's host and runs `each` at every message pump of the
-// firmware loop, that is once a pass (and once a splash frame), never inside
-// itself: a command sent from it may pump messages too.
-class PassHook : public ForwardingHost {
-public:
-    PassHook(Host& inner, std::function<void()> each) : ForwardingHost(inner), each_(std::move(each)) {}
-
-    void pump_messages() override
-    {
-        if (!inside_) {
-            inside_ = true;
-            each_();
-            inside_ = false;
-        }
-        ForwardingHost::pump_messages();
-    }
-
-private:
-    std::function<void()> each_;
-    bool inside_ = false;
-};
 
 struct Sample {
     double seconds;
@@ -61,17 +39,10 @@ std::string number(double v)
 
 } // namespace
 
-void SoakRun::TearDown()
-{
-    WindowOnLine::TearDown();
-    emulator.reset();
-}
-
 void SoakRun::run(const SoakPlan& plan)
 {
-    emulator = std::make_unique<EmulatorChild>(std::vector<std::string>{
-        "--heading", "90", "--speed", number(plan.speed), "--frames", std::to_string(plan.frames)});
-    ASSERT_FALSE(emulator->device().empty()) << emulator->error();
+    ASSERT_TRUE(
+        start_emulator({"--heading", "90", "--speed", number(plan.speed), "--frames", std::to_string(plan.frames)}));
     open_window(emulator->device());
     const int descriptors_closed = open_descriptors();
     const int threads_closed = thread_count();
@@ -91,7 +62,7 @@ void SoakRun::run(const SoakPlan& plan)
     bool out_of_time = false;
 
     {
-        PassHook hook(host(), [&] {
+        EachPass hook(host(), [&] {
             emulator->collect();
             const auto now = Clock::now();
             if (plan.commands_per_pass > 0 && !memo_full_at) {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <chrono>
-#include <memory>
 
 #include "soak_support.h"
 
@@ -30,9 +29,6 @@ struct SoakPlan {
 class SoakRun : public WindowOnLine {
 protected:
     void run(const SoakPlan& plan);
-    void TearDown() override;
-
-    std::unique_ptr<EmulatorChild> emulator;
 };
 
 } // namespace soak

@@ -199,10 +199,19 @@ void WindowOnLine::open_window(const std::string& port)
         qunsetenv("TARNBY_PORT");
 }
 
+testing::AssertionResult WindowOnLine::start_emulator(const std::vector<std::string>& options)
+{
+    emulator = std::make_unique<EmulatorChild>(options);
+    if (emulator->device().empty())
+        return testing::AssertionFailure() << "no sensor unit emulator: " << emulator->error();
+    return testing::AssertionSuccess();
+}
+
 void WindowOnLine::TearDown()
 {
     form.reset();
     set_exception_presenter({});
+    emulator.reset();
 }
 
 void WindowOnLine::click_connect()

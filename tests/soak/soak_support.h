@@ -107,10 +107,14 @@ public:
 // ---- the window ---------------------------------------------------------------------
 
 // A fresh window per test, on `port`, its error box replaced by a recorder,
-// the firmware back at program start.
+// the firmware back at program start; and the sensor unit emulator, which
+// goes after the window at the end of the test.
 class WindowOnLine : public testing::Test {
 protected:
     void open_window(const std::string& port);
+    // The emulator with these options, in `emulator`; fails with its reason
+    // when it has no device.
+    testing::AssertionResult start_emulator(const std::vector<std::string>& options);
     void TearDown() override;
 
     // Connect, as the user clicks it.
@@ -122,6 +126,7 @@ protected:
 
     std::unique_ptr<TForm1> form;
     QStringList errors_shown;  // what the application's error box would have shown
+    std::unique_ptr<EmulatorChild> emulator;
 };
 
 } // namespace soak

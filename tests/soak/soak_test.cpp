@@ -37,8 +37,7 @@ TEST_F(Soak, AnHourOfFramesAtTheFullRateLosesNothingAndStaysBounded)
 
 TEST_F(Soak, ConnectAndDisconnectOverAndOverLeaveNoDescriptorOrThreadBehind)
 {
-    emulator = std::make_unique<EmulatorChild>(std::vector<std::string>{"--speed", "20"});
-    ASSERT_FALSE(emulator->device().empty()) << emulator->error();
+    ASSERT_TRUE(start_emulator({"--speed", "20"}));
     open_window(emulator->device());
 
     // Each cycle: Connect, bytes arrive, Disconnect. What an open port has

@@ -168,3 +168,23 @@ bool ChildProcess::wait_for_output_line(std::chrono::milliseconds deadline)
     }
     return out_lines_.size() > seen;
 }
+
+SpawnEnvironment::SpawnEnvironment(const std::vector<std::string>& settings,
+                                   const std::vector<std::string>& without_prefixes)
+    : entries_(settings)
+{
+    std::vector<std::string> left_out = without_prefixes;
+    for (const std::string& setting : settings)
+        left_out.push_back(setting.substr(0, setting.find('=') + 1));
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        bool keep = true;
+        for (const std::string& prefix : left_out)
+            keep = keep && entry.rfind(prefix, 0) != 0;
+        if (keep)
+            entries_.push_back(entry);
+    }
+    for (std::string& entry : entries_)
+        pointers_.push_back(entry.data());
+    pointers_.push_back(nullptr);
+}

@@ -56,3 +56,20 @@ private:
     std::vector<std::string> out_lines_;
     std::vector<std::string> err_lines_;
 };
+
+// The environment of a program a test starts with posix_spawn: this
+// process's own, less every variable named in `settings` ("NAME=value") or
+// beginning with one of `without_prefixes`, plus `settings`.
+class SpawnEnvironment {
+public:
+    explicit SpawnEnvironment(const std::vector<std::string>& settings,
+                              const std::vector<std::string>& without_prefixes = {});
+    SpawnEnvironment(const SpawnEnvironment&) = delete;
+    SpawnEnvironment& operator=(const SpawnEnvironment&) = delete;
+    // For posix_spawn's envp: valid while the object lives.
+    char** data() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> entries_;
+    std::vector<char*> pointers_;
+};

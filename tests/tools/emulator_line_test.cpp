@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "emulator.h"
+#include "this_system.h"
 #include "tool_support.h"
 
 using namespace tools_test;
@@ -38,7 +39,7 @@ protected:
     void start(emulator::EmulatorOptions options = quiet())
     {
         int fds[2];
-        ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+        ASSERT_TRUE(this_system::close_on_exec_pipe(fds));
         input_ = fds[1];
         auto log = [this](const std::string& line) {
             std::lock_guard lock(mutex_);

@@ -94,24 +94,10 @@ std::vector<std::string> lines(const std::string& text)
     return result;
 }
 
-ScratchDir::ScratchDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarnby-tools-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("no scratch folder");
-    path_ = pattern;
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 std::vector<std::string> ScratchDir::entries() const
 {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
+    for (const auto& entry : std::filesystem::directory_iterator(path()))
         names.push_back(entry.path().filename().string());
     return names;
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_folder.h"
+
 namespace tools_test {
 
 // Where the build put each program; empty when it was not built.
@@ -36,18 +38,11 @@ QProcessEnvironment without_display();
 std::vector<std::string> lines(const std::string& text);
 
 // A scratch folder of the test's own, removed with the object.
-class ScratchDir {
+class ScratchDir : public ScratchFolder {
 public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& path() const { return path_; }
-    QString qpath() const { return QString::fromStdString(path_); }
+    ScratchDir() : ScratchFolder("tarnby-tools") {}
+    QString qpath() const { return QString::fromStdString(path()); }
     std::vector<std::string> entries() const;
-
-private:
-    std::string path_;
 };
 
 // ---- the sensor link's frames ------------------------------------------------------

@@ -24,10 +24,9 @@
 
 #include "firmware/flight/flight.h"
 #include "firmware/instrument_state.h"
+#include "child_process.h"
 #include "each_pass.h"
 #include "soak_support.h"
-
-extern char** environ;
 
 using namespace soak;
 namespace fs = std::filesystem;
@@ -100,13 +99,7 @@ public:
         for (std::string& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        std::vector<std::string> env_text{"LIBGL_ALWAYS_SOFTWARE=1"};
-        for (char** e = environ; *e; ++e)
-            env_text.emplace_back(*e);
-        std::vector<char*> env;
-        for (std::string& e : env_text)
-            env.push_back(e.data());
-        env.push_back(nullptr);
+        SpawnEnvironment env({"LIBGL_ALWAYS_SOFTWARE=1"});
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -171,15 +164,7 @@ private:
     int fd_ = -1;
 };
 
-class FlightGearLive : public WindowOnLine {
-protected:
-    void TearDown() override
-    {
-        WindowOnLine::TearDown();
-        emulator.reset();
-    }
-    std::unique_ptr<EmulatorChild> emulator;
-};
+class FlightGearLive : public WindowOnLine {};
 
 } // namespace
 
@@ -195,9 +180,7 @@ TEST_F(FlightGearLive, TheInstrumentBanksAsTheAircraftRolls)
 
     const int udp_port = free_port(SOCK_DGRAM);
     const int telnet_port = free_port(SOCK_STREAM);
-    emulator = std::make_unique<EmulatorChild>(
-        std::vector<std::string>{"--flightgear", std::to_string(udp_port)});
-    ASSERT_FALSE(emulator->device().empty()) << emulator->error();
+    ASSERT_TRUE(start_emulator({"--flightgear", std::to_string(udp_port)}));
     FlightGear flightgear(xvfb_run, fgfs, udp_port, telnet_port);
     ASSERT_TRUE(flightgear.started());
     Telnet controls(telnet_port);
