@@ -28,7 +28,8 @@ extern uint8_t rx_checksum;
 // measured truly.
 extern uint32_t rx_clock;
 // rx_clock when the last byte arrived: a frame interrupted for two ticks or
-// more is abandoned, so a cut-short frame cannot swallow the next one.
+// more is abandoned when a start byte ends the pause, so a cut-short frame
+// cannot swallow the next one; a tail that comes late is still taken.
 extern uint32_t rx_byte_tick;
 
 // One received byte through the parser.
