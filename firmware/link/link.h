@@ -28,7 +28,8 @@ extern uint8_t rx_checksum;
 // measured truly.
 extern uint32_t rx_clock;
 // rx_clock when the last byte arrived: a frame interrupted for two ticks or
-// more is abandoned, so a cut-short frame cannot swallow the next one.
+// more is abandoned when a start byte ends the pause, so a cut-short frame
+// cannot swallow the next one; a tail that comes late is still taken.
 extern uint32_t rx_byte_tick;
 
 // One received byte through the parser.
@@ -51,8 +52,9 @@ void send_byte(uint8_t b);
 void link_pause();
 // Sends the attention byte and the frame in the transmit buffer. If a frame
 // from the sensor unit is half received, it first pumps messages so the rest
-// can arrive, but gives the half frame up after three ticks, at once while
-// the port is closed, and when OFF is pressed.
+// can arrive, for three ticks at most; then it sends, and the parser keeps the
+// half frame (a late tail completes it). While the port is closed, and when
+// OFF is pressed, it gives the half frame up at once.
 void send_frame();
 // The codes of send_command; transmit.cpp's table of frames follows them.
 enum : uint8_t {

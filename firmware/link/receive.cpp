@@ -182,10 +182,14 @@ void handle_frame()
 
 void rx_parse_byte(uint8_t b)
 {
-    // The sensor unit writes a frame in one go. Two timer ticks without a
-    // byte in the middle of one means the rest was lost: start afresh rather
-    // than take the next frame's bytes as the tail of this one.
-    if (rx_state != RX_IDLE && rx_clock - rx_byte_tick >= 2)
+    // The sensor unit writes a frame in one go and begins each with the start
+    // byte. A start byte after two timer ticks without a byte in the middle
+    // of a frame means the rest was lost: start afresh rather than take the
+    // next frame as the tail of this one. Any other byte after such a pause
+    // is the tail come late: a writer held up by a full line or by a busy
+    // machine pauses in mid-frame too, and nothing on this side tells that
+    // pause from a lost tail but the byte that ends it.
+    if (rx_state != RX_IDLE && rx_clock - rx_byte_tick >= 2 && b == LINK_START)
         rx_state = RX_IDLE;
     rx_byte_tick = rx_clock;
 

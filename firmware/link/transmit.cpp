@@ -74,17 +74,23 @@ struct OffWatch {
 
 // A sent frame must not land in the middle of one the sensor unit is still
 // sending. Received bytes are handled only while messages are pumped, so pump
-// until the parser is idle; if the rest of the frame never comes (the unit
-// went quiet, the port was closed), give the half frame up.
-void wait_for_idle_parser()
+// until the parser is idle. If the rest of the frame does not come in time,
+// send anyway; the half frame stays with the parser, which takes its tail
+// should it still come and drops it at the next frame's start byte. False:
+// the half frame is to be given up, as no more of it can come (the port was
+// closed) or nobody waits for it (OFF).
+bool wait_for_idle_parser()
 {
     const OffWatch off;
     const uint32_t started = rx_clock;
     while (rx_state != 0) {
-        if (!host().port_connected() || off.off_pressed() || rx_clock - started >= IDLE_WAIT_TICKS)
-            return;
+        if (!host().port_connected() || off.off_pressed())
+            return false;
+        if (rx_clock - started >= IDLE_WAIT_TICKS)
+            return true;
         host().pump_messages();
     }
+    return true;
 }
 
 } // namespace
@@ -115,10 +121,11 @@ void send_frame()
     uint8_t body[sizeof tx_body];
     std::memcpy(body, tx_body, sizeof body);
 
-    wait_for_idle_parser();
+    const bool keep_half_frame = wait_for_idle_parser();
     send_byte(LINK_ATTENTION);
     link_pause();
-    rx_state = 0;
+    if (!keep_half_frame)
+        rx_state = 0;
 
     for (uint8_t b : link_frame(address, body[0], LinkBytes(body + 1, body + length)))
         send_byte(b);

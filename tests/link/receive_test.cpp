@@ -153,6 +153,50 @@ TEST(LinkFraming, HalfFrameIsAbandonedAfterTwoQuietTicks)
     EXPECT_EQ(ack_received, 1);
 }
 
+// A pause in mid-frame ends a frame only when a start byte ends the pause: a
+// writer held up by a full line or a busy machine sends its tail late, and
+// the tail still belongs to the frame.
+TEST(LinkFraming, AfterAPauseOnlyAStartByteBeginsAFreshFrame)
+{
+    const std::vector<uint8_t> ack = make_frame(0xE5, 0x0A, {0x00});
+    const std::vector<uint8_t> other = make_frame(0xE5, 0x0B, {0x00, 0x00});
+    // An acknowledgement whose data byte is the start byte.
+    const std::vector<uint8_t> ack_82 = make_frame(0xE5, 0x0A, {LINK_START});
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> head;
+        int quiet_ticks;
+        std::vector<uint8_t> then;
+        uint8_t ack;
+    };
+    const auto part = [](const std::vector<uint8_t>& f, size_t from, size_t to) {
+        return std::vector<uint8_t>(f.begin() + from, f.begin() + to);
+    };
+    const Case cases[] = {
+        {"tail two ticks late", part(ack, 0, 4), 2, part(ack, 4, 7), 1},
+        {"tail thirty ticks late", part(ack, 0, 2), 30, part(ack, 2, 7), 1},
+        {"end byte late", part(ack, 0, 6), 2, part(ack, 6, 7), 1},
+        {"after the claim, no frame to go on with", {LINK_ATTENTION}, 2, ack, 1},
+        {"next frame after a lost tail", part(other, 0, 5), 2, ack, 1},
+        {"lost tail of an acknowledgement, another frame next", part(ack, 0, 4), 2, other, 0},
+        // The price of the rule: a tail that begins with the start byte,
+        // late, is taken for a new frame.
+        {"start byte as data, one tick late", part(ack_82, 0, 4), 1, part(ack_82, 4, 7), 1},
+        {"start byte as data, two ticks late", part(ack_82, 0, 4), 2, part(ack_82, 4, 7), 0},
+    };
+    for (const Case& c : cases) {
+        FakeHost host;
+        feed(c.head);
+        for (int i = 0; i < c.quiet_ticks; ++i)
+            timer_tick();
+        feed(c.then);
+        EXPECT_EQ(ack_received, c.ack) << c.name;
+        if (c.ack == 1) {
+            EXPECT_EQ(rx_state, 0) << c.name;
+        }
+    }
+}
+
 // The time-out has a clock of its own: an exchange setting ticks back to 0
 // while a frame is half received must not cut the frame, nor may a silence
 // of a whole turn of the 8-bit tick counter pass for no gap at all.

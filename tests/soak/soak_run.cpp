@@ -96,8 +96,10 @@ void SoakRun::run(const SoakPlan& plan)
     const double share = cpu.share();
     ParserTally& t = parser_tally();
 
-    std::printf("[ figures  ] %lu frames at %gx in %.1f s (%.0f frames/s, %.0f bytes/s); %.1f %% of a core\n",
-                plan.frames, plan.speed, seconds, t.frames / seconds, t.bytes / seconds, share * 100);
+    std::printf("[ figures  ] %lu frames at %gx in %.1f s (%.0f frames/s, %.0f bytes/s); %.1f %% of a core; "
+                "%llu frames whose tail came after a pause\n",
+                plan.frames, plan.speed, seconds, t.frames / seconds, t.bytes / seconds, share * 100,
+                static_cast<unsigned long long>(t.resumed_after_a_pause));
     ASSERT_FALSE(out_of_time) << "not done within " << plan.deadline.count() << " minutes: " << t.frames
                               << " frames parsed, emulator done: " << done.has_value();
     ASSERT_TRUE(done);

@@ -119,7 +119,7 @@ extern "C" void __wrap__Z12link_receivePKhm(const uint8_t* data, size_t count)
             *marks[m] = 0;
         }
         if (rx_state != 0 && rx_clock - rx_byte_tick >= 2)
-            ++t.abandoned_after_a_pause;
+            ++(data[i] == LINK_START ? t.abandoned_after_a_pause : t.resumed_after_a_pause);
         __real__Z12link_receivePKhm(data + i, 1);
         ++t.bytes;
         bool acted = false;

@@ -69,8 +69,10 @@ struct ParserTally {
     // Frames taken whose readings are the emulator's fault signature (bank
     // 123 or pitch -77): a corrupt frame that passed the checksum.
     uint64_t poisoned = 0;
-    // Half-received frames given up because the line paused in their middle.
+    // Half-received frames given up because the line paused in their middle
+    // and a frame's start came next; and those whose tail came late.
     uint64_t abandoned_after_a_pause = 0;
+    uint64_t resumed_after_a_pause = 0;
 
     // From mark() on: the bytes that came (the first few) and where the first
     // frame acted on ended (its end byte's position from the mark, 0 for none).
