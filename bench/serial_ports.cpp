@@ -12,6 +12,7 @@
 // out of order.
 #include "tarnby/cport/cport.h"
 #include "pseudo_terminal.h"
+#include "this_system.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -29,7 +30,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <map>
 #include <memory>
 #include <pthread.h>
@@ -51,19 +51,6 @@ constexpr auto kPeriod = std::chrono::milliseconds(10);
 double g_seconds = 6;
 double g_warmup = 1;
 int g_rounds = 3;
-
-int CountEntries(const char* dir)
-{
-    DIR* d = ::opendir(dir);
-    if (d == nullptr)
-        return -1;
-    int n = 0;
-    while (dirent* e = ::readdir(d))
-        if (e->d_name[0] != '.')
-            ++n;
-    ::closedir(d);
-    return n - (std::strcmp(dir, "/proc/self/fd") == 0 ? 1 : 0); // the listing's own
-}
 
 double ClockSeconds(clockid_t id)
 {
@@ -269,8 +256,8 @@ void Measure(benchmark::State& state, Side& side)
         for (size_t i = 0; i < n; ++i)
             ptys.push_back(std::make_unique<pty::PseudoTerminal>(options));
         QCoreApplication::processEvents();
-        const int threads_before = CountEntries("/proc/self/task");
-        const int fds_before = CountEntries("/proc/self/fd");
+        const int threads_before = this_system::thread_count();
+        const int fds_before = this_system::open_descriptors();
 
         Receiver receiver(n);
         side.Open(ptys, receiver);
@@ -278,8 +265,8 @@ void Measure(benchmark::State& state, Side& side)
         writer.Start();
         RunLoopFor(g_warmup);
 
-        const int threads = CountEntries("/proc/self/task") - 1; // not the writer
-        const int fds = CountEntries("/proc/self/fd");
+        const int threads = this_system::thread_count() - 1; // not the writer
+        const int fds = this_system::open_descriptors();
         receiver.measuring = true;
         const double wall0 = ClockSeconds(CLOCK_MONOTONIC);
         const double cpu0 = ClockSeconds(CLOCK_PROCESS_CPUTIME_ID) - writer.CpuSeconds();
