@@ -5,6 +5,7 @@
 // must stay flat while it runs. TARNBY_SCALE_SECONDS sets another length.
 #include "tarnby/cport/cport.h"
 #include "pseudo_terminal.h"
+#include "this_system.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -14,8 +15,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <dirent.h>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,26 +27,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kPorts = 100;
 constexpr int kChunk = 16;
-
-int Entries(const char* dir)
-{
-    int n = 0;
-    if (DIR* d = ::opendir(dir)) {
-        while (dirent* e = ::readdir(d))
-            n += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return n;
-}
-
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 // Byte i of a port's stream; the port's number in it, so that a byte that
 // strays to another port shows.
@@ -121,8 +100,8 @@ TEST(PortScale, AHundredPortsForAMinuteLoseNothingAndStayFlat)
     while (Clock::now() < end) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         if (Clock::now() >= next_sample) {
-            samples.push_back({std::chrono::duration<double>(Clock::now() - start).count(), Entries("/proc/self/task"),
-                               Entries("/proc/self/fd"), ResidentKiB()});
+            samples.push_back({std::chrono::duration<double>(Clock::now() - start).count(), this_system::thread_count(),
+                               this_system::open_descriptors(), this_system::rss_kib()});
             next_sample += std::chrono::seconds(5);
         }
     }
