@@ -23,7 +23,8 @@ packages=(
     qt6-serialport-dev   # the benchmarks measure the serial component against it
     xvfb xauth           # running the window without a desktop
     python3              # tests: the serial library's example on a pseudo-terminal, a settings file read back
-    dpkg-dev             # tests: package_deb makes the Debian packages (dpkg-shlibdeps finds what they need)
+    dpkg-dev file        # tests: package_deb makes the Debian packages (dpkg-shlibdeps finds what they
+                         # need; CPack looks at each binary with file first)
     xdotool imagemagick  # tests: tools/menu_walk.sh clicks through the real window and crops its pictures
     lrzsz                # tests/terminal: the serial terminal's XMODEM and YMODEM against sx, sb, rx and rb
     libvterm-dev         # tests and benchmarks: the terminal control against a reference VT100
