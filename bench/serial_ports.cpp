@@ -28,6 +28,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -47,7 +48,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kChunk = 16;
 constexpr auto kPeriod = std::chrono::milliseconds(10);
 
-// Set by --quick (tools/bench.sh): shorter windows, one round.
+// Set by --quick (tools/bench.sh): shorter windows, one round; --rounds N
+// for more rounds where a figure drifts.
 double g_seconds = 6;
 double g_warmup = 1;
 int g_rounds = 3;
@@ -349,6 +351,8 @@ int main(int argc, char** argv)
             g_seconds = 2;
             g_warmup = 0.5;
             g_rounds = 1;
+        } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
+            g_rounds = std::atoi(argv[++i]);
         } else {
             args.push_back(argv[i]);
         }

@@ -319,6 +319,7 @@ void TComThread::LookForInput()
     // A look takes what has come, and the events waiting for us.
     if (device_->WaitCommEvent(mask, nullptr, 0) != 0 || mask == 0)
         return;
+    LoopBusyFromHere();
     try {
         DispatchOnOwner(MaskToComEvents(mask));
     } catch (...) {

@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QAbstractEventDispatcher>
 #include <QObject>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -564,6 +565,8 @@ TDescriptorWatch::~TDescriptorWatch()
         Qt::QueuedConnection);
 }
 
+QObject* TDescriptorWatch::Notifier() const { return notifier_; }
+
 void TDescriptorWatch::SetEnabled(bool enabled)
 {
     if (notifier_ != nullptr)
@@ -575,6 +578,10 @@ void TDescriptorWatch::SetEnabled(bool enabled)
 namespace {
 // The hub's own key for its notice wake-up.
 constexpr uint64_t kNoticeKey = 0;
+// The notifier of this thread's hub, whose activation the loop's presence
+// leaves to the hub's routines (LoopBusyFromHere); it clears itself when the
+// notifier goes, so no later object can be taken for it.
+thread_local QPointer<QObject> t_hub_notifier;
 // Never destroyed: a thread's loop may go after the program's statics.
 std::mutex& g_hub_mutex = *new std::mutex;
 auto& g_hubs = *new std::map<const QAbstractEventDispatcher*, std::weak_ptr<TInputHub>>;
@@ -606,6 +613,7 @@ std::shared_ptr<TInputHub> TInputHub::OfThisThread()
     });
     if (!hub->watch_->Active())
         return nullptr;
+    t_hub_notifier = hub->watch_->Notifier();
     g_hubs[loop] = hub;
     return hub;
 }
@@ -713,7 +721,7 @@ class LoopPresence;
 class LeavingLoopFilter : public QObject {
 public:
     explicit LeavingLoopFilter(std::weak_ptr<LoopPresence> presence) : presence_(std::move(presence)) {}
-    bool eventFilter(QObject*, QEvent*) override;
+    bool eventFilter(QObject* receiver, QEvent* event) override;
 
 private:
     std::weak_ptr<LoopPresence> presence_;
@@ -740,9 +748,12 @@ public:
     }
     int AwayFd() const override { return fd_; }
 
-    // Called on the thread itself by its loop; the alarm is set once a pass.
+    // Called on the thread itself by its loop; the alarm is set once a pass,
+    // and not at all in a pass that ran nobody's routine.
     void Waiting()
     {
+        if (!set_)
+            return;
         set_ = false;
         os::SetAlarm(fd_, 0);
     }
@@ -768,8 +779,10 @@ private:
     std::atomic<bool> loop_gone_{false};
 };
 
-bool LeavingLoopFilter::eventFilter(QObject*, QEvent*)
+bool LeavingLoopFilter::eventFilter(QObject* receiver, QEvent* event)
 {
+    if (event->type() == QEvent::SockAct && receiver == t_hub_notifier.data())
+        return false;
     if (std::shared_ptr<LoopPresence> presence = presence_.lock())
         presence->Awake();
     return false;
@@ -778,8 +791,15 @@ bool LeavingLoopFilter::eventFilter(QObject*, QEvent*)
 // Never destroyed: a thread's loop may go after the program's statics.
 std::mutex& g_presence_mutex = *new std::mutex;
 auto& g_presences = *new std::map<const QAbstractEventDispatcher*, std::weak_ptr<LoopPresence>>;
+thread_local std::weak_ptr<LoopPresence> t_presence;
 
 } // namespace
+
+void LoopBusyFromHere()
+{
+    if (std::shared_ptr<LoopPresence> presence = t_presence.lock())
+        presence->Awake();
+}
 
 std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread()
 {
@@ -822,6 +842,7 @@ std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread()
     presence->filter_ = new LeavingLoopFilter(presence);
     application->installEventFilter(presence->filter_);
     g_presences[loop] = presence;
+    t_presence = presence;
     return presence;
 }
 

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+class QObject;
 class QSocketNotifier;
 class QThread;
 
@@ -265,6 +266,8 @@ public:
     TDescriptorWatch& operator=(const TDescriptorWatch&) = delete;
     bool Active() const { return notifier_ != nullptr; }
     void SetEnabled(bool enabled);
+    // What the thread's loop sends its activation to.
+    QObject* Notifier() const;
 
 private:
     QSocketNotifier* notifier_ = nullptr;
@@ -327,10 +330,18 @@ private:
 // thread, shared by whoever asks there while someone holds it. Away once the
 // thread has been out of that wait for longer than a moment (busy, or in no
 // loop), and for good once its loop has gone; every event the loop hands out
-// counts as leaving it. Only on the application's thread: on another, the
+// counts as leaving it, but the activation of the thread's input hub (see
+// LoopBusyFromHere). Only on the application's thread: on another, the
 // loop's own signal does not come before the timers and descriptor watches a
 // pass runs, so the time away cannot be told, and there is none. None either
 // where the system has no alarm to tell the time away.
 TARNBY_CPORT_EXPORT std::shared_ptr<const comm::OwnerPresence> LoopPresenceOfThisThread();
+
+// For the routines of the thread's input hub, which the presence does not
+// count as leaving the wait until they say so: called before anything but
+// their own reading runs. The first system call after the loop wakes is the
+// dearest, and the alarm's setting need not be it; the read they do first
+// is bounded and is the very thing the alarm stands guard for.
+TARNBY_CPORT_EXPORT void LoopBusyFromHere();
 
 } // namespace tarnby

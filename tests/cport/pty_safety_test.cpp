@@ -126,12 +126,13 @@ TEST(PtySafety, ReadsAndWritesOnOtherThreadsRaceClose)
 }
 
 // Busy away from any event loop, or in a routine its loop runs after it has
-// taken input there (the port's event thread then leaves the line to it as
-// long as it is back in its loop soon), on the application's thread or on
-// one of its own.
+// taken input there, or in the receive handler that loop called (the port's
+// event thread leaves the line to the loop as long as it is back soon), on
+// the application's thread or on one of its own.
 TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
 {
-    auto scenario = [](bool in_loop, TSyncMethod mode) {
+    enum class Busy { kAwayFromLoop, kInLoopRoutine, kInReceiveHandler };
+    auto scenario = [](Busy where, TSyncMethod mode) {
         FarEnd far;
         // Another descriptor of the same tty, opened first: it shows how
         // much input the kernel still holds for the port.
@@ -140,20 +141,17 @@ TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
         std::mutex mutex;
         std::string received;
         TComPort port(nullptr);
-        port.SetPort(far.Path());
-        port.SetSyncMethod(mode);
-        port.OnRxChar = [&](TObject*, int32_t n) {
-            std::string s;
-            port.ReadStr(s, n);
-            std::lock_guard lock(mutex);
-            received += s;
-        };
-        port.Open();
         const std::string sent = Pattern(5000);
-        const size_t first = in_loop ? 100 : 0;
+        const size_t first = where == Busy::kAwayFromLoop ? 0 : 100;
         // From here the owner serves no events until the far end has hung
         // up, which discards whatever the kernel still holds.
+        std::atomic<bool> went_busy{false}, back{false};
+        // The far end is used by one thread at a time: in smNone the handler
+        // may see the first bytes before their write has returned.
+        std::atomic<bool> first_sent{first == 0};
         auto busy = [&] {
+            went_busy = true;
+            WaitBusy([&] { return first_sent.load(); });
             for (size_t at = first; at < sent.size(); at += 100)
                 far.Send(sent.substr(at, 100));
             EXPECT_TRUE(WaitBusy([&] {
@@ -165,10 +163,29 @@ TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
                 return received.size() + static_cast<size_t>(queued) == sent.size();
             })) << "received bytes wait in the kernel for the owner";
             far.HangUp();
+            back = true;
         };
-        if (in_loop) {
+        port.SetPort(far.Path());
+        port.SetSyncMethod(mode);
+        port.OnRxChar = [&](TObject*, int32_t n) {
+            std::string s;
+            port.ReadStr(s, n);
+            bool due = false;
+            {
+                std::lock_guard lock(mutex);
+                received += s;
+                due = where == Busy::kInReceiveHandler && !went_busy && received.size() >= first;
+            }
+            if (due)
+                busy();
+        };
+        port.Open();
+        if (where == Busy::kInLoopRoutine) {
             QEventLoop loop;
-            QTimer::singleShot(10, [&] { far.Send(sent.substr(0, first)); });
+            QTimer::singleShot(10, [&] {
+                far.Send(sent.substr(0, first));
+                first_sent = true;
+            });
             QTimer check;
             QObject::connect(&check, &QTimer::timeout, [&] {
                 std::lock_guard lock(mutex);
@@ -183,6 +200,22 @@ TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
             check.start(5);
             QTimer::singleShot(20000, &loop, &QEventLoop::quit);
             loop.exec();
+        } else if (where == Busy::kInReceiveHandler) {
+            // A loop that waits, as an application's does (one made to look
+            // and return tells of every pass it makes).
+            QEventLoop loop;
+            far.Send(sent.substr(0, first));
+            first_sent = true;
+            QTimer check;
+            QObject::connect(&check, &QTimer::timeout, [&] {
+                // In smNone the handler is busy on the event thread.
+                if (back)
+                    loop.quit();
+            });
+            check.start(5);
+            QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+            loop.exec();
+            EXPECT_TRUE(back);
         } else {
             busy();
         }
@@ -196,14 +229,18 @@ TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
         EXPECT_EQ(received.size(), sent.size());
         EXPECT_TRUE(received == sent);
     };
-    for (bool in_loop : {false, true})
+    const std::pair<Busy, const char*> kWhere[] = {
+        {Busy::kAwayFromLoop, "away from any loop"},
+        {Busy::kInLoopRoutine, "in a routine of its loop"},
+        {Busy::kInReceiveHandler, "in the receive handler its loop called"},
+    };
+    for (const auto& [where, name] : kWhere)
         for (TSyncMethod mode : kModes) {
-            SCOPED_TRACE(std::string(in_loop ? "in a routine of its loop" : "away from any loop") + ", mode " +
-                         std::to_string(mode));
-            scenario(in_loop, mode);
+            SCOPED_TRACE(std::string(name) + ", mode " + std::to_string(mode));
+            scenario(where, mode);
         }
     SCOPED_TRACE("in a routine of the loop of a thread of its own");
-    std::unique_ptr<QThread> owner(QThread::create([&] { scenario(true, smThreadSync); }));
+    std::unique_ptr<QThread> owner(QThread::create([&] { scenario(Busy::kInLoopRoutine, smThreadSync); }));
     owner->start();
     owner->wait();
 }
