@@ -143,12 +143,12 @@ TEST(PtySafety, NoReceivedByteIsLostWhileTheOwnerIsBusy)
         TComPort port(nullptr);
         const std::string sent = Pattern(5000);
         const size_t first = where == Busy::kAwayFromLoop ? 0 : 100;
-        // From here the owner serves no events until the far end has hung
-        // up, which discards whatever the kernel still holds.
         std::atomic<bool> went_busy{false}, back{false};
         // The far end is used by one thread at a time: in smNone the handler
         // may see the first bytes before their write has returned.
         std::atomic<bool> first_sent{first == 0};
+        // From here the owner serves no events until the far end has hung
+        // up, which discards whatever the kernel still holds.
         auto busy = [&] {
             went_busy = true;
             WaitBusy([&] { return first_sent.load(); });
