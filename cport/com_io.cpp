@@ -181,6 +181,15 @@ void TCustomComPort::ClearBuffer(bool input, bool output)
     Check(DeviceRef()->PurgeComm(flags), errPurge, *this);
 }
 
+bool TCustomComPort::DrainOutput(int32_t margin_ms)
+{
+    const int result = DeviceRef()->DrainOutput(margin_ms);
+    if (result == ETIMEDOUT || result == EAGAIN)
+        return false;
+    Check(result, errWrite, *this);
+    return true;
+}
+
 // ---- queries ---------------------------------------------------------------------------
 
 int32_t TCustomComPort::InputCount()

@@ -415,6 +415,7 @@ public:
     int ReadFile(void*, int32_t, comm::ComOverlapped&) override { return EBADF; }
     int WriteFile(const void*, int32_t, comm::ComOverlapped&) override { return EBADF; }
     int PurgeComm(uint32_t) override { return EBADF; }
+    int DrainOutput(int) override { return EBADF; }
     int ClearCommError(uint32_t& errors, comm::COMSTAT& stat) override
     {
         errors = 0;
@@ -813,6 +814,10 @@ void TCustomComPort::Close()
         if (!same_opening())
             return;
     }
+    // What was written before Close is sent first, as a POSIX close of a
+    // tty does, for a bounded time; only what cannot be sent is discarded.
+    // The drain needs no event thread, so it may run on one.
+    const bool drained = close_drain_time_ > 0 && DeviceRef()->DrainOutput(close_drain_time_) == 0;
     try {
         AbortAllAsync();
     } catch (...) {
@@ -820,6 +825,12 @@ void TCustomComPort::Close()
         phase_ = Phase::kOpen;
         throw;
     }
+    // The event thread discards the queues on its way out when it is waited
+    // for; otherwise what could not be sent is discarded here.
+    if (event_thread_)
+        event_thread_->discard_output_ = !drained;
+    if (!drained && !(event_thread_ && event_thread_->MayWaitForEndHere()))
+        DeviceRef()->PurgeComm(comm::PURGE_TXCLEAR);
     if (event_thread_ && !ReleaseEventThread(true))
         return;
     if (!same_opening())
@@ -853,10 +864,7 @@ bool TCustomComPort::ReleaseEventThread(bool may_wait)
     if (!thread)
         return true;
     thread->Stop();
-    // Waiting is safe only on the thread the event thread synchronises with,
-    // and only while none of its dispatches that may keep it blocked runs
-    // further down this stack.
-    const bool wait = may_wait && thread->OwnerIsCurrentThread() && thread->owner_dispatch_ == nullptr;
+    const bool wait = may_wait && thread->MayWaitForEndHere();
     bool alive = true;
     if (wait) {
         PortLife life(shared_);

@@ -231,7 +231,7 @@ void TComThread::LeaveDevice()
 {
     device_->SetCommMask(0);
     device_->SetInputByNotify(false);
-    device_->PurgeComm(comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR);
+    device_->PurgeComm(discard_output_ ? comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR : comm::PURGE_RXCLEAR);
 }
 
 void TComThread::Release()

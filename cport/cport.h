@@ -11,6 +11,7 @@
 #include "tarnby/cport/platform/classes.h"
 #include "tarnby/cport/platform/comm.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -365,8 +366,13 @@ private:
     // The port lets go of this thread: nothing is dispatched to it any more.
     void Release();
     bool Released() const { return delivery_ == Delivery::kReleased; }
+    // Whether the calling thread may wait for this thread's end: only the
+    // owning thread, and only while none of this thread's dispatches, which
+    // may keep it blocked, runs further down its stack.
+    bool MayWaitForEndHere() const { return OwnerIsCurrentThread() && owner_dispatch_ == nullptr; }
     bool Delivering() const;
-    // On the way out: no more event waits, queues discarded.
+    // On the way out: no more event waits, queues discarded (the output
+    // queue only when the port could not drain it).
     void LeaveDevice();
 
     // Whether this thread's events still go to the port's handlers.
@@ -387,6 +393,7 @@ private:
     std::shared_ptr<TNotifyWindow> window_;
     std::unique_ptr<TInputWatch> input_watch_; // owning thread only
     std::atomic<Delivery> delivery_{Delivery::kOn};
+    std::atomic<bool> discard_output_{true}; // set by Close before it stops the thread
     // The innermost dispatch of this thread's events on the owning thread's
     // stack, if any: this thread may be blocked until it returns, so a Close
     // there must not wait for the thread. Owning thread only.
@@ -438,6 +445,11 @@ public:
     void SetTriggersOnRxChar(bool value);
     TThreadPriority EventThreadPriority() const { return event_thread_priority_; }
     void SetEventThreadPriority(TThreadPriority value);
+    // What Close waits, in milliseconds, beyond the time the bytes still
+    // queued take at the line's speed, for them to leave before it discards
+    // what is left. 0: discards at once.
+    int32_t CloseDrainTime() const { return close_drain_time_; }
+    void SetCloseDrainTime(int32_t value) { close_drain_time_ = std::max<int32_t>(value, 0); }
 
     void BeginUpdate();
     void EndUpdate();
@@ -479,6 +491,11 @@ public:
     void TransmitChar(char ch);
     int32_t InputCount();
     int32_t OutputCount();
+    // Waits until everything written has left the device (sent, not only
+    // queued), for at most the time the bytes queued now take at the line's
+    // speed plus margin_ms. False when that time ran out or flow control
+    // holds the line off; raises errWrite when the device fails or is gone.
+    bool DrainOutput(int32_t margin_ms);
     TComSignals Signals();
     TComStateFlags StateFlags();
     TComErrors LastErrors();
@@ -606,6 +623,7 @@ private:
     std::vector<TComLink*> links_;
     bool triggers_on_rx_char_ = true;
     TThreadPriority event_thread_priority_ = tpNormal;
+    int32_t close_drain_time_ = 2000;
     bool has_link_ = false;
     std::atomic<Phase> phase_{Phase::kClosed};
     TBaudRate baud_rate_ = br9600;

@@ -242,6 +242,12 @@ public:
     virtual int ReadFile(void* buffer, int32_t count, ComOverlapped& overlapped) = 0;
     virtual int WriteFile(const void* buffer, int32_t count, ComOverlapped& overlapped) = 0;
     virtual int PurgeComm(uint32_t flags) = 0;
+    // Waits until what was written has left: the transfers pending here
+    // done, the system's output queue empty and the transmitter idle. Gives
+    // up after the time the bytes queued at the start take at the line's
+    // speed plus margin_ms (ETIMEDOUT), and at once when flow control holds
+    // the line off (EAGAIN) or the device is gone (EIO). 0 once drained.
+    virtual int DrainOutput(int margin_ms) = 0;
     // Reports and resets the accumulated errors (CE_ bits) and the state.
     virtual int ClearCommError(uint32_t& errors, COMSTAT& stat) = 0;
     virtual int GetCommModemStatus(uint32_t& status) = 0;

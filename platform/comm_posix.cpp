@@ -185,6 +185,7 @@ public:
     int ReadFile(void* buffer, int32_t count, ComOverlapped& overlapped) override;
     int WriteFile(const void* buffer, int32_t count, ComOverlapped& overlapped) override;
     int PurgeComm(uint32_t flags) override;
+    int DrainOutput(int margin_ms) override;
     int ClearCommError(uint32_t& errors, COMSTAT& stat) override;
     int GetCommModemStatus(uint32_t& status) override;
     int EscapeCommFunction(uint32_t function) override;
@@ -217,6 +218,10 @@ private:
     void NoteWrittenLocked();
     void CheckTxEmptyLocked(const EventWait& wait);
     int TxCheckIntervalLocked();
+    // Bytes written and not yet sent: those waiting here and the system's.
+    uint64_t OutputLeftLocked();
+    // How long one character takes on the line, as the settings make it.
+    std::chrono::microseconds CharTimeLocked() const;
     Clock::time_point NextDeadlineLocked() const;
     int StartWorkerLocked();
     void InputUnwatchedLocked();
@@ -257,9 +262,12 @@ private:
     // written since: then it need not be asked again.
     bool output_maybe_queued_ = false;
     bool closing_ = false; // no new work; every call fails
-    int pollers_ = 0;      // threads in a WaitCommEvent poll, unlocked
+    int pollers_ = 0;      // threads in a WaitCommEvent poll or a drain, unlocked
     int blocking_waiters_ = 0;
     std::condition_variable_any pollers_done_;
+    // A pending write finished, or the device closed or went: a drain looks
+    // again at once rather than at its next turn.
+    std::condition_variable_any output_changed_;
     DCB dcb_{};
     COMMTIMEOUTS timeouts_{};
 
@@ -295,6 +303,7 @@ void PosixComDevice::Close()
             return;
         closing_ = true;
         CompleteAllLocked(true, true, ECANCELED);
+        output_changed_.notify_all();
     }
     os::SignalWake(waiter_wake_);
     os::SignalWake(worker_wake_);
@@ -445,6 +454,7 @@ void PosixComDevice::MarkGoneLocked(int error, const EventWait* wait)
         return;
     gone_ = true;
     errors_ |= CE_IOE;
+    output_changed_.notify_all();
     RecordLocked(EV_ERR, wait);
     CompleteAllLocked(true, true, error != 0 ? error : EIO);
 }
@@ -856,6 +866,7 @@ int PosixComDevice::ReadFile(void* buffer, int32_t count, ComOverlapped& overlap
 
 void PosixComDevice::WritesChangedLocked()
 {
+    output_changed_.notify_all();
     // The last pending write gone: the waiter may now find the output empty.
     if (writes_.empty() && tx_check_ && (mask_ & EV_TXEMPTY))
         os::SignalWake(waiter_wake_);
@@ -1066,6 +1077,71 @@ int PosixComDevice::PurgeComm(uint32_t flags)
     if ((flags & PURGE_TXCLEAR) && !gone_)
         ::tcflush(fd_, TCOFLUSH);
     return 0;
+}
+
+std::chrono::microseconds PosixComDevice::CharTimeLocked() const
+{
+    const uint32_t bits = 1 + std::clamp<uint32_t>(dcb_.ByteSize, 5, 8) + (dcb_.Parity != 0 ? 1 : 0) +
+                          (dcb_.StopBits != 0 ? 2 : 1);
+    return std::chrono::microseconds(uint64_t{bits} * 1000000 / std::max<uint32_t>(dcb_.BaudRate, 1));
+}
+
+uint64_t PosixComDevice::OutputLeftLocked()
+{
+    uint64_t left = 0;
+    for (const PendingWrite& op : writes_)
+        left += static_cast<uint64_t>(op.count - op.done);
+    int system_out = 0;
+    if (!gone_ && os::OutputQueued(fd_, system_out) == 0)
+        left += static_cast<uint64_t>(std::max(system_out, 0));
+    return left;
+}
+
+// The system tells when there is room for output, not when it has all gone:
+// the wait looks again after about half the time the bytes left take, which
+// wakes it a handful of times however long the queue.
+int PosixComDevice::DrainOutput(int margin_ms)
+{
+    using std::chrono::microseconds;
+    std::unique_lock lock(mutex_);
+    if (closing_)
+        return EBADF;
+    const microseconds char_time = CharTimeLocked();
+    const Clock::time_point start = Clock::now();
+    Clock::time_point deadline = kNever;
+    for (;;) {
+        if (closing_)
+            return EBADF;
+        if (gone_)
+            return EIO;
+        const uint64_t left = OutputLeftLocked();
+        if (left == 0)
+            break;
+        if (deadline == kNever)
+            deadline = start + char_time * static_cast<int64_t>(std::min<uint64_t>(left, uint64_t{1} << 32)) +
+                       std::chrono::milliseconds(std::max(margin_ms, 0));
+        // Held off by the far end: nothing will move until it lets go, which
+        // may be never. A device without modem lines holds nothing.
+        uint32_t lines = 0;
+        if ((dcb_.Flags & DCB_OUTX_CTS_FLOW) && os::GetModemLines(fd_, lines) == 0 && !(lines & MS_CTS_ON))
+            return EAGAIN;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return ETIMEDOUT;
+        const microseconds turn = std::clamp<microseconds>(char_time * static_cast<int64_t>(left / 2 + 1),
+                                                          microseconds(1000), microseconds(100000));
+        output_changed_.wait_until(lock, std::min<Clock::time_point>(now + turn, deadline));
+    }
+    // What the system still holds in the transmitter itself is at most a
+    // FIFO's worth, and the system's own wait for it is bounded; it is made
+    // outside the lock, counted like a poll so that Close waits it out.
+    ++pollers_;
+    lock.unlock();
+    const int e = os::DrainOutputQueue(fd_);
+    lock.lock();
+    if (--pollers_ == 0)
+        pollers_done_.notify_all();
+    return e == ENOTTY || e == EINVAL ? 0 : e;
 }
 
 int PosixComDevice::ClearCommError(uint32_t& errors, COMSTAT& stat)

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <sys/ioctl.h>
+#include <termios.h>
 
 namespace tarnby::os {
 namespace {
@@ -66,6 +67,16 @@ int SetBreak(int fd, bool on) { return LineIoctl(fd, on ? TIOCSBRK : TIOCCBRK, n
 int InputQueued(int fd, int& bytes) { return Ioctl(fd, FIONREAD, &bytes); }
 
 int OutputQueued(int fd, int& bytes) { return Ioctl(fd, TIOCOUTQ, &bytes); }
+
+int DrainOutputQueue(int fd)
+{
+    for (;;) {
+        if (::tcdrain(fd) == 0)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
 
 // ---- opening -------------------------------------------------------------------------
 

@@ -29,6 +29,8 @@ int SetBreak(int fd, bool on);
 // Bytes the system holds: received and not yet read, written and not yet sent.
 int InputQueued(int fd, int& bytes);
 int OutputQueued(int fd, int& bytes);
+// Blocks until the system has sent what it holds (tcdrain).
+int DrainOutputQueue(int fd);
 
 // ---- opening -------------------------------------------------------------------------
 

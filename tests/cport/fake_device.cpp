@@ -158,6 +158,7 @@ public:
             line_->input.clear();
         return 0;
     }
+    int DrainOutput(int) override { return Record("DrainOutput", "DrainOutput"); }
     int ClearCommError(uint32_t& errors, comm::COMSTAT& stat) override
     {
         errors = 0;

@@ -194,15 +194,32 @@ TEST_F(OpenPort, OpenAppliesSettingsOnceAndNotifiesInOrder)
     port.UnRegisterLink(&link);
 }
 
-TEST_F(OpenPort, CloseAbortsTransfersStopsThreadAndDiscardsQueues)
+TEST_F(OpenPort, CloseDrainsOutputThenAbortsTransfersStopsThreadAndDiscardsWhatIsLeft)
 {
-    port.Open();
-    line.ClearCalls();
-    port.Close();
-    Calls calls = line.Calls();
-    // Abort pending transfers, the event thread's clean-up, then the handle.
-    Calls expected{"PurgeComm 3", "SetCommMask 0", "PurgeComm 12", "Close"};
-    EXPECT_EQ(calls, expected);
+    // Drain first; the event thread's clean-up discards the output only
+    // when it could not be sent; then the handle.
+    struct Row {
+        const char* what;
+        int32_t drain_time;
+        int drain_error;
+        Calls expected;
+    };
+    const Row rows[] = {
+        {"drained", 2000, 0, {"DrainOutput", "PurgeComm 3", "SetCommMask 0", "PurgeComm 8", "Close"}},
+        {"not drained in time", 2000, ETIMEDOUT,
+         {"DrainOutput", "PurgeComm 3", "SetCommMask 0", "PurgeComm 12", "Close"}},
+        {"no drain time", 0, 0, {"PurgeComm 3", "SetCommMask 0", "PurgeComm 12", "Close"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        port.SetCloseDrainTime(row.drain_time);
+        line.SetFailing("DrainOutput", row.drain_error);
+        port.Open();
+        line.ClearCalls();
+        port.Close();
+        EXPECT_EQ(line.Calls(), row.expected);
+        line.ClearFailing();
+    }
 }
 
 TEST_F(OpenPort, SettersReachAnOpenDeviceAtOnceAndAClosedOneAtOpen)
