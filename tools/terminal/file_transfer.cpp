@@ -1,6 +1,7 @@
 #include "file_transfer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace transfer {
@@ -76,6 +77,23 @@ void Engine::LineLost()
 
 std::string Engine::TakeOutput() { return std::exchange(out_, std::string()); }
 
+void Engine::Heard(size_t n)
+{
+    if (n == 0)
+        return;
+    heard_ = true;
+    silent_ms_ = 0;
+}
+
+bool Engine::WentSilent(int elapsed_ms, int limit_ms, const std::string& why)
+{
+    silent_ms_ = static_cast<int>(std::min<int64_t>(int64_t{silent_ms_} + std::max(elapsed_ms, 0), INT32_MAX));
+    if (!heard_ || silent_ms_ < limit_ms)
+        return false;
+    Fail(why + " (nothing for " + std::to_string(silent_ms_ / 1000) + " s)");
+    return true;
+}
+
 void Engine::Fail(const std::string& why, bool tell_far_end)
 {
     if (state_ != State::Running)
@@ -123,6 +141,7 @@ void Sender::Feed(const uint8_t* data, size_t n)
     // send in answer to it: once we have answered, the rest is stale (a
     // request repeated while our block was on its way) and would make us
     // send a block twice, which the far end acknowledges twice.
+    Heard(n);
     bool answered = false;
     for (size_t i = 0; i < n && state_ == State::Running && protocol_ != Protocol::Raw; ++i) {
         const uint8_t c = data[i];
@@ -293,6 +312,8 @@ void Sender::Tick(int elapsed_ms)
         return;
     if (protocol_ == Protocol::Raw)
         return RawFill();
+    if (WentSilent(elapsed_ms, timing_.SilenceMs(), "the far end stopped answering"))
+        return;
     waited_ms_ += elapsed_ms;
     if (step_ == Step::Start) {
         if (waited_ms_ >= timing_.start_ms)
@@ -340,6 +361,7 @@ void Receiver::Feed(const uint8_t* data, size_t n)
 {
     if (state_ != State::Running)
         return;
+    Heard(n);
     pending_.insert(pending_.end(), data, data + n);
     gap_ms_ = 0;
     Parse();
@@ -515,6 +537,8 @@ void Receiver::OnFailed()
 void Receiver::Tick(int elapsed_ms)
 {
     if (state_ != State::Running)
+        return;
+    if (WentSilent(elapsed_ms, timing_.SilenceMs(), "the far end went silent"))
         return;
     waited_ms_ += elapsed_ms;
     if (!pending_.empty()) {

@@ -28,6 +28,10 @@ uint16_t Crc16(const uint8_t* data, size_t size);
 struct Timing {
     int start_ms = 60000;     // a sender waits this long for the receiver's first request
     int block_ms = 10000;     // for an answer, or for the next block
+    // A far end that has spoken once answers within block_ms as long as it
+    // lives: heard from for none of two such periods (and a little for the
+    // line), it is gone, whatever retries are left.
+    int SilenceMs() const { return 2 * block_ms + block_ms / 5; }
     int probe_ms = 3000;      // a receiver repeats its request this often before the first block
     int byte_gap_ms = 1000;   // a block whose bytes stop coming for this long is dropped
     int retries = 10;         // the same block (or request) this often, then the transfer fails
@@ -77,6 +81,9 @@ public:
     const std::string& FileName() const { return file_name_; }
     // The files a receiver finished, as the sink named them.
     const std::vector<std::string>& Received() const { return received_; }
+    // How long the far end has said nothing (since the start, before it
+    // first spoke).
+    int SilentMs() const { return silent_ms_; }
 
 protected:
     void Fail(const std::string& why, bool tell_far_end = true);
@@ -84,6 +91,11 @@ protected:
     virtual bool Complete() const { return false; }
     void Put(const std::string& bytes) { out_ += bytes; }
     void Put(uint8_t byte) { out_ += static_cast<char>(byte); }
+    // Feed tells what came, Tick the time passed; true once a far end that
+    // had spoken went silent for longer than `limit_ms` and that ended the
+    // transfer with `why`.
+    void Heard(size_t n);
+    bool WentSilent(int elapsed_ms, int limit_ms, const std::string& why);
 
     State state_ = State::Running;
     std::string error_;
@@ -92,6 +104,10 @@ protected:
     std::optional<uint64_t> total_;
     std::string file_name_;
     std::vector<std::string> received_;
+
+private:
+    bool heard_ = false;
+    int silent_ms_ = 0;
 };
 
 class Sender : public Engine {
