@@ -31,7 +31,7 @@ when XDG_CONFIG_HOME is not set): a section [SerialPort] with the port's
 settings and a section [Terminal] with the terminal's. Options given here
 are used for this run and stored like a change made in the window.
 
-Speeds (--baud, bits per second):
+Speeds (--baud, bits per second): any the device can make; the usual ones
   %SPEEDS%.
 
 File transfer: --send and --receive open the port, run the transfer with a
@@ -50,16 +50,30 @@ Examples:
 
 std::string SpeedList()
 {
+    const int32_t usual[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
     std::string list;
-    for (int rate = br110; rate <= br256000; ++rate)
-        list += (list.empty() ? "" : rate == br19200 ? ",\n  " : ", ") + BaudRateToStr(static_cast<TBaudRate>(rate));
+    for (int32_t rate : usual)
+        list += (list.empty() ? "" : rate == 38400 ? ",\n  " : ", ") + std::to_string(rate);
     return list;
+}
+
+// A speed by its named value where it has one, else as a custom speed.
+void SetSpeed(TCustomComPort& port, int32_t speed)
+{
+    const std::string text = std::to_string(speed);
+    const TBaudRate named = StrToBaudRate(text);
+    if (named != brCustom && BaudRateToStr(named) == text) {
+        port.SetBaudRate(named);
+        return;
+    }
+    port.SetCustomBaudRate(speed);
+    port.SetBaudRate(brCustom);
 }
 
 struct Options {
     std::string settings;
     std::optional<std::string> port;
-    std::optional<TBaudRate> baud;
+    std::optional<int32_t> baud;
     bool connect = false;
     std::string type;
     std::string screenshot;
@@ -97,7 +111,7 @@ Options Parse(int argc, char** argv)
     QCommandLineParser& p = cli.parser();
     const auto option = command_line::option_adder(p);
     option("port", "The device to open: a path, or COMn for /dev/ttyS(n-1).", "DEVICE");
-    option("baud", "Line speed, one of those listed below.", "RATE");
+    option("baud", "Line speed in bits per second (the usual ones are listed below).", "RATE");
     option("connect", "Open the port at once.");
     option("settings", "The settings file to use instead of the usual one.", "FILE");
     option("type",
@@ -132,11 +146,13 @@ Options Parse(int argc, char** argv)
             cli.reject(QStringLiteral("--port: an empty device name"));
     }
     if (p.isSet(QStringLiteral("baud"))) {
-        const std::string text = p.value(QStringLiteral("baud")).toStdString();
-        TBaudRate rate = StrToBaudRate(text);
-        if (rate == brCustom || BaudRateToStr(rate) != text)
-            cli.reject(QStringLiteral("--baud: \"%1\" is not one of the listed speeds").arg(QString::fromStdString(text)));
-        o.baud = rate;
+        // Whether the device can make it is for the device to say at connect.
+        bool ok = false;
+        const QString text = p.value(QStringLiteral("baud"));
+        const int speed = text.toInt(&ok);
+        if (!ok || speed <= 0)
+            cli.reject(QStringLiteral("--baud: \"%1\" is not a speed in bits per second").arg(text));
+        o.baud = speed;
     }
     o.connect = p.isSet(QStringLiteral("connect"));
     o.type = Unescape(p.value(QStringLiteral("type")));
@@ -252,7 +268,7 @@ int main(int argc, char** argv)
         if (options.port)
             window.Port().SetPort(*options.port);
         if (options.baud)
-            window.Port().SetBaudRate(*options.baud);
+            SetSpeed(window.Port(), *options.baud);
         window.SaveSettings();
     }
     // Like the port's, these are kept for the next run too.

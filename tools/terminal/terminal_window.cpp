@@ -913,6 +913,11 @@ void TerminalWindow::PumpTransfer()
     if (!engine_)
         return;
     const qint64 elapsed = transfer_clock_.restart();
+    if (last_bytes_.waiting) {
+        if (LastBytesSent())
+            FinishTransfer();
+        return;
+    }
     engine_->Tick(static_cast<int>(std::min<qint64>(elapsed, 60000)));
     // A raw send hands out a block at a time: a few per turn keep the
     // window alive during a long file.
@@ -936,8 +941,54 @@ void TerminalWindow::PumpTransfer()
         progress_->setValue(static_cast<int>(engine_->Done() * 1000 / *total));
     else
         progress_->setValue(engine_->GetState() == transfer::State::Done ? 1000 : 0);
+    // A far end that stops answering is given up after two of its retry
+    // periods; meanwhile the user sees that we wait, and how long.
+    const int silent_s = engine_->SilentMs() / 1000;
+    progress_->setFormat(silent_s >= 2 ? QStringLiteral("%p% - waiting for the far end: %1 s").arg(silent_s)
+                                       : QStringLiteral("%p%"));
+    if (engine_->GetState() == transfer::State::Done) {
+        // Not done for the far end before the last block or answer has left
+        // the port: a program that quits at "sent" would otherwise cut it.
+        last_bytes_ = {};
+        last_bytes_.waiting = true;
+        last_bytes_.still.start();
+        if (!LastBytesSent())
+            return;
+    }
     if (engine_->GetState() != transfer::State::Running)
         FinishTransfer();
+}
+
+bool TerminalWindow::LastBytesSent()
+{
+    try {
+        if (!port_.Connected())
+            return true;
+        const int32_t left = port_.OutputCount();
+        if (left > 0) {
+            if (left != last_bytes_.left) {
+                last_bytes_.left = left;
+                last_bytes_.still.restart();
+            }
+            // As long as a far end may take to answer: a line that has not
+            // moved for that long is held (flow control) or stuck.
+            if (last_bytes_.still.elapsed() < timing_.block_ms) {
+                progress_->setFormat(QStringLiteral("%p% - sending the last %1 bytes").arg(left));
+                return false;
+            }
+            last_bytes_.failure = QStringLiteral("the line did not send the last %1 bytes in %2 s (is flow control "
+                                                 "holding it?)")
+                                      .arg(left)
+                                      .arg(timing_.block_ms / 1000);
+            return true;
+        }
+        // What the system holds in its transmitter: a moment.
+        if (!port_.DrainOutput(timing_.block_ms))
+            last_bytes_.failure = QStringLiteral("the line did not send its last bytes");
+    } catch (const std::exception& e) {
+        last_bytes_.failure = ErrorText(e, port_.Port());
+    }
+    return true;
 }
 
 void TerminalWindow::CancelTransfer()
@@ -945,6 +996,8 @@ void TerminalWindow::CancelTransfer()
     if (!engine_)
         return;
     engine_->Cancel("cancelled");
+    if (last_bytes_.waiting && last_bytes_.failure.isEmpty())
+        last_bytes_.failure = QStringLiteral("cancelled before the last bytes had left");
     FinishTransfer();
 }
 
@@ -960,7 +1013,7 @@ void TerminalWindow::FinishTransfer()
             // The transfer has failed already; the far end times out instead.
         }
     }
-    const bool ok = engine_->GetState() == transfer::State::Done;
+    const bool ok = engine_->GetState() == transfer::State::Done && last_bytes_.failure.isEmpty();
     QString message;
     if (ok) {
         QStringList names;
@@ -973,8 +1026,11 @@ void TerminalWindow::FinishTransfer()
                               .arg(QString::fromStdString(engine_->FileName()))
                               .arg(engine_->Done());
     } else {
-        message = transfer_what_ + QStringLiteral(" failed: ") + QString::fromStdString(engine_->Error());
+        message = transfer_what_ + QStringLiteral(" failed: ") +
+                  (last_bytes_.failure.isEmpty() ? QString::fromStdString(engine_->Error()) : last_bytes_.failure);
     }
+    last_bytes_ = {};
+    progress_->resetFormat();
     transfer_timer_.stop();
     engine_.reset();
     sink_.reset();

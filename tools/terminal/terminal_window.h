@@ -131,6 +131,9 @@ private:
     bool StartTransfer(std::unique_ptr<transfer::Engine> engine, std::unique_ptr<transfer::FolderSink> sink,
                        TransferDone finished);
     void PumpTransfer();
+    // Whether a finished transfer's last bytes have left the port, or never
+    // will (last_bytes_.failure then says why).
+    bool LastBytesSent();
     void FinishTransfer();
     void AskSendFile(transfer::Protocol protocol);
     void AskReceive(transfer::Protocol protocol);
@@ -183,4 +186,14 @@ private:
     QElapsedTimer transfer_clock_;
     transfer::Timing timing_;
     QString transfer_what_;
+    // A finished transfer is told as done only once its last bytes have
+    // left the port: the output count as last seen, how long it has not
+    // moved, and why the end did not go out (empty while it may).
+    struct LastBytes {
+        bool waiting = false;
+        int32_t left = -1;
+        QElapsedTimer still;
+        QString failure;
+    } last_bytes_;
 };
+
