@@ -19,6 +19,8 @@
 #include <poll.h>
 #include <random>
 #include <sys/wait.h>
+#include <atomic>
+#include <thread>
 #include <unistd.h>
 
 using namespace tarnby;
@@ -423,19 +425,55 @@ TEST(TerminalProgramRuns, TransfersAndFailuresGiveATruthfulStatus)
             << out;
         EXPECT_TRUE(ReadWholeFile(folder.File("rb/f.bin")) == RandomBytes(3000));
     }
+    {
+        // Raw, to a far end that reads slowly: "sent" and status 0 only with
+        // every byte on its way, none cut when the program closes the port.
+        const std::string big = RandomBytes(100000);
+        WriteWholeFile(folder.File("big.bin"), big);
+        FarEnd far;
+        std::atomic<bool> ended{false};
+        std::string got;
+        std::thread reader([&] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+            char buffer[4096];
+            while (got.size() < big.size() && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(40));
+                const ssize_t n = ::read(far.Fd(), buffer, sizeof buffer);
+                if (n > 0)
+                    got.append(buffer, static_cast<size_t>(n));
+                else if (ended)
+                    break;
+            }
+        });
+        EXPECT_EQ(RunProgram(program + " --port " + far.Path() + " --send " + folder.File("big.bin") +
+                                 " --protocol raw",
+                             out),
+                  0)
+            << out;
+        ended = true;
+        reader.join();
+        EXPECT_NE(out.find("Sent big.bin (100000 bytes)"), std::string::npos) << out;
+        EXPECT_TRUE(got == big) << got.size() << " of " << big.size() << " bytes";
+    }
     struct Case {
         std::string arguments;
+        int status;
         const char* says;
     };
     const Case cases[] = {
-        {" --port " + folder.File("none") + " --send " + folder.File("f.bin") + " --protocol xmodem",
+        {" --port " + folder.File("none") + " --send " + folder.File("f.bin") + " --protocol xmodem", 1,
          "terminal: cannot open "},
-        {" --port /dev/null --connect", "terminal: cannot open /dev/null: Inappropriate ioctl for device. /dev/null is no serial device: choose another"},
-        {" --port /dev/null --receive " + folder.Path() + " --protocol ymodem", "terminal: cannot open /dev/null"},
-        {" --port /dev/null --send " + folder.File("missing") + " --protocol raw", "terminal: cannot open /dev/null"},
+        {" --port /dev/null --connect", 1, "terminal: cannot open /dev/null: Inappropriate ioctl for device. /dev/null is no serial device: choose another"},
+        {" --port /dev/null --receive " + folder.Path() + " --protocol ymodem", 1, "terminal: cannot open /dev/null"},
+        {" --port /dev/null --send " + folder.File("missing") + " --protocol raw", 1, "terminal: cannot open /dev/null"},
+        // Any speed is the device's to refuse, not the command line's.
+        {" --port /dev/null --baud 921600 --connect", 1, "terminal: cannot open /dev/null"},
+        {" --port /dev/null --baud 250000 --connect", 1, "terminal: cannot open /dev/null"},
+        {" --baud fast", 2, "--baud: \"fast\" is not a speed in bits per second"},
+        {" --baud 0", 2, "--baud: \"0\" is not a speed in bits per second"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(RunProgram(program + c.arguments + " --delay 0 --screenshot " + folder.File("x.png"), out), 1)
+        EXPECT_EQ(RunProgram(program + c.arguments + " --delay 0 --screenshot " + folder.File("x.png"), out), c.status)
             << c.arguments;
         EXPECT_NE(out.find(c.says), std::string::npos) << out;
     }
